@@ -1,0 +1,69 @@
+// Identifiers of the source's resources and controls, shared by the .rc files and the code.
+#pragma once
+
+// Dialog templates
+#define IDD_CAMERA 130
+#define IDD_ACQUIRE 131
+#define IDD_SETTINGS 132
+#define IDD_INFORMATION 133
+#define IDD_PROGRESS 134
+#define IDD_HELP_POPUP 135
+
+// Bitmaps
+#define IDB_LOGO 200
+#define IDB_PLACEHOLDER 201
+
+// Strings
+#define IDS_MANUFACTURER 2000
+#define IDS_PRODUCT_FAMILY 2001
+#define IDS_PRODUCT_NAME 2002
+#define IDS_VERSION_INFO 2003
+#define IDS_MODEL_DORVEX 2004
+#define IDS_MODEL_PAVA 2005
+#define IDS_QUALITY_SUPER_FINE 2006
+#define IDS_QUALITY_FINE 2007
+#define IDS_QUALITY_ECONOMY 2008
+#define IDS_QUALITY_NORMAL 2009
+#define IDS_POWER_FIRST 2010
+#define IDS_UNKNOWN 2014
+#define IDS_DIALOG_FONT 2015
+#define IDS_CELL_FONT 2016
+#define IDS_ERR_UNKNOWN 3000
+#define IDS_ERR_CONVERSION 3001
+#define IDS_ERR_CONNECT 3002
+#define IDS_ERR_TRANSFER 3003
+#define IDS_ERR_CLOCK 3004
+#define IDS_ERR_COMMUNICATION 3005
+#define IDS_ERR_NO_CARD 3006
+#define IDS_ERR_DATE_FORMAT 3007
+#define IDS_ASK_NO_RESPONSE 3100
+#define IDS_ASK_LOW_BATTERY 3101
+#define IDS_ASK_BUSY 3102
+#define IDS_INFO_NO_THUMBNAIL 3200
+#define IDS_INFO_SOME_WITHOUT_THUMBNAIL 3201
+#define IDS_HELP_FIRST 4000
+#define IDS_TITLE 57344
+
+// Controls
+#define IDC_LOGO 1001
+#define IDC_THUMBNAIL_GRID 1002
+#define IDC_PROGRESS_BAR 1003
+#define IDC_PICS_TAKEN_LABEL 1004
+#define IDC_PICS_TAKEN 1005
+#define IDC_POWER_LABEL 1006
+#define IDC_POWER 1007
+#define IDC_OPEN 1008
+#define IDC_SETTING 1009
+#define IDC_AQUIRE 1010
+#define IDC_SHOW_INFO 1011
+#define IDC_THUMBNAIL 1012
+#define IDC_BIT_RATE 1013
+#define IDC_PORT 1014
+#define IDC_DATE_LABEL 1015
+#define IDC_TIME_LABEL 1016
+#define IDC_CLOCK_FROM_PC 1029
+#define IDC_AUTO_THUMBNAILS 1030
+#define IDC_HELP_TEXT 1039
+
+// Help command passed from every dialog to the camera dialog
+#define ID_HELP_COMMAND 0xE146

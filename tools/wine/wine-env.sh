@@ -1,0 +1,75 @@
+# Wine environment for tests and the demo; source it, then call wine_env_start / wine_env_stop.
+#
+# Makes (or reuses) a 32-bit prefix under build/wine/prefix, starts a private Xvfb, installs
+# the source below C:\windows\twain_32\Zelmar\ and our TWAIN_32.DLL into system32 (chosen over
+# Wine's own manager with WINEDLLOVERRIDES), and maps COM1..COM4 to the symlinks
+# build/wine/ports/com1..com4. A test points such a symlink at a simulator's pty; nothing
+# needs the registry to change while Wine runs.
+#
+# Exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES DISPLAY DORVEX_PORTS DORVEX_ROOT
+
+DORVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+export DORVEX_ROOT
+_wine_root="$DORVEX_ROOT/build/wine"
+_xvfb_pid=""
+
+wine_env_start() {  # fresh | reuse
+    local mode="${1:-reuse}"
+    export WINEARCH=win32 WINEDEBUG=-all
+    export WINEPREFIX="$_wine_root/prefix"
+    export DORVEX_PORTS="$_wine_root/ports"
+    if [ "$mode" = fresh ]; then
+        [ -d "$WINEPREFIX" ] && WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true
+        rm -rf "$_wine_root"
+    fi
+    mkdir -p "$DORVEX_PORTS"
+
+    # A private X display; -displayfd tells us which number it took.
+    local fdfile="$_wine_root/xvfb.display"
+    rm -f "$fdfile"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    _xvfb_pid=$!
+    local i
+    for i in $(seq 100); do
+        [ -s "$fdfile" ] && break
+        sleep 0.1
+    done
+    export DISPLAY=":$(head -1 "$fdfile")"
+
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1
+    fi
+    local n
+    for n in 1 2 3 4; do
+        wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$DORVEX_PORTS/com$n" /f >/dev/null 2>&1
+    done
+    # Without a window manager Wine waits ~2 s whenever a window is hidden; unmanaged windows don't.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w
+
+    local bin="$DORVEX_ROOT/build/win/bin"
+    local twain="$WINEPREFIX/drive_c/windows/twain_32/Zelmar"
+    mkdir -p "$twain"
+    [ -f "$bin/DorvexTwain.ds" ] && cp "$bin/DorvexTwain.ds" "$twain/"
+    [ -f "$bin/TWAIN_32.DLL" ] && cp "$bin/TWAIN_32.DLL" "$WINEPREFIX/drive_c/windows/system32/twain_32.dll"
+    export WINEDLLOVERRIDES="twain_32=n"
+    # Keep one wineserver for the whole run: every program then starts in about half a second.
+    wineserver -p
+    return 0
+}
+
+# Points COMn (1..4) at a device (a pty path), or removes the mapping when no device is given.
+wine_map_port() {
+    rm -f "$DORVEX_PORTS/com$1"
+    [ -n "${2:-}" ] && ln -s "$2" "$DORVEX_PORTS/com$1"
+    return 0
+}
+
+wine_env_stop() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+    if [ -n "$_xvfb_pid" ]; then
+        kill "$_xvfb_pid" 2>/dev/null || true
+        wait "$_xvfb_pid" 2>/dev/null || true
+        _xvfb_pid=""
+    fi
+}
