@@ -1,0 +1,72 @@
+// LinkPort: one serial port handle and the Win32 calls made on it (link_port.cpp holds all of them).
+//
+// Bytes are written one per WriteFile call. Reads are served one byte at a time from a small
+// receive buffer that one overlapped ReadFile refills with whatever is waiting: with the port's
+// time-outs (MAXDWORD, MAXDWORD, N) such a read returns at once with every waiting byte, or
+// waits up to N ms for the first one. Under Wine a one-byte ReadFile per byte costs more than a
+// 115200 bit/s line delivers, so reading one byte per call could not keep up.
+//
+// Wine's serial driver never completes an overlapped read with those time-outs when no byte
+// arrives, so every wait here is bounded by the configured time-out plus a margin, after which
+// the request is cancelled (CancelIo) and counted as a time-out. On Windows the driver's own
+// time-out fires first and nothing changes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+enum class PortResult { Ok, TimedOut, Failed };
+
+struct LinkPort {
+    HANDLE handle = INVALID_HANDLE_VALUE;  // INVALID_HANDLE_VALUE while closed
+    uint8_t portNumber = 0;                // 1..4 once a SetIO succeeded; kept over a close
+    int connected = 0;                     // set only by a successful SetIO
+    OVERLAPPED writeOverlapped{};
+    OVERLAPPED readOverlapped{};
+
+    LinkPort() = default;
+    ~LinkPort();
+    LinkPort(const LinkPort&) = delete;
+    LinkPort& operator=(const LinkPort&) = delete;
+
+    bool isOpen() const { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+
+    // CreateFileA of "COM<number>" for overlapped read and write, unshared.
+    bool open(uint8_t number);
+    // Event mask, 4096-byte queues and a purge of both directions.
+    bool prepare();
+    // Drops DTR, purges and closes the handle; the receive buffer is emptied. Safe when closed.
+    void close();
+    // Purges both directions of the driver and empties the receive buffer.
+    bool purge();
+
+    // COMMTIMEOUTS: the read time-out is per byte (MAXDWORD, MAXDWORD, readMs).
+    bool setTimeouts(DWORD readMs, DWORD writeMs);
+    // Changes bit rate, byte size, parity, stop bits and flow control; keeps the rest of the DCB.
+    // flowFlags: 2 = CTS output flow control, 4 = XON/XOFF both ways.
+    bool configure(DWORD bitRate, BYTE byteSize, BYTE parity, BYTE stopBits, int flowFlags);
+
+    // One byte each way. A time-out moves nothing and reports TimedOut.
+    PortResult readByte(uint8_t& value);
+    PortResult writeByte(uint8_t value);
+
+    // Counters for diagnostics and the benchmark: ReadFile and WriteFile calls made.
+    uint32_t readCalls = 0;
+    uint32_t writeCalls = 0;
+
+private:
+    PortResult refill();
+    // Waits for an overlapped request started on this port, at most limitMs (+ margin).
+    PortResult finishOverlapped(OVERLAPPED& overlapped, DWORD limitMs, DWORD& moved);
+    void clearErrors();
+
+    static constexpr size_t receiveCapacity = 4096;
+    uint8_t received[receiveCapacity] = {};
+    size_t receivedStart = 0;
+    size_t receivedEnd = 0;
+    DWORD readTimeout = 3000;   // as last given to SetCommTimeouts
+    DWORD writeTimeout = 3000;
+    bool timeoutsKnown = false;
+};
