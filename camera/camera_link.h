@@ -146,10 +146,10 @@ private:
     int readUnstuffed(uint8_t& value);
     // One packet of a block, read after its handshake; see ReceiveMessage.
     int receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& terminator);
-    int afterAcceptedPacket();
+    int afterAcceptedPacket(uint32_t received);
     // Runs a command's exchange and checks its status; see camera_commands.cpp.
     int runCommand(const uint8_t* request, uint16_t length, uint16_t statusLength, bool singleEnquiry,
                    LinkBuffer* data);
     bool statusSucceeded() const;
-    int finishDownload(bool succeeded, int savedSuppressed, bool dump);
+    void pictureCommandFailed(LinkBuffer& data);
 };

@@ -1,9 +1,8 @@
 // LinkPort: one serial port handle and the Win32 calls made on it (link_port.cpp holds all of them).
 //
 // Bytes are written one per WriteFile call. Reads are served one byte at a time from a small
-// receive buffer that one overlapped ReadFile refills with whatever is waiting: with the port's
-// time-outs (MAXDWORD, MAXDWORD, N) such a read returns at once with every waiting byte, or
-// waits up to N ms for the first one. Under Wine a one-byte ReadFile per byte costs more than a
+// receive buffer that one overlapped ReadFile refills with whatever is waiting (or waits up to
+// the read time-out for the first byte when nothing is). Under Wine a one-byte ReadFile per byte costs more than a
 // 115200 bit/s line delivers, so reading one byte per call could not keep up.
 //
 // Wine's serial driver never completes an overlapped read with those time-outs when no byte
@@ -60,12 +59,14 @@ private:
     PortResult refill();
     // Waits for an overlapped request started on this port, at most limitMs (+ margin).
     PortResult finishOverlapped(OVERLAPPED& overlapped, DWORD limitMs, DWORD& moved);
-    void clearErrors();
+    // ClearCommError; answers the number of bytes waiting in the driver's input queue.
+    DWORD clearErrors();
 
     static constexpr size_t receiveCapacity = 4096;
     uint8_t received[receiveCapacity] = {};
     size_t receivedStart = 0;
     size_t receivedEnd = 0;
+    uint8_t pendingWrite = 0;
     DWORD readTimeout = 3000;   // as last given to SetCommTimeouts
     DWORD writeTimeout = 3000;
     bool timeoutsKnown = false;

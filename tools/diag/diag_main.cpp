@@ -1,0 +1,245 @@
+// dorvex-diag: checks the cable and the camera from a console. Opens a COM port through the
+// source's own CameraLink and runs the commands given on the command line, one line of result
+// each. Exit status: 0 when every command succeeded, 1 when one failed, 2 on bad usage.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "camera/camera_link.h"
+
+namespace {
+
+const char usage[] =
+    "usage: dorvex-diag [--port N] [--rate BPS] [--dump] COMMAND...\n"
+    "  --port N      COM port 1..4 (default 1)\n"
+    "  --rate BPS    bit rate of 'connect' (default 9600)\n"
+    "  --dump        let the commands write their debug files in the current directory\n"
+    "commands (run in order; the first failure does not stop the rest):\n"
+    "  connect           SetIO at 9600 bit/s, then at --rate when that differs\n"
+    "  setio BPS         SetIO at BPS on --port\n"
+    "  getiocap          link check\n"
+    "  getstat           camera status: pictures, power, card, clock\n"
+    "  setdate TIME      set the camera clock, YYYY-MM-DDTHH:MM:SS\n"
+    "  info N            information of picture N (handle, size, mark)\n"
+    "  thumb N FILE      thumbnail of picture N to FILE\n"
+    "  jpeg N FILE       JPEG of picture N to FILE, with the time it took\n"
+    "  fetch-all DIR     every picture to DIR\\NN.jpg\n"
+    "  close             close the port\n";
+
+struct Diag {
+    CameraLink link{1};
+    uint8_t port = 1;
+    uint32_t rate = 9600;
+    bool dump = false;
+    int failures = 0;
+
+    void report(const char* what, int ok) {
+        if (ok) {
+            std::printf("OK   %s\n", what);
+        } else {
+            ++failures;
+            std::printf("FAIL %s (result %d, linkError %d)\n", what, link.lastResultCode(), link.linkError);
+            link.linkError = 0;
+        }
+    }
+
+    int setio(uint32_t bitRate) { return link.SetIO(port, bitRate, NOPARITY, ONESTOPBIT, 8, 2, dump); }
+
+    bool pictureInfo(uint16_t number, uint16_t& handle, uint32_t& expected) {
+        if (!link.GetImgInfo(number, &handle, dump)) return false;
+        uint16_t kib = 0;
+        link.statusWord(6, kib);
+        expected = kib ? kib * 1024u : 400000u;
+        link.buffers->releaseImageInfo();
+        return true;
+    }
+
+    static bool writeFile(const std::string& path, const LinkBuffer& data) {
+        FILE* file = std::fopen(path.c_str(), "wb");
+        if (!file) return false;
+        const bool ok = !data.count || std::fwrite(data.data, 1, data.count, file) == data.count;
+        return std::fclose(file) == 0 && ok;
+    }
+
+    // Downloads picture number into path; prints size and rate.
+    bool download(uint16_t number, const std::string& path) {
+        uint16_t handle = 0;
+        uint32_t expected = 0;
+        char what[300];
+        std::snprintf(what, sizeof what, "info %u", number);
+        if (!pictureInfo(number, handle, expected)) {
+            report(what, 0);
+            return false;
+        }
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        const int ok = link.GetJpeg(handle, expected, dump);
+        QueryPerformanceCounter(&end);
+        link.hideProgress();
+        const double seconds = double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+        const uint32_t bytes = ok ? link.buffers->jpeg.count : 0;
+        std::snprintf(what, sizeof what, "jpeg %u: %lu bytes in %.3f s (%.0f bytes/s, %lu reads, %lu writes) -> %s",
+                      number, static_cast<unsigned long>(bytes), seconds, seconds > 0 ? bytes / seconds : 0.0,
+                      static_cast<unsigned long>(link.port->readCalls),
+                      static_cast<unsigned long>(link.port->writeCalls), path.c_str());
+        const bool written = ok && writeFile(path, link.buffers->jpeg);
+        link.buffers->releaseJpeg();
+        if (link.cancelRequested) std::printf("     (cancel requested)\n");
+        report(what, written);
+        return written;
+    }
+
+    void getstat() {
+        const int ok = link.GetStat(0, dump);
+        StatusRecord status;
+        if (ok && link.statusRecord(status)) {
+            std::printf("     pictures %u, power %u+%u, card %s, clock %02u-%02u-%02u %02u:%02u:%02u\n",
+                        status.picturesTaken, status.powerA, status.powerB, status.cardPresent() ? "yes" : "no",
+                        status.year, status.month, status.day, status.hour, status.minute, status.second);
+        }
+        report("getstat", ok);
+    }
+
+    void setdate(const char* text) {
+        unsigned y, mo, d, h, mi, s;
+        if (std::sscanf(text, "%u-%u-%uT%u:%u:%u", &y, &mo, &d, &h, &mi, &s) != 6 || mo < 1 || mo > 12 || d < 1 ||
+            d > 31 || h > 23 || mi > 59 || s > 59) {
+            std::printf("FAIL setdate: bad time '%s'\n", text);
+            ++failures;
+            return;
+        }
+        link.setStatusClock(static_cast<uint8_t>(y % 100), static_cast<uint8_t>(mo), static_cast<uint8_t>(d),
+                            static_cast<uint8_t>(h), static_cast<uint8_t>(mi), static_cast<uint8_t>(s));
+        report("setdate", link.SetDate(dump));
+    }
+
+    void fetchAll(const std::string& dir) {
+        if (!link.GetStat(0, false)) {
+            report("getstat", 0);
+            return;
+        }
+        StatusRecord status;
+        link.statusRecord(status);
+        for (unsigned number = 1; number <= status.picturesTaken; ++number) {
+            char path[MAX_PATH];
+            std::snprintf(path, sizeof path, "%s\\%02u.jpg", dir.c_str(), number);
+            download(static_cast<uint16_t>(number), path);
+        }
+    }
+};
+
+bool parseNumber(const char* text, unsigned long maximum, unsigned long& value) {
+    char* end = nullptr;
+    value = std::strtoul(text, &end, 10);
+    return end && end != text && *end == 0 && value <= maximum;
+}
+
+// Runs the command at args[i] and advances i past its arguments; false on bad usage.
+bool runCommand(Diag& diag, const std::vector<std::string>& args, size_t& i) {
+    const std::string& command = args[i++];
+    auto argument = [&](const char*& out) {
+        if (i >= args.size()) return false;
+        out = args[i++].c_str();
+        return true;
+    };
+    const char* a = nullptr;
+    const char* b = nullptr;
+    unsigned long n = 0;
+    if (command == "connect") {
+        int ok = diag.setio(9600);
+        if (diag.rate != 9600) {
+            if (!ok) diag.link.linkError = 0;
+            ok = diag.setio(diag.rate);
+        }
+        diag.report("connect", ok);
+    } else if (command == "setio") {
+        if (!argument(a) || !parseNumber(a, 0xFFFFFFFFul, n)) return false;
+        diag.report(("setio " + std::string(a)).c_str(), diag.setio(static_cast<uint32_t>(n)));
+    } else if (command == "getiocap") {
+        diag.report("getiocap", diag.link.GetIOCap(diag.dump));
+    } else if (command == "getstat") {
+        diag.getstat();
+    } else if (command == "setdate") {
+        if (!argument(a)) return false;
+        diag.setdate(a);
+    } else if (command == "info") {
+        if (!argument(a) || !parseNumber(a, 0xFFFF, n)) return false;
+        uint16_t handle = 0;
+        uint32_t expected = 0;
+        const bool ok = diag.pictureInfo(static_cast<uint16_t>(n), handle, expected);
+        uint16_t mark = 0;
+        diag.link.statusWord(8, mark);
+        if (ok) std::printf("     handle %u, expected %lu bytes, mark %u\n", handle, static_cast<unsigned long>(expected), mark);
+        diag.report(("info " + std::string(a)).c_str(), ok);
+    } else if (command == "thumb") {
+        if (!argument(a) || !argument(b) || !parseNumber(a, 0xFFFF, n)) return false;
+        uint16_t handle = 0;
+        uint32_t expected = 0;
+        bool ok = diag.pictureInfo(static_cast<uint16_t>(n), handle, expected) && diag.link.GetThumb(handle, diag.dump);
+        ok = ok && Diag::writeFile(b, diag.link.buffers->thumbnail);
+        diag.link.buffers->releaseThumbnail();
+        diag.report(("thumb " + std::string(a)).c_str(), ok);
+    } else if (command == "jpeg") {
+        if (!argument(a) || !argument(b) || !parseNumber(a, 0xFFFF, n)) return false;
+        diag.download(static_cast<uint16_t>(n), b);
+    } else if (command == "fetch-all") {
+        if (!argument(a)) return false;
+        diag.fetchAll(a);
+    } else if (command == "close") {
+        diag.link.ClosePort();
+        diag.report("close", 1);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Diag diag;
+    std::vector<std::string> commands;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        unsigned long n = 0;
+        if (arg == "--port" && i + 1 < argc && parseNumber(argv[i + 1], 4, n) && n >= 1) {
+            diag.port = static_cast<uint8_t>(n);
+            ++i;
+        } else if (arg == "--rate" && i + 1 < argc && parseNumber(argv[i + 1], 0xFFFFFFFFul, n) && n > 0) {
+            diag.rate = static_cast<uint32_t>(n);
+            ++i;
+        } else if (arg == "--dump") {
+            diag.dump = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(usage, stdout);
+            return 0;
+        } else if (arg.compare(0, 2, "--") == 0) {
+            std::fprintf(stderr, "dorvex-diag: bad option %s\n%s", arg.c_str(), usage);
+            return 2;
+        } else {
+            commands.push_back(arg);
+        }
+    }
+    if (commands.empty()) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    // The download steps the link's progress window; it stays hidden otherwise.
+    if (!diag.link.createWindow(nullptr)) {
+        std::fprintf(stderr, "dorvex-diag: cannot create the progress window\n");
+        return 1;
+    }
+    for (size_t i = 0; i < commands.size();) {
+        if (!runCommand(diag, commands, i)) {
+            std::fprintf(stderr, "dorvex-diag: bad command near '%s'\n%s", commands[i - 1].c_str(), usage);
+            return 2;
+        }
+        std::fflush(stdout);
+    }
+    return diag.failures ? 1 : 0;
+}
