@@ -56,4 +56,20 @@ public:
     uint16_t formatWord = 0;
     uint16_t bitsPerPixel = 0;
     int32_t lastError = ErrNone;
+
+protected:
+    // The one byte-reading rule of every decoder: the byte at readPosition, or 0xFF with
+    // ErrEndOfData once the input is exhausted. lastError is cleared before each read.
+    uint8_t readByte();
+    // Big-endian two-byte value; 0xFFFF (and ErrEndOfData) when either byte is missing.
+    uint16_t readBig16();
+    // Number in the given TIFF byte order (0x4949 little-endian, otherwise big-endian);
+    // all ones when the read ran past the end.
+    uint16_t readNumber16(uint16_t byteOrder);
+    uint32_t readNumber32(uint16_t byteOrder);
+    // JPEG marker search: skips to 0xFF, steps back over fill bytes, passes over 0xFF 0x00.
+    // Returns the marker code, or -1 when the input ran out (ErrEndOfData).
+    int findMarker();
+    // Moves the read position, never beyond the end of the input and never before 0.
+    void seek(int64_t position);
 };

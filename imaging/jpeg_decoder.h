@@ -10,7 +10,21 @@ public:
     // Decodes the attached stream into pixels; 1 on success, 0 with lastError set on failure.
     int decode();
 
-private:
     struct State;
+
+private:
+    int parseHeaders();
+    int decodeScan();
+    int readApp0();
+    int readQuantTables();
+    int readHuffmanTables();
+    int readFrameHeader();
+    int readScanHeader();
+    int readLineCount();
+    int readRestartInterval();
+    int skipSegment();
+    int checkScanSetup();
+    void freeWorkBuffers();
+
     State* state = nullptr;
 };

@@ -1,0 +1,25 @@
+// YCbCr to RGB of the JPEG decoder: double-precision factors, clamping to 0..255 and
+// truncation toward zero.
+#pragma once
+
+#include <cstdint>
+
+// Converts one pixel: luma and chroma are IDCT outputs (centred on 0; luma gets +128).
+void colourPixelReference(int16_t luma, int16_t cb, int16_t cr, uint8_t rgb[3]);
+
+// The per-chroma-sample form the decoder uses: the double products are split once into an
+// integer part, so that each pixel needs only integer additions. `exact` is false when a
+// product lies so close to an integer that adding the luma in double precision could round
+// across it; such samples are converted pixel by pixel with colourPixelReference.
+struct ChromaTerms {
+    int32_t red;
+    int32_t green;
+    int32_t blue;
+    bool exact;
+};
+
+ChromaTerms chromaTerms(int16_t cb, int16_t cr);
+
+inline uint8_t clampToByte(int32_t value) {
+    return static_cast<uint8_t>(value > 255 ? 255 : (value < 0 ? 0 : value));
+}

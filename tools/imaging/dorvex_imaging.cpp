@@ -1,0 +1,187 @@
+// dorvex-imaging: runs the product's image decoders on files.
+//   dorvex-imaging decode IN OUT.ppm   JPEG (or TIFF thumbnail when the first byte is not 0xFF)
+//   dorvex-imaging exif IN             the EXIF record as key=value lines
+//   dorvex-imaging dither IN OUT.ppm   decode, dither to the shared palette, write the result
+// On a decoder failure the ImageError name is printed and the exit status is 1.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "imaging/dib_image.h"
+#include "imaging/jpeg_decoder.h"
+#if __has_include("imaging/tiff_thumbnail_decoder.h")
+#include "imaging/tiff_thumbnail_decoder.h"
+#define DORVEX_HAVE_TIFF 1
+#endif
+#if __has_include("imaging/exif_reader.h")
+#include "imaging/exif_reader.h"
+#define DORVEX_HAVE_EXIF 1
+#endif
+
+namespace {
+
+bool readFile(const char* path, std::vector<uint8_t>* data) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "cannot open %s\n", path);
+        return false;
+    }
+    uint8_t buffer[65536];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        data->insert(data->end(), buffer, buffer + n);
+    }
+    std::fclose(file);
+    if (data->size() > 0x7FFFFFFF) {
+        std::fprintf(stderr, "%s is too large\n", path);
+        return false;
+    }
+    return true;
+}
+
+// Writes rows of R, G, B (top row first, `rowStep` bytes apart, `pixelStep` bytes per pixel
+// with the red byte at `redOffset`) as a binary PPM.
+bool writePpm(const char* path, int32_t width, int32_t height, const uint8_t* rows, long rowStep, int pixelStep,
+              bool bgr) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "cannot create %s\n", path);
+        return false;
+    }
+    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
+    std::vector<uint8_t> line(static_cast<size_t>(width) * 3);
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* source = rows + rowStep * y;
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t* p = source + static_cast<size_t>(x) * pixelStep;
+            line[x * 3 + 0] = bgr ? p[2] : p[0];
+            line[x * 3 + 1] = p[1];
+            line[x * 3 + 2] = bgr ? p[0] : p[2];
+        }
+        std::fwrite(line.data(), 1, line.size(), file);
+    }
+    return std::fclose(file) == 0;
+}
+
+// Decodes with the decoder the first byte chooses. Returns the image, or null after printing
+// the error name.
+std::unique_ptr<DibImage> decodeFile(const std::vector<uint8_t>& data) {
+    int32_t length = static_cast<int32_t>(data.size());
+    if (!data.empty() && data[0] == 0xFF) {
+        auto jpeg = std::make_unique<JpegDecoder>();
+        if (jpeg->attach(data.data(), length) && jpeg->decode()) {
+            return jpeg;
+        }
+        std::printf("%s\n", imageErrorName(jpeg->lastError));
+        return nullptr;
+    }
+#ifdef DORVEX_HAVE_TIFF
+    auto tiff = std::make_unique<TiffThumbnailDecoder>();
+    if (tiff->attach(data.data(), length) && tiff->decode()) {
+        return tiff;
+    }
+    std::printf("%s\n", imageErrorName(tiff->lastError));
+#else
+    std::printf("%s\n", imageErrorName(data.empty() ? ErrBadArgument : ErrWrongFormat));
+#endif
+    return nullptr;
+}
+
+int commandDecode(const char* in, const char* out) {
+    std::vector<uint8_t> data;
+    if (!readFile(in, &data)) {
+        return 2;
+    }
+    std::unique_ptr<DibImage> image = decodeFile(data);
+    if (!image) {
+        return 1;
+    }
+    return writePpm(out, image->width, image->height, image->pixels, static_cast<long>(image->width) * 3, 3, false)
+               ? 0
+               : 2;
+}
+
+int commandDither(const char* in, const char* out) {
+    std::vector<uint8_t> data;
+    if (!readFile(in, &data)) {
+        return 2;
+    }
+    std::unique_ptr<DibImage> image = decodeFile(data);
+    if (!image) {
+        return 1;
+    }
+    uint32_t size = 0;
+    uint8_t* bits = image->makeDibBits(&size);
+    if (bits == nullptr) {
+        std::printf("%s\n", imageErrorName(image->lastError));
+        return 1;
+    }
+    image->ditherToPalette(bits);
+    const long stride = static_cast<long>(DibImage::dibStride(image->width));
+    // DIB rows are bottom-up: start at the last row and step backwards.
+    const uint8_t* top = bits + stride * (image->height - 1);
+    const bool ok = writePpm(out, image->width, image->height, top, -stride, 3, true);
+    delete[] bits;
+    return ok ? 0 : 2;
+}
+
+#ifdef DORVEX_HAVE_EXIF
+void printText(const char* key, const char* value) {
+    std::printf("%s=%s\n", key, value != nullptr ? value : "");
+}
+
+int commandExif(const char* in) {
+    std::vector<uint8_t> data;
+    if (!readFile(in, &data)) {
+        return 2;
+    }
+    ExifReader reader;
+    int ok = reader.attach(data.data(), static_cast<int32_t>(data.size()));
+    if (ok) {
+        ok = reader.readInfo();
+    }
+    const ImageInfoRecord& r = reader.info;
+    std::printf("width=%d\n", r.width);
+    std::printf("height=%d\n", r.height);
+    printText("make", r.make);
+    printText("model", r.model);
+    printText("dateTimeOriginal", r.dateTimeOriginal);
+    std::printf("qualityCode=%u\n", static_cast<unsigned>(r.qualityCode));
+    std::printf("fNumber=%.9g\n", static_cast<double>(r.fNumber));
+    std::printf("exposureTime=%.9g\n", static_cast<double>(r.exposureTime));
+    std::printf("exposureBias=%.9g\n", static_cast<double>(r.exposureBias));
+    std::printf("byteOrder=0x%04X\n", static_cast<unsigned>(r.byteOrder));
+    if (ok) {
+        std::printf("result=ok\n");
+        return 0;
+    }
+    std::printf("result=%s\n", imageErrorName(reader.lastError));
+    return 1;
+}
+#endif
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: dorvex-imaging decode IN OUT.ppm\n"
+                 "       dorvex-imaging exif IN\n"
+                 "       dorvex-imaging dither IN OUT.ppm\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "decode") == 0) {
+        return commandDecode(argv[2], argv[3]);
+    }
+    if (argc == 4 && std::strcmp(argv[1], "dither") == 0) {
+        return commandDither(argv[2], argv[3]);
+    }
+#ifdef DORVEX_HAVE_EXIF
+    if (argc == 3 && std::strcmp(argv[1], "exif") == 0) {
+        return commandExif(argv[2]);
+    }
+#endif
+    return usage();
+}
