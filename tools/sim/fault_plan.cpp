@@ -1,0 +1,51 @@
+#include "tools/sim/fault_plan.h"
+
+namespace sim {
+
+FaultPlan::FaultPlan(const SimOptions& options)
+    : corrupt_(options.corrupt),
+      repeat_(options.repeat),
+      extraEnq_(options.extraEnq),
+      drop_(options.drop),
+      command_(options.faultCommand),
+      skipLeft_(options.faultAfter),
+      refuseLeft_(options.refuseCancel),
+      refuseWithNak_(options.refuseCancelWithNak),
+      random_(options.seed) {}
+
+bool FaultPlan::eligible(const std::string& command) const {
+    return command_.empty() || command_ == command;
+}
+
+bool FaultPlan::take(FaultSetting& setting) {
+    if (setting.count > 0 && skipLeft_ <= 0) {
+        --setting.count;
+        return true;
+    }
+    if (setting.rate <= 0.0) return false;
+    // 24 random bits give the probability with plenty of resolution for rates down to 1e-6.
+    const double draw = static_cast<double>(random_() >> 8) / static_cast<double>(1u << 24);
+    return draw < setting.rate;
+}
+
+BlockFaults FaultPlan::nextTransmission(const std::string& command) {
+    BlockFaults faults;
+    if (!eligible(command)) return faults;
+    faults.corrupt = take(corrupt_);
+    faults.extraEnq = take(extraEnq_);
+    faults.drop = take(drop_);
+    if (skipLeft_ > 0) --skipLeft_;
+    return faults;
+}
+
+bool FaultPlan::repeatAfterAck(const std::string& command) {
+    return eligible(command) && take(repeat_);
+}
+
+bool FaultPlan::refuseCancel() {
+    if (refuseLeft_ <= 0) return false;
+    --refuseLeft_;
+    return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,44 @@
+// Decides which faults hit which block transmission, from the fault options: counted faults
+// (the next N eligible transmissions) and random ones (a seeded generator, so that a run can
+// be repeated exactly).
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "tools/sim/sim_options.h"
+
+namespace sim {
+
+struct BlockFaults {
+    bool corrupt = false;
+    bool extraEnq = false;
+    bool drop = false;
+};
+
+class FaultPlan {
+public:
+    explicit FaultPlan(const SimOptions& options);
+
+    // Faults for the next transmission of a block answering command.
+    BlockFaults nextTransmission(const std::string& command);
+    // Whether an acknowledged block of command is sent once more instead of EOT.
+    bool repeatAfterAck(const std::string& command);
+    // Whether the next CancelTransfer is refused, and how.
+    bool refuseCancel();
+    bool refuseWithNak() const { return refuseWithNak_; }
+
+private:
+    bool eligible(const std::string& command) const;
+    bool take(FaultSetting& setting);
+
+    FaultSetting corrupt_, repeat_, extraEnq_, drop_;
+    std::string command_;
+    int skipLeft_;
+    int refuseLeft_;
+    bool refuseWithNak_;
+    std::mt19937 random_;
+};
+
+}  // namespace sim

@@ -1,0 +1,405 @@
+#include "tools/sim/protocol_engine.h"
+
+#include "camera/framing.h"
+
+namespace sim {
+
+using namespace framing;
+
+namespace {
+
+// How many stray bytes a wait tolerates before it gives up on the exchange.
+const int maxStrayBytes = 4096;
+// The host resends a refused request at most three times: four receptions in all.
+const int hostSendings = 4;
+// Packets of one request, and NAKs for one request, before the camera gives up.
+const int maxRequestPackets = 16;
+const int maxRequestNaks = 8;
+// A session on a real tty ends after this long without a received byte.
+const auto deviceSessionIdle = std::chrono::seconds(5);
+
+std::string byteText(int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
+    return text;
+}
+
+}  // namespace
+
+ProtocolEngine::ProtocolEngine(SimPort& port, CameraModel& camera, FaultPlan& faults, const SimOptions& options,
+                               Trace& trace)
+    : port_(port), camera_(camera), faults_(faults), options_(options), trace_(trace) {}
+
+bool ProtocolEngine::rateAccepted(uint32_t clientRate) const {
+    if (!port_.isPty() || clientRate == 0) return true;
+    // A UART tolerates a few percent of speed difference; so do we.
+    auto close = [clientRate](uint32_t rate) {
+        const uint32_t diff = clientRate > rate ? clientRate - rate : rate - clientRate;
+        return rate != 0 && diff * 50 <= rate;
+    };
+    return close(camera_.rate()) || close(extraRate_);
+}
+
+bool ProtocolEngine::fill(int timeoutMs, int& status) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        std::vector<uint8_t> chunk;
+        const SimPort::ReadStatus result = port_.readSome(chunk, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (result == SimPort::ReadStatus::Stopped || result == SimPort::ReadStatus::Closed) {
+            status = Gone;
+            return false;
+        }
+        if (result == SimPort::ReadStatus::Timeout) {
+            status = Timeout;
+            return false;
+        }
+        lastReceive_ = std::chrono::steady_clock::now();
+        const uint32_t clientRate = port_.clientRate();
+        if (rateAccepted(clientRate)) {
+            input_.assign(chunk.begin(), chunk.end());
+            inputPos_ = 0;
+            return true;
+        }
+        // At a different line speed the camera's UART sees only garbage: ignore it.
+        trace_.line("rx noise count=" + std::to_string(chunk.size()) + " host-rate=" + std::to_string(clientRate) +
+                    " camera-rate=" + std::to_string(camera_.rate()));
+    }
+}
+
+int ProtocolEngine::readByte(int timeoutMs) {
+    if (inputPos_ >= input_.size()) {
+        int status = Timeout;
+        if (!fill(timeoutMs, status)) return status;
+    }
+    return input_[inputPos_++];
+}
+
+bool ProtocolEngine::send(const uint8_t* bytes, size_t count) {
+    const uint32_t paceRate = options_.pace ? camera_.rate() : 0;
+    const int lineMs = paceRate ? static_cast<int>(count * 10 * 1000 / paceRate) : 0;
+    return port_.writeAll(bytes, count, options_.ackTimeoutMs + lineMs, paceRate);
+}
+
+bool ProtocolEngine::sendControl(uint8_t byte, const char* name) {
+    trace_.line(std::string("tx ") + name);
+    return send(&byte, 1);
+}
+
+int ProtocolEngine::readPacketBody(std::vector<uint8_t>& payload, uint8_t& terminator, bool& good) {
+    PacketReader reader;
+    for (;;) {
+        const int b = readByte(options_.ackTimeoutMs);
+        if (b < 0) return b;
+        const PacketReader::Result result = reader.feed(static_cast<uint8_t>(b));
+        if (result == PacketReader::Result::NeedMore) continue;
+        good = result == PacketReader::Result::Complete;
+        payload = reader.payload();
+        terminator = reader.terminator();
+        return 0;
+    }
+}
+
+bool ProtocolEngine::receiveRequest(std::vector<uint8_t>& request, bool& refusedByNak) {
+    refusedByNak = false;
+    if (!sendControl(ACK, "ack")) return false;
+    std::vector<uint8_t> assembled;
+    size_t lastLength = 0;
+    int naks = 0, strays = 0, packets = 0, cancelNaks = 0;
+    bool refusing = false;
+    bool expectEot = false;
+    while (packets < maxRequestPackets) {
+        const int b = readByte(options_.ackTimeoutMs);
+        if (b < 0) {
+            if (expectEot && b == Timeout) {
+                // The request is complete; a missing EOT costs nothing but this wait.
+                trace_.line("timeout eot");
+                request = assembled;
+                return true;
+            }
+            if (b == Timeout) trace_.line(expectEot ? "timeout eot" : "timeout request-packet");
+            return false;
+        }
+        if (expectEot && b == EOT) {
+            trace_.line("rx eot");
+            request = assembled;
+            return true;
+        }
+        if (b == ENQ && !expectEot) {
+            // The host asked again (our ACK came late for it): answer again.
+            trace_.line("rx enq");
+            if (!sendControl(ACK, "ack")) return false;
+            continue;
+        }
+        if (b != STX) {
+            trace_.line("rx byte " + byteText(b));
+            if (++strays > maxStrayBytes) return false;
+            continue;
+        }
+        if (expectEot) {
+            // STX instead of EOT: the host missed our ACK and sends its last packet again.
+            assembled.resize(assembled.size() - lastLength);
+            expectEot = false;
+        }
+        std::vector<uint8_t> payload;
+        uint8_t terminator = 0;
+        bool good = false;
+        const int status = readPacketBody(payload, terminator, good);
+        if (status < 0) {
+            if (status == Timeout) trace_.line("timeout request-packet");
+            return false;
+        }
+        if (!good) {
+            trace_.line("rx bad-packet len=" + std::to_string(payload.size()) + " hex=" + trace_.hex(payload));
+            if (!sendControl(NAK, "nak") || ++naks > maxRequestNaks) return false;
+            continue;
+        }
+        trace_.line("rx packet len=" + std::to_string(payload.size()) + (terminator == ETB ? " etb" : " etx") +
+                    " hex=" + trace_.hex(payload));
+        const bool isCancel = assembled.empty() && payload.size() >= 2 && payload[0] == 0x00 && payload[1] == 0x9E;
+        if (isCancel && (refusing || (faults_.refuseWithNak() && faults_.refuseCancel()))) {
+            if (!refusing) trace_.line("fault refuse-cancel nak");
+            refusing = true;
+            if (!sendControl(NAK, "nak")) return false;
+            if (++cancelNaks >= hostSendings) {
+                refusedByNak = true;
+                return false;
+            }
+            continue;
+        }
+        if (!sendControl(ACK, "ack")) return false;
+        assembled.insert(assembled.end(), payload.begin(), payload.end());
+        lastLength = payload.size();
+        ++packets;
+        if (terminator == ETX) expectEot = true;
+    }
+    trace_.line("abort request-too-long");
+    return false;
+}
+
+std::vector<uint8_t> ProtocolEngine::wireForm(const uint8_t* payload, size_t length, bool more, bool corrupt,
+                                              bool drop) const {
+    const uint8_t terminator = more ? ETB : ETX;
+    std::vector<uint8_t> wire{STX};
+    appendStuffed(wire, static_cast<uint8_t>(length & 0xFF));
+    appendStuffed(wire, static_cast<uint8_t>(length >> 8));
+    size_t dropAt = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (i == length / 2) dropAt = wire.size();
+        appendStuffed(wire, payload[i]);
+    }
+    appendStuffed(wire, terminator);
+    uint8_t checksum = packetChecksum(payload, length, terminator);
+    if (corrupt) checksum = static_cast<uint8_t>(checksum + 0x55);
+    appendStuffed(wire, checksum);
+    if (drop && length > 0) wire.erase(wire.begin() + static_cast<std::ptrdiff_t>(dropAt));
+    return wire;
+}
+
+ProtocolEngine::Outcome ProtocolEngine::nestedRequest() {
+    std::vector<uint8_t> request;
+    bool refusedByNak = false;
+    if (!receiveRequest(request, refusedByNak)) return refusedByNak ? Outcome::Resume : Outcome::Aborted;
+    const bool isCancel = request.size() >= 2 && request[0] == 0x00 && request[1] == 0x9E;
+    if (!isCancel) {
+        // The host has given up on this message and starts a new exchange.
+        trace_.line(std::string("abort superseded-by ") + commandName(static_cast<uint16_t>(request[0] | (request.size() > 1 ? request[1] << 8 : 0))));
+        pendingRequest_ = request;
+        pending_ = true;
+        return Outcome::NewRequest;
+    }
+    trace_.line("cancel nested CancelTransfer");
+    const Reply reply = answer(request);
+    const Outcome outcome = sendMessage(reply.status, reply, "status");
+    if (outcome != Outcome::Done) return outcome;
+    if (reply.result() != ResultOk) return Outcome::Resume;
+    trace_.line("cancel accepted");
+    return Outcome::Cancelled;
+}
+
+// Waits for the host's answer to an ENQ or a packet. An ENQ from the host means it wants the
+// line: a CancelTransfer (answered here; Resume when refused) or a new request.
+ProtocolEngine::Outcome ProtocolEngine::waitAckOrNested(const char* step, bool& acked, bool& nak) {
+    acked = nak = false;
+    for (int strays = 0; strays <= maxStrayBytes; ++strays) {
+        const int b = readByte(options_.ackTimeoutMs);
+        if (b == Timeout) {
+            trace_.line(std::string("timeout ") + step);
+            return Outcome::Aborted;
+        }
+        if (b < 0) return Outcome::Aborted;
+        if (b == ACK) {
+            trace_.line("rx ack");
+            acked = true;
+            return Outcome::Done;
+        }
+        if (b == NAK) {
+            trace_.line("rx nak");
+            nak = true;
+            return Outcome::Done;
+        }
+        if (b == ENQ) {
+            trace_.line("rx enq");
+            return nestedRequest();
+        }
+        trace_.line("rx byte " + byteText(b));
+    }
+    return Outcome::Aborted;
+}
+
+ProtocolEngine::Outcome ProtocolEngine::sendBlock(const uint8_t* payload, size_t length, bool more,
+                                                  const std::string& label, const std::string& message,
+                                                  const std::string& command) {
+    for (;;) {  // one round per enquiry; a refused cancel brings us back here
+        if (!sendControl(ENQ, "enq")) return Outcome::Aborted;
+        bool acked = false, nak = false;
+        Outcome outcome = waitAckOrNested("ack-enq", acked, nak);
+        if (outcome == Outcome::Resume) continue;
+        if (outcome != Outcome::Done) return outcome;
+        if (!acked) {
+            trace_.line("abort nak-for-enq");
+            return Outcome::Aborted;
+        }
+        bool repeated = false;
+        bool resume = false;
+        for (int sending = 1; !resume; ++sending) {
+            const BlockFaults faults = repeated ? BlockFaults{} : faults_.nextTransmission(command);
+            if (faults.corrupt) trace_.line("fault corrupt " + label + message);
+            if (faults.drop) trace_.line("fault drop " + label + message);
+            if (faults.extraEnq) {
+                trace_.line("fault extra-enq " + label + message);
+                if (!sendControl(ENQ, "enq")) return Outcome::Aborted;
+            }
+            const std::vector<uint8_t> wire = wireForm(payload, length, more, faults.corrupt, faults.drop);
+            trace_.line("tx " + label + " len=" + std::to_string(length) + (more ? " etb" : " etx") + message +
+                        " hex=" + trace_.hex(payload, length));
+            if (!send(wire.data(), wire.size())) return Outcome::Aborted;
+            outcome = waitAckOrNested("ack-block", acked, nak);
+            if (outcome == Outcome::Resume) {
+                resume = true;
+                continue;
+            }
+            if (outcome != Outcome::Done) return outcome;
+            if (nak) {
+                if (sending >= hostSendings) {
+                    trace_.line("abort nak-limit " + label + message);
+                    return Outcome::Aborted;
+                }
+                continue;
+            }
+            if (!repeated && faults_.repeatAfterAck(command)) {
+                // As if our ACK had not arrived: the same packet again instead of EOT.
+                trace_.line("fault repeat " + label + message);
+                repeated = true;
+                continue;
+            }
+            return sendControl(EOT, "eot") ? Outcome::Done : Outcome::Aborted;
+        }
+    }
+}
+
+ProtocolEngine::Outcome ProtocolEngine::sendMessage(const std::vector<uint8_t>& bytes, const Reply& reply,
+                                                    const char* part) {
+    const size_t blockSize = options_.blockSize;
+    const size_t blocks = bytes.empty() ? 1 : (bytes.size() + blockSize - 1) / blockSize;
+    const std::string partName(part);
+    if (partName == "data") {
+        trace_.line("tx data " + reply.command + " bytes=" + std::to_string(bytes.size()) +
+                    " blocks=" + std::to_string(blocks));
+    } else {
+        trace_.line("tx status " + reply.command + " result=" + hex16(reply.result()) + " hex=" + trace_.hex(bytes));
+    }
+    for (size_t i = 0; i < blocks; ++i) {
+        const size_t offset = i * blockSize;
+        const size_t length = bytes.empty() ? 0 : std::min(blockSize, bytes.size() - offset);
+        const std::string label = "block " + std::to_string(i + 1) + "/" + std::to_string(blocks);
+        const std::string message = " msg=" + reply.command + "." + partName;
+        const Outcome outcome =
+            sendBlock(bytes.empty() ? nullptr : bytes.data() + offset, length, i + 1 < blocks, label, message,
+                      reply.command);
+        if (outcome != Outcome::Done) return outcome;
+    }
+    return Outcome::Done;
+}
+
+Reply ProtocolEngine::answer(const std::vector<uint8_t>& request) {
+    Reply reply = camera_.handle(request);
+    if (reply.code == CmdCancelTransfer && !faults_.refuseWithNak() && faults_.refuseCancel()) {
+        trace_.line("fault refuse-cancel result");
+        reply = camera_.refusedCancel();
+    }
+    return reply;
+}
+
+void ProtocolEngine::exchange(const std::vector<uint8_t>& request) {
+    const Reply reply = answer(request);
+    Outcome outcome = Outcome::Done;
+    if (reply.hasData) outcome = sendMessage(reply.data, reply, "data");
+    if (outcome == Outcome::Done) {
+        // The host acknowledges SetIO's status before it retunes; accept that ACK at either speed.
+        extraRate_ = reply.newRate;
+        outcome = sendMessage(reply.status, reply, "status");
+        extraRate_ = 0;
+        if (outcome == Outcome::Done && reply.newRate) {
+            port_.setDeviceRate(reply.newRate);
+            camera_.applyRate(reply.newRate);
+        }
+    }
+    if (outcome == Outcome::Aborted) trace_.line("abort " + reply.command);
+    if (!options_.silentCommand.empty() && (options_.silentCommand == "any" || options_.silentCommand == reply.command) &&
+        ++silentSeen_ == options_.silentCount) {
+        trace_.line("fault silent");
+        silent_ = true;
+    }
+}
+
+void ProtocolEngine::beginSessionIfNeeded() {
+    if (sessionActive_) return;
+    sessionActive_ = true;
+    trace_.line("session begin " + std::to_string(++sessionNumber_));
+}
+
+void ProtocolEngine::endSession() {
+    input_.clear();
+    inputPos_ = 0;
+    port_.discardPending();
+    if (!sessionActive_) return;
+    sessionActive_ = false;
+    ++sessionsEnded_;
+    trace_.line("session end " + std::to_string(sessionNumber_));
+}
+
+void ProtocolEngine::run() {
+    while (!stopRequested && !sessionsDone()) {
+        if (pending_) {
+            pending_ = false;
+            exchange(pendingRequest_);
+            continue;
+        }
+        const int b = readByte(200);
+        if (port_.consumeOpened()) trace_.line("port open");
+        if (port_.consumeClosed()) {
+            trace_.line("port close");
+            endSession();
+            continue;
+        }
+        if (b < 0) {
+            if (!port_.isPty() && sessionActive_ && std::chrono::steady_clock::now() - lastReceive_ > deviceSessionIdle) {
+                endSession();
+            }
+            continue;
+        }
+        if (silent_) continue;
+        if (b != ENQ) {
+            trace_.line("rx byte " + byteText(b));
+            continue;
+        }
+        trace_.line("rx enq");
+        beginSessionIfNeeded();
+        std::vector<uint8_t> request;
+        bool refusedByNak = false;
+        if (receiveRequest(request, refusedByNak)) exchange(request);
+    }
+}
+
+}  // namespace sim
