@@ -144,9 +144,9 @@ int commandExif(const char* in) {
     const ImageInfoRecord& r = reader.info;
     std::printf("width=%d\n", r.width);
     std::printf("height=%d\n", r.height);
-    printText("make", r.make);
-    printText("model", r.model);
-    printText("dateTimeOriginal", r.dateTimeOriginal);
+    printText("make", r.make ? r.make->c_str() : nullptr);
+    printText("model", r.model ? r.model->c_str() : nullptr);
+    printText("dateTimeOriginal", r.dateTimeOriginal ? r.dateTimeOriginal->c_str() : nullptr);
     std::printf("qualityCode=%u\n", static_cast<unsigned>(r.qualityCode));
     std::printf("fNumber=%.9g\n", static_cast<double>(r.fNumber));
     std::printf("exposureTime=%.9g\n", static_cast<double>(r.exposureTime));
