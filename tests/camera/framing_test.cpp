@@ -53,3 +53,58 @@ TEST(Framing, ReaderTakesBackEveryByteValueAndRejectsBadSums) {
     for (size_t i = 1; i < wire.size(); ++i) result = reader.feed(wire[i]);
     EXPECT_NE(result, framing::PacketReader::Result::Complete);
 }
+
+namespace {
+
+// Feeds everything after STX; returns the last result.
+framing::PacketReader::Result readBack(framing::PacketReader& reader, const Bytes& wire) {
+    framing::PacketReader::Result result = framing::PacketReader::Result::NeedMore;
+    for (size_t i = 1; i < wire.size(); ++i) result = reader.feed(wire[i]);
+    return result;
+}
+
+}  // namespace
+
+TEST(Framing, ChecksumIsOverUnstuffedValues) {
+    // 0x1B goes out as 1B E4, but the sum takes 0x1B once: 01 + 00 + 1B + 03 = 1F.
+    EXPECT_EQ(framing::packetChecksum(Bytes{0x1B}.data(), 1, framing::ETX), 0x1F);
+    EXPECT_EQ(encodePacket(Bytes{0x1B}, false), (Bytes{0x02, 0x01, 0x00, 0x1B, 0xE4, 0x03, 0x1F}));
+    // Length bytes count as values: 256 zero bytes give 00 01 and the sum 01 + 03.
+    const Bytes wire = encodePacket(Bytes(256, 0), false);
+    EXPECT_EQ(Bytes(wire.begin() + 1, wire.begin() + 3), (Bytes{0x00, 0x01}));
+    EXPECT_EQ(wire.back(), 0x04);
+}
+
+TEST(Framing, ReaderUndoesStuffedLengthAndChecksum) {
+    // 17 bytes: length low 0x11 is escaped; payload 0x0D..: choose values so the checksum is 0x13.
+    Bytes payload(17, 0x00);
+    payload[0] = static_cast<uint8_t>(0x13 - 0x11 - 0x03);
+    const Bytes wire = encodePacket(payload, false);
+    ASSERT_EQ(Bytes(wire.end() - 2, wire.end()), (Bytes{0x1B, 0xEC}));
+    framing::PacketReader reader;
+    ASSERT_EQ(readBack(reader, wire), framing::PacketReader::Result::Complete);
+    EXPECT_EQ(reader.payload(), payload);
+    EXPECT_EQ(reader.terminator(), framing::ETX);
+}
+
+TEST(Framing, ReaderTakesEmptyAndBackToBackPackets) {
+    framing::PacketReader reader;
+    ASSERT_EQ(readBack(reader, encodePacket(Bytes{}, true)), framing::PacketReader::Result::Complete);
+    EXPECT_TRUE(reader.payload().empty());
+    EXPECT_EQ(reader.terminator(), framing::ETB);
+    // No reset between packets: the reader starts over by itself after a checksum.
+    ASSERT_EQ(readBack(reader, encodePacket(Bytes{0x02, 0x05}, false)), framing::PacketReader::Result::Complete);
+    EXPECT_EQ(reader.payload(), (Bytes{0x02, 0x05}));
+}
+
+TEST(Framing, ReaderRejectsAWrongTerminatorEvenWithAMatchingSum) {
+    // Terminator EOT with the sum computed over it: not a packet end this protocol knows.
+    const Bytes wire{0x02, 0x01, 0x00, 0x41, 0x04, static_cast<uint8_t>(0x01 + 0x41 + 0x04)};
+    framing::PacketReader reader;
+    EXPECT_EQ(readBack(reader, wire), framing::PacketReader::Result::BadChecksum);
+    // A bad checksum byte alone is rejected as well.
+    Bytes good = encodePacket(Bytes{0x41}, false);
+    good.back() ^= 0x01;
+    reader.reset();
+    EXPECT_EQ(readBack(reader, good), framing::PacketReader::Result::BadChecksum);
+}

@@ -105,6 +105,9 @@ SimPort::ReadStatus SimPort::readSome(std::vector<uint8_t>& out, int timeoutMs) 
     const int64_t deadline = nowNs() + static_cast<int64_t>(timeoutMs) * 1000000;
     for (;;) {
         if (stopRequested) return ReadStatus::Stopped;
+        // Open and close events are queued when they happen, before the client can write, so
+        // taking them before each read keeps them in order with the bytes.
+        if (notifyFd_ >= 0) handleNotifications();
         if (closedPending_) return ReadStatus::Closed;
         uint8_t buffer[4096];
         const ssize_t n = read(masterFd_, buffer, sizeof buffer);
@@ -117,7 +120,6 @@ SimPort::ReadStatus SimPort::readSome(std::vector<uint8_t>& out, int timeoutMs) 
         pollfd fds[2] = {{masterFd_, POLLIN, 0}, {notifyFd_, POLLIN, 0}};
         const int wait = static_cast<int>(left < pollSliceMs ? left : pollSliceMs);
         const int ready = poll(fds, notifyFd_ >= 0 ? 2 : 1, wait);
-        if (ready > 0 && notifyFd_ >= 0 && (fds[1].revents & POLLIN)) handleNotifications();
         // A real tty may report a hang-up; don't spin on it.
         if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR)) && !(fds[0].revents & POLLIN)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -167,8 +169,12 @@ void SimPort::setDeviceRate(uint32_t rate) {
 }
 
 void SimPort::discardPending() {
-    if (slaveFd_ >= 0) tcflush(slaveFd_, TCIFLUSH);
-    if (masterFd_ >= 0) tcflush(masterFd_, TCIFLUSH);
+    // Only the camera's unread output: what a client writes is never thrown away, since the
+    // next client may already have opened the port and sent its enquiry.
+    if (slaveFd_ >= 0) {
+        if (notifyFd_ >= 0) handleNotifications();
+        if (openCount_ == 0) tcflush(slaveFd_, TCIFLUSH);
+    }
 }
 
 bool SimPort::consumeOpened() {

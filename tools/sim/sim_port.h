@@ -35,7 +35,7 @@ public:
     uint32_t clientRate() const;
     // Real tty: waits for the output to drain and switches the speed.
     void setDeviceRate(uint32_t rate);
-    // Drops what either side has written and nobody has read yet.
+    // Drops what the camera wrote and no client has read, unless a client has the port open.
     void discardPending();
 
     int clientOpenCount() const { return openCount_; }
