@@ -54,7 +54,12 @@ wine_env_start() {  # fresh | reuse
     [ -f "$bin/TWAIN_32.DLL" ] && cp "$bin/TWAIN_32.DLL" "$WINEPREFIX/drive_c/windows/system32/twain_32.dll"
     export WINEDLLOVERRIDES="twain_32=n"
     # Keep one wineserver for the whole run: every program then starts in about half a second.
-    wineserver -p
+    # Its services (services.exe, winedevice.exe, ...) start with the first program and live
+    # as long as the server, holding that program's stdout and stderr. Start them here with
+    # those going nowhere; otherwise they inherit the pipes of the first test and ctest waits
+    # for that test's output to end until the server is killed.
+    wineserver -p >/dev/null 2>&1 </dev/null
+    wine cmd /c exit >/dev/null 2>&1 </dev/null
     return 0
 }
 

@@ -1,0 +1,423 @@
+// The Source Manager (TWAIN_32.DLL) as an application and a source see it: enumeration of the
+// sources below its folder, opening and closing, routing of triplets, notifications queued and
+// delivered through MSG_PROCESSEVENT, and its condition codes.
+//
+// The sources are two builds of the fake source, copied with a non-source DLL and a junk file
+// into a fresh folder that DORVEX_TWAIN_DIR points the manager at.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "source/twain.h"
+
+namespace {
+
+std::string exeFolder() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string s(path, n);
+    return s.substr(0, s.find_last_of('\\'));
+}
+
+template <typename T>
+T exported(HMODULE module, const char* name) {
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// A folder of sources: Alpha\fake_alpha.ds, deep\er\fake_beta.ds, junk.ds (not a PE file) and
+// other\notasource.ds (a DLL without DS_Entry).
+class SourceFolder {
+public:
+    explicit SourceFolder(bool withSources) {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        root = std::string(temp) + "dsm_test_" + std::to_string(GetCurrentProcessId()) + "_" +
+               std::to_string(serial++);
+        CreateDirectoryA(root.c_str(), nullptr);
+        if (!withSources)
+            return;
+        std::string bin = exeFolder();
+        for (const char* dir : {"\\Alpha", "\\deep", "\\deep\\er", "\\other"})
+            CreateDirectoryA((root + dir).c_str(), nullptr);
+        CopyFileA((bin + "\\fake_alpha.ds").c_str(), (root + "\\Alpha\\fake_alpha.ds").c_str(), FALSE);
+        CopyFileA((bin + "\\fake_beta.ds").c_str(), (root + "\\deep\\er\\fake_beta.ds").c_str(), FALSE);
+        CopyFileA((bin + "\\TWAIN_32.DLL").c_str(), (root + "\\other\\notasource.ds").c_str(), FALSE);
+        HANDLE junk = CreateFileA((root + "\\junk.ds").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(junk, "not a library", 13, &written, nullptr);
+        CloseHandle(junk);
+    }
+    ~SourceFolder() { removeTree(root); }
+    std::string alphaPath() const { return root + "\\Alpha\\fake_alpha.ds"; }
+    std::string root;
+
+private:
+    static void removeTree(const std::string& dir) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = found.cFileName;
+                if (name == "." || name == "..")
+                    continue;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    removeTree(dir + "\\" + name);
+                else
+                    DeleteFileA((dir + "\\" + name).c_str());
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryA(dir.c_str());
+    }
+    static int serial;
+};
+int SourceFolder::serial = 0;
+
+TW_IDENTITY named(const char* product) {
+    TW_IDENTITY id{};
+    std::strncpy(id.ProductName, product, sizeof id.ProductName - 1);
+    return id;
+}
+
+class DsmTest : public ::testing::Test {
+protected:
+    void SetUp() override { useFolder(true); }
+
+    void useFolder(bool withSources) {
+        folder.reset(new SourceFolder(withSources));
+        SetEnvironmentVariableA("DORVEX_TWAIN_DIR", folder->root.c_str());
+        dsm = LoadLibraryA("TWAIN_32.DLL");
+        ASSERT_NE(dsm, nullptr);
+        entry = exported<DSMENTRYPROC>(dsm, "DSM_Entry");
+        ASSERT_NE(entry, nullptr);
+        window = CreateWindowA("STATIC", "dsm test", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(window, nullptr);
+        app = TW_IDENTITY{};
+        std::strcpy(app.ProductName, "dsm test");
+    }
+
+    void TearDown() override {
+        for (TW_IDENTITY* source : {&alpha, &beta})
+            if (source->Id)
+                call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, source);
+        if (app.Id)
+            call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window);
+        DestroyWindow(window);
+        FreeLibrary(dsm);
+        folder.reset();
+    }
+
+    TW_UINT16 call(TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+        return entry(&app, dest, dg, dat, msg, data);
+    }
+    TW_UINT16 managerStatus() {
+        TW_STATUS status{0xAAAA, 0xBBBB};
+        EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS);
+        EXPECT_EQ(status.Reserved, 0);
+        return status.ConditionCode;
+    }
+    void openManager() { ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window), TWRC_SUCCESS); }
+    void openSource(TW_IDENTITY& source, const char* product) {
+        source = named(product);
+        ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source), TWRC_SUCCESS);
+    }
+    void closeSource(TW_IDENTITY& source) {
+        ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source), TWRC_SUCCESS);
+        source.Id = 0;
+    }
+    void enable(TW_IDENTITY& source) {
+        TW_USERINTERFACE ui{TRUE, FALSE, window};
+        ASSERT_EQ(call(&source, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+    }
+    // MSG_PROCESSEVENT for a message of the given kind; returns the result, TWMessage in out.
+    TW_UINT16 processEvent(TW_IDENTITY& source, UINT kind, TW_UINT16& out) {
+        MSG msg{window, kind, 0, 0, 0, {0, 0}};
+        TW_EVENT event{&msg, 0xEEEE};
+        TW_UINT16 result = call(&source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+        out = event.TWMessage;
+        return result;
+    }
+    HMODULE fakeModule(const char* name) { return GetModuleHandleA(name); }
+
+    std::unique_ptr<SourceFolder> folder;
+    HMODULE dsm = nullptr;
+    DSMENTRYPROC entry = nullptr;
+    HWND window = nullptr;
+    TW_IDENTITY app{}, alpha{}, beta{};
+};
+
+TEST_F(DsmTest, OpenManagerAssignsAnIdAndRefusesBadWindowsAndRepeats) {
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &alpha), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, nullptr), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_BADVALUE);
+    HWND notAWindow = reinterpret_cast<HWND>(0x1234);
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &notAWindow), TWRC_FAILURE);
+    EXPECT_EQ(app.Id, 0u);
+    openManager();
+    EXPECT_NE(app.Id, 0u);
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    EXPECT_EQ(managerStatus(), TWCC_SUCCESS);
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_NULL, &window), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_BADPROTOCOL);
+}
+
+TEST_F(DsmTest, EnumeratesEverySourceBelowTheFolderInPathOrder) {
+    openManager();
+    TW_IDENTITY id{};
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Alpha");
+    EXPECT_STREQ(id.Manufacturer, "Test Maker");
+    EXPECT_STREQ(id.Version.Info, "fake 1.0");
+    EXPECT_EQ(id.Id, 0u);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Beta");
+    // junk.ds and notasource.ds are no sources.
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_ENDOFLIST);
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_FAILURE);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Alpha");
+    // Enumerating loaded each source and let it go again.
+    EXPECT_EQ(fakeModule("fake_alpha.ds"), nullptr);
+    EXPECT_EQ(fakeModule("fake_beta.ds"), nullptr);
+}
+
+TEST_F(DsmTest, DefaultAndUserSelectChooseTheFirstOrTheNamedSource) {
+    openManager();
+    TW_IDENTITY id{};
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Alpha");
+    id = named("Fake Beta");
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Beta");
+    EXPECT_STREQ(id.ProductFamily, "Test Sources");
+    id = named("Fake Gamma");
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &id), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_NODS);
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, nullptr), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_BADVALUE);
+}
+
+TEST_F(DsmTest, EmptyFolderHasNoSources) {
+    TearDown();
+    useFolder(false);
+    openManager();
+    TW_IDENTITY id{};
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_NODS);
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &id), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_NODS);
+    id = named("Fake Alpha");
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_NODS);
+}
+
+TEST_F(DsmTest, OpenDsLoadsTheSourceAssignsAnIdAndPassesTheApplication) {
+    openManager();
+    openSource(beta, "Fake Beta");
+    EXPECT_NE(beta.Id, 0u);
+    EXPECT_NE(beta.Id, app.Id);
+    EXPECT_STREQ(beta.Manufacturer, "Test Maker");
+    HMODULE module = fakeModule("fake_beta.ds");
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(exported<int (*)()>(module, "FakeSource_state")(), 4);
+    EXPECT_EQ(exported<TW_UINT32 (*)()>(module, "FakeSource_id")(), beta.Id);
+    TW_UINT32 originId = 0, dg = 0;
+    TW_UINT16 dat = 0, msg = 0;
+    TW_MEMREF data = nullptr;
+    exported<void (*)(TW_UINT32*, TW_UINT32*, TW_UINT16*, TW_UINT16*, TW_MEMREF*)>(module, "FakeSource_lastCall")(
+        &originId, &dg, &dat, &msg, &data);
+    EXPECT_EQ(originId, app.Id);
+    EXPECT_EQ(msg, MSG_OPENDS);
+    EXPECT_EQ(data, &beta);
+
+    TW_IDENTITY again = named("Fake Beta");
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &again), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    // An empty product name opens the default source.
+    TW_IDENTITY fallback{};
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &fallback), TWRC_SUCCESS);
+    EXPECT_STREQ(fallback.ProductName, "Fake Alpha");
+    alpha = fallback;
+    EXPECT_NE(alpha.Id, beta.Id);
+
+    // The manager cannot close while sources are open.
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    closeSource(beta);
+    EXPECT_EQ(fakeModule("fake_beta.ds"), nullptr);
+    TW_IDENTITY stale = fallback;
+    stale.Id = 999;
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &stale), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_NODS);
+}
+
+TEST_F(DsmTest, RefusedOpenReportsTheSourcesConditionCodeAndUnloadsIt) {
+    openManager();
+    // Hold the library ourselves so that the switch set here survives until the manager loads it.
+    HMODULE held = LoadLibraryA(folder->alphaPath().c_str());
+    ASSERT_NE(held, nullptr);
+    exported<void (*)(TW_UINT16)>(held, "FakeSource_failOpen")(TWCC_MAXCONNECTIONS);
+    TW_IDENTITY id = named("Fake Alpha");
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_FAILURE);
+    EXPECT_EQ(id.Id, 0u);
+    EXPECT_EQ(managerStatus(), TWCC_MAXCONNECTIONS);
+    exported<void (*)(TW_UINT16)>(held, "FakeSource_failOpen")(TWCC_SUCCESS);
+    FreeLibrary(held);
+    EXPECT_EQ(fakeModule("fake_alpha.ds"), nullptr);
+    openSource(alpha, "Fake Alpha");
+}
+
+TEST_F(DsmTest, TripletsWithADestinationReachOnlyThatSource) {
+    openManager();
+    openSource(alpha, "Fake Alpha");
+    openSource(beta, "Fake Beta");
+    auto lastCall = exported<void (*)(TW_UINT32*, TW_UINT32*, TW_UINT16*, TW_UINT16*, TW_MEMREF*)>(
+        fakeModule("fake_beta.ds"), "FakeSource_lastCall");
+    auto alphaCalls = exported<int (*)()>(fakeModule("fake_alpha.ds"), "FakeSource_callCount");
+    int alphaBefore = alphaCalls();
+
+    TW_CAPABILITY cap{ICAP_BITDEPTH, TWON_DONTCARE16, nullptr};
+    ASSERT_EQ(call(&beta, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), TWRC_SUCCESS);
+    GlobalFree(cap.hContainer);
+    TW_UINT32 originId = 0, dg = 0;
+    TW_UINT16 dat = 0, msg = 0;
+    TW_MEMREF data = nullptr;
+    lastCall(&originId, &dg, &dat, &msg, &data);
+    EXPECT_EQ(originId, app.Id);
+    EXPECT_EQ(dg, DG_CONTROL);
+    EXPECT_EQ(dat, DAT_CAPABILITY);
+    EXPECT_EQ(msg, MSG_GET);
+    EXPECT_EQ(data, &cap);
+    TW_IMAGEINFO info{};
+    EXPECT_EQ(call(&beta, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_FAILURE);  // fake: state 4
+    lastCall(&originId, &dg, &dat, &msg, &data);
+    EXPECT_EQ(dg, DG_IMAGE);
+    EXPECT_EQ(dat, DAT_IMAGEINFO);
+    EXPECT_EQ(alphaCalls(), alphaBefore);
+
+    // DAT_STATUS with a destination is the source's code; without one, the manager's.
+    TW_STATUS status{};
+    ASSERT_EQ(call(&beta, DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS);
+    EXPECT_EQ(status.ConditionCode, TWCC_SEQERROR);
+    EXPECT_EQ(managerStatus(), TWCC_SUCCESS);
+
+    TW_IDENTITY unknown = beta;
+    unknown.Id = 4242;
+    EXPECT_EQ(call(&unknown, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_BADDEST);
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_BADPROTOCOL);
+    EXPECT_EQ(call(&beta, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, nullptr), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_BADVALUE);
+    EXPECT_EQ(alphaCalls(), alphaBefore);
+}
+
+TEST_F(DsmTest, NotificationIsPostedQueuedAndDeliveredThroughProcessEvent) {
+    openManager();
+    openSource(alpha, "Fake Alpha");
+    enable(alpha);
+    HMODULE module = fakeModule("fake_alpha.ds");
+    auto notify = exported<TW_UINT16 (*)(TW_UINT16)>(module, "FakeSource_notify");
+    UINT claimed = RegisterWindowMessageA("FakeSource claims this");
+    TW_UINT16 out = 0;
+    EXPECT_EQ(processEvent(alpha, WM_MOUSEMOVE, out), TWRC_NOTDSEVENT);
+
+    ASSERT_EQ(notify(MSG_XFERREADY), TWRC_SUCCESS);
+    ASSERT_EQ(notify(MSG_CLOSEDSREQ), TWRC_SUCCESS);
+    // Each notification posted a message to the application's window to wake its loop.
+    MSG posted;
+    int wakeUps = 0;
+    while (PeekMessageA(&posted, window, 0, 0, PM_REMOVE)) {
+        if (posted.message >= 0xC000) {
+            ++wakeUps;
+            EXPECT_EQ(posted.wParam, alpha.Id);
+        }
+    }
+    EXPECT_EQ(wakeUps, 2);
+
+    // A message the source claims is the source's; the notification waits.
+    EXPECT_EQ(processEvent(alpha, claimed, out), TWRC_DSEVENT);
+    EXPECT_EQ(out, MSG_NULL);
+    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_DSEVENT);
+    EXPECT_EQ(out, MSG_XFERREADY);
+    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_DSEVENT);
+    EXPECT_EQ(out, MSG_CLOSEDSREQ);
+    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_NOTDSEVENT);
+}
+
+TEST_F(DsmTest, NotificationsGoOnlyToTheSourceThatSentThem) {
+    openManager();
+    openSource(alpha, "Fake Alpha");
+    openSource(beta, "Fake Beta");
+    enable(alpha);
+    enable(beta);
+    auto notifyBeta = exported<TW_UINT16 (*)(TW_UINT16)>(fakeModule("fake_beta.ds"), "FakeSource_notify");
+    ASSERT_EQ(notifyBeta(MSG_CLOSEDSREQ), TWRC_SUCCESS);
+    TW_UINT16 out = 0;
+    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_NOTDSEVENT);
+    EXPECT_EQ(processEvent(beta, WM_TIMER, out), TWRC_DSEVENT);
+    EXPECT_EQ(out, MSG_CLOSEDSREQ);
+}
+
+TEST_F(DsmTest, BadNotificationsAreRefusedAndQueueNothing) {
+    openManager();
+    openSource(alpha, "Fake Alpha");
+    enable(alpha);
+    HMODULE module = fakeModule("fake_alpha.ds");
+    auto notify = exported<TW_UINT16 (*)(TW_UINT16)>(module, "FakeSource_notify");
+    auto notifyAs = exported<TW_UINT16 (*)(TW_UINT32, TW_UINT32, TW_UINT16)>(module, "FakeSource_notifyAs");
+    EXPECT_EQ(notify(MSG_OPENDS), TWRC_FAILURE);
+    EXPECT_EQ(notifyAs(4242, app.Id, MSG_XFERREADY), TWRC_FAILURE);    // not an open source
+    EXPECT_EQ(notifyAs(alpha.Id, 4242, MSG_XFERREADY), TWRC_FAILURE);  // not its application
+    TW_UINT16 out = 0;
+    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_NOTDSEVENT);
+    // The application's own condition code was not touched by the source's mistakes.
+    EXPECT_EQ(managerStatus(), TWCC_SUCCESS);
+}
+
+TEST_F(DsmTest, ClosingASourceDropsItsNotificationsAndTheQueueIsBounded) {
+    openManager();
+    openSource(alpha, "Fake Alpha");
+    enable(alpha);
+    auto notify = exported<TW_UINT16 (*)(TW_UINT16)>(fakeModule("fake_alpha.ds"), "FakeSource_notify");
+    ASSERT_EQ(notify(MSG_XFERREADY), TWRC_SUCCESS);
+    closeSource(alpha);
+    openSource(alpha, "Fake Alpha");
+    enable(alpha);
+    TW_UINT16 out = 0;
+    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_NOTDSEVENT);
+
+    notify = exported<TW_UINT16 (*)(TW_UINT16)>(fakeModule("fake_alpha.ds"), "FakeSource_notify");
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(notify(i == 19 ? MSG_CLOSEDSREQ : MSG_XFERREADY), TWRC_SUCCESS);
+    int delivered = 0;
+    TW_UINT16 last = 0;
+    while (delivered < 100 && processEvent(alpha, WM_TIMER, out) == TWRC_DSEVENT) {
+        ++delivered;
+        last = out;
+    }
+    EXPECT_EQ(delivered, 16);
+    EXPECT_EQ(last, MSG_CLOSEDSREQ);  // the oldest were dropped, not the newest
+    MSG drain;
+    while (PeekMessageA(&drain, window, 0, 0, PM_REMOVE)) {
+    }
+}
+
+TEST_F(DsmTest, CloseManagerForgetsTheApplication) {
+    openManager();
+    TW_UINT32 first = app.Id;
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_SUCCESS);
+    TW_IDENTITY id{};
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    app.Id = 0;
+    openManager();
+    EXPECT_NE(app.Id, first);
+}
+
+}  // namespace
