@@ -45,6 +45,7 @@
 #define IDS_TITLE 57344
 
 // Controls
+#define IDC_PICTURE_MARKER 1000
 #define IDC_LOGO 1001
 #define IDC_THUMBNAIL_GRID 1002
 #define IDC_PROGRESS_BAR 1003
@@ -63,6 +64,15 @@
 #define IDC_TIME_LABEL 1016
 #define IDC_CLOCK_FROM_PC 1029
 #define IDC_AUTO_THUMBNAILS 1030
+#define IDC_LIST_NUMBER 1031
+#define IDC_INFO_DATE 1015
+#define IDC_INFO_QUALITY 1032
+#define IDC_INFO_SIZE 1033
+#define IDC_INFO_SHUTTER 1034
+#define IDC_INFO_APERTURE 1035
+#define IDC_INFO_EXPOSURE 1036
+#define IDC_INFO_MAKE 1037
+#define IDC_INFO_MODEL 1038
 #define IDC_HELP_TEXT 1039
 
 // Help command passed from every dialog to the camera dialog

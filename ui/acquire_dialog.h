@@ -1,0 +1,70 @@
+// AcquireDialog: the modal picture browser (dialog 131). It lists the camera's pictures into
+// the thumbnail grid, fetches thumbnails, shows a picture's recorded information and downloads
+// the chosen picture's JPEG into the camera link's JPEG buffer.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/dialog_window.h"
+#include "ui/picture_list.h"
+
+class CameraLink;
+struct SourceSettings;
+class ThumbnailGrid;
+struct PictureInfoText;
+
+class AcquireDialog : public DialogWindow {
+public:
+    // Result of run() after an error that has already been shown to the user; the camera
+    // dialog closes as well.
+    static constexpr INT_PTR ResultReportedError = 3;
+
+    AcquireDialog(CameraLink& link, SourceSettings& settings);
+    ~AcquireDialog() override;
+
+    // IDOK: the chosen picture's JPEG is in the link's JPEG buffer (the caller consumes and
+    // releases it); IDCANCEL: closed by the user or setup failed; 3: an error was reported.
+    INT_PTR run(HWND parent);
+
+    // State a test can watch while the dialog runs.
+    bool isBusy() const { return busy != 0; }
+    const PictureList& pictures() const { return list; }
+    ThumbnailGrid* thumbnailGrid() const { return grid; }
+
+protected:
+    BOOL onInitDialog() override;
+    void onCommand(int id, int notifyCode, HWND control) override;
+    void onCancel() override;
+    void onDestroy() override;
+    INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+private:
+    bool createGrid();
+    void layOut();
+    void setCommandButtons(bool enabled);
+    void loadPictures();
+    int listOnePicture(int pictureNumber, int slot, bool& thumbnailMissing);
+    void finishListing(bool thumbnailMissing);
+    int fetchThumbnail(int slot);
+    int downloadPicture(int slot);
+    int firstSelectedSlot() const;
+    int firstSelectedSlotWithoutThumbnail() const;
+    void onAquire();
+    void onShowInfo();
+    void onThumbnail();
+    LRESULT onFetchThumbnailRequest();
+    void onContextHelp();
+    BOOL onQueryNewPalette();
+    void pumpMessages();
+    void showMessage(int stringId, UINT icon);
+    void fail(int stringId);
+    void repaintGrid();
+
+    CameraLink& link;
+    SourceSettings& settings;
+    ThumbnailGrid* grid = nullptr;
+    PictureList list;
+    int errorId = 0;
+    int stopRequested = 0;
+    int busy = 0;
+};

@@ -1,0 +1,51 @@
+// ThumbnailCell: one 110 x 110 window of the thumbnail sheet showing one picture slot:
+// thumbnail (or the placeholder bitmap), a selection frame, label, date and mark.
+// A click selects the slot, a double click asks the dialog to acquire it.
+#pragma once
+
+#include <windows.h>
+
+struct PictureEntry;
+class ThumbnailSheet;
+
+// Face name of the cell font, reloaded from the string table each time a grid is created.
+extern char cellFontFace[32];
+
+class ThumbnailCell {
+public:
+    static constexpr int Size = 110;
+    static constexpr int FirstControlId = 51;
+
+    ThumbnailCell(ThumbnailSheet& sheet, PictureEntry& entry);
+    ~ThumbnailCell();
+    ThumbnailCell(const ThumbnailCell&) = delete;
+    ThumbnailCell& operator=(const ThumbnailCell&) = delete;
+
+    // Creates the window as child controlId of parent; null on failure.
+    HWND create(HWND parent, int controlId);
+    void destroyWindow();
+    HWND hwnd() const { return window; }
+
+    // The flag is kept only while the slot holds a picture.
+    void setSelected(int flag);
+    int isSelected() const;
+
+    static bool registerClass();
+    static void unregisterClass();
+
+private:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT onLeftButtonDown(WPARAM wParam, LPARAM lParam);
+    LRESULT onDoubleClick(WPARAM wParam, LPARAM lParam);
+    void paint();
+    void drawPicture(HDC dc);
+    void drawFrame(HDC dc);
+    void drawTexts(HDC dc);
+    void postToDialog(UINT message);
+
+    ThumbnailSheet& sheet;
+    PictureEntry& entry;
+    int selected = 0;
+    HWND window = nullptr;
+};

@@ -1,0 +1,130 @@
+#include "ui/thumbnail_sheet.h"
+
+#include <new>
+
+#include "source/module.h"
+#include "ui/picture_list.h"
+#include "ui/thumbnail_cell.h"
+#include "ui/user_messages.h"
+
+namespace {
+const char sheetClassName[] = "DorvexThumbnailSheet";
+}
+
+ThumbnailSheet::ThumbnailSheet(PictureList& pictures) : list(pictures) {}
+
+ThumbnailSheet::~ThumbnailSheet() {
+    destroyCells();
+    if (window) DestroyWindow(window);
+}
+
+bool ThumbnailSheet::registerClass() {
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExA(moduleInstance(), sheetClassName, &existing)) return true;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_PARENTDC;
+    wc.lpfnWndProc = windowProc;
+    wc.cbWndExtra = sizeof(LONG_PTR);
+    wc.hInstance = moduleInstance();
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    wc.lpszClassName = sheetClassName;
+    return RegisterClassExA(&wc) != 0;
+}
+
+void ThumbnailSheet::unregisterClass() {
+    UnregisterClassA(sheetClassName, moduleInstance());
+}
+
+int ThumbnailSheet::height() const {
+    const int rows = (list.count + Columns - 1) / Columns;
+    const int h = rows * ThumbnailCell::Size;
+    return h < MinimumHeight ? MinimumHeight : h;
+}
+
+HWND ThumbnailSheet::create(HWND grid) {
+    return CreateWindowExA(0, sheetClassName, "", WS_CHILD | WS_VISIBLE, 0, 0, Width, height(), grid,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId)), moduleInstance(), this);
+}
+
+bool ThumbnailSheet::createCells() {
+    if (list.count <= 0) return true;
+    cells = new (std::nothrow) ThumbnailCell*[static_cast<size_t>(list.count)]();
+    if (!cells) return false;
+    cellCount = list.count;
+    for (int i = 0; i < cellCount; ++i) {
+        cells[i] = new (std::nothrow) ThumbnailCell(*this, list.entries[i]);
+        if (!cells[i]) return false;
+        // A cell whose window cannot be made is simply not shown.
+        HWND cell = cells[i]->create(window, ThumbnailCell::FirstControlId + i);
+        if (cell)
+            MoveWindow(cell, (i % Columns) * ThumbnailCell::Size, (i / Columns) * ThumbnailCell::Size,
+                       ThumbnailCell::Size, ThumbnailCell::Size, FALSE);
+    }
+    return true;
+}
+
+void ThumbnailSheet::destroyCells() {
+    if (!cells) return;
+    for (int i = 0; i < cellCount; ++i) delete cells[i];
+    delete[] cells;
+    cells = nullptr;
+    cellCount = 0;
+}
+
+void ThumbnailSheet::clearSelection() {
+    for (int i = 0; i < cellCount; ++i)
+        if (cells[i]) cells[i]->setSelected(0);
+}
+
+int ThumbnailSheet::isSelected(int index) const {
+    if (index < 0 || index >= cellCount || !cells[index]) return 0;
+    return cells[index]->isSelected();
+}
+
+LRESULT CALLBACK ThumbnailSheet::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<ThumbnailSheet*>(GetWindowLongPtrA(hwnd, 0));
+    if (message == WM_NCCREATE) {
+        self = static_cast<ThumbnailSheet*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        SetWindowLongPtrA(hwnd, 0, reinterpret_cast<LONG_PTR>(self));
+        self->window = hwnd;
+    }
+    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(hwnd, 0, 0);
+        self->window = nullptr;
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    return self->handle(message, wParam, lParam);
+}
+
+LRESULT ThumbnailSheet::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        if (!createCells()) {
+            destroyCells();
+            return -1;  // fails the window's creation
+        }
+        return 0;
+    case WM_WINDOWPOSCHANGING: {
+        auto* pos = reinterpret_cast<WINDOWPOS*>(lParam);
+        pos->cx = Width;
+        pos->cy = height();
+        pos->flags &= ~SWP_NOSIZE;
+        break;
+    }
+    case WM_MOVE: {
+        // The dialog repaints the grid on this, after creation and after every scroll step.
+        const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
+        HWND grid = GetParent(window);
+        HWND dialog = grid ? GetParent(grid) : nullptr;
+        if (dialog) PostMessageA(dialog, UM_SELCHANGED, 0, 0);
+        return result;
+    }
+    default:
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
