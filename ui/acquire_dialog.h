@@ -11,7 +11,6 @@
 class CameraLink;
 struct SourceSettings;
 class ThumbnailGrid;
-struct PictureInfoText;
 
 class AcquireDialog : public DialogWindow {
 public:
@@ -26,14 +25,16 @@ public:
     // releases it); IDCANCEL: closed by the user or setup failed; 3: an error was reported.
     INT_PTR run(HWND parent);
 
-    // State a test can watch while the dialog runs.
+    // State a test or a driver can watch while the dialog runs.
     bool isBusy() const { return busy != 0; }
     const PictureList& pictures() const { return list; }
     ThumbnailGrid* thumbnailGrid() const { return grid; }
+    int beepCount() const { return beeps; }
 
 protected:
     BOOL onInitDialog() override;
     void onCommand(int id, int notifyCode, HWND control) override;
+    void onOK() override {}  // only Aquire ends the dialog with IDOK
     void onCancel() override;
     void onDestroy() override;
     INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
@@ -41,9 +42,11 @@ protected:
 private:
     bool createGrid();
     void layOut();
+    void centreOverOwner();
     void setCommandButtons(bool enabled);
     void loadPictures();
     int listOnePicture(int pictureNumber, int slot, bool& thumbnailMissing);
+    void fillSlotTexts(PictureEntry& entry);
     void finishListing(bool thumbnailMissing);
     int fetchThumbnail(int slot);
     int downloadPicture(int slot);
@@ -53,12 +56,13 @@ private:
     void onShowInfo();
     void onThumbnail();
     LRESULT onFetchThumbnailRequest();
-    void onContextHelp();
     BOOL onQueryNewPalette();
+    void onSelectionChanged();
     void pumpMessages();
+    int takeLinkError();
     void showMessage(int stringId, UINT icon);
-    void fail(int stringId);
-    void repaintGrid();
+    void failWith(int stringId);
+    void errorBeep();
 
     CameraLink& link;
     SourceSettings& settings;
@@ -67,4 +71,5 @@ private:
     int errorId = 0;
     int stopRequested = 0;
     int busy = 0;
+    int beeps = 0;
 };

@@ -13,6 +13,9 @@ struct PictureEntry {
     uint16_t markFlag = 0;       // non-zero: the cell shows "(P)"
     char label[64] = {};         // "%02d." list number followed by the quality name
     char dateText[20] = {};      // "YYYY/MM/DD HH:MM" or empty
+    // The 1-based camera picture number the slot was listed under. The camera's handle need
+    // not equal it, so the information command asks by this number.
+    uint16_t pictureNumber = 0;
 
     bool isFilled() const { return pictureHandle != 0; }
 };
