@@ -7,6 +7,10 @@
 // is itself an integer adds exactly.
 #include "imaging/jpeg_colour.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 uint8_t channel(double value) {
@@ -19,7 +23,7 @@ uint8_t channel(double value) {
     return static_cast<uint8_t>(static_cast<int32_t>(value));
 }
 
-int32_t splitIntegerPart(double f, bool* exact) {
+inline int32_t splitIntegerPart(double f, bool* exact) {
     int32_t whole = static_cast<int32_t>(f);  // toward zero
     if (whole > f) {
         --whole;  // floor for negative values
@@ -51,3 +55,106 @@ ChromaTerms chromaTerms(int16_t cb, int16_t cr) {
     terms.blue = splitIntegerPart(1.772 * cb, &terms.exact);
     return terms;
 }
+
+namespace {
+
+// floor(numerator / 1000), or false when the quotient is an integer.
+inline bool thousandths(int32_t numerator, int32_t* floorValue) {
+    int32_t quotient = numerator / 1000;
+    const int32_t remainder = numerator % 1000;
+    if (remainder == 0) {
+        return false;
+    }
+    if (remainder < 0) {
+        --quotient;
+    }
+    *floorValue = quotient;
+    return true;
+}
+
+}  // namespace
+
+// The factors are exact thousandths (1.402 = 1402/1000 ...), so each term's true value is an
+// integer over 1000. When that value is not an integer its fraction is at least 0.001 away
+// from one, far more than the double products can be off (about 1e-11 for |C| <= 8192), so
+// the double's floor equals the integer floor division and the double sum with the luma
+// cannot round across an integer. Only values that are integers go through the doubles.
+ChromaTerms chromaTermsFast(int16_t cb, int16_t cr) {
+    ChromaTerms terms;
+    terms.exact = true;
+    if (thousandths(1402 * cr, &terms.red) && thousandths(-714 * cr - 344 * cb, &terms.green) &&
+        thousandths(1772 * cb, &terms.blue)) {
+        return terms;
+    }
+    return chromaTerms(cb, cr);
+}
+
+#if defined(__SSE2__)
+
+namespace {
+
+// floor(n / 1000) of four 32-bit lanes with |n| < 16,000,000, and a mask of the lanes where
+// the division is exact but n is not 0 (those need the double arithmetic). Biased to be
+// unsigned, x = n + 16,000,000 < 2^25, and x div 1000 = (x * 2199023256) >> 41: the
+// multiplier exceeds 2^41 / 1000 by less than 1, so the error stays below x / 2^41 < 1/1000.
+inline __m128i floorThousandths(__m128i n, __m128i* inexactMask) {
+    const __m128i bias = _mm_set1_epi32(16000000);
+    const __m128i multiplier = _mm_set1_epi32(static_cast<int32_t>(2199023256u));
+    const __m128i x = _mm_add_epi32(n, bias);
+    const __m128i even = _mm_srli_epi64(_mm_mul_epu32(x, multiplier), 41);
+    const __m128i odd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(x, 32), multiplier), 41);
+    const __m128i q = _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+    // q x 1000 = q x 1024 - q x 16 - q x 8
+    const __m128i times1000 =
+        _mm_sub_epi32(_mm_sub_epi32(_mm_slli_epi32(q, 10), _mm_slli_epi32(q, 4)), _mm_slli_epi32(q, 3));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i divides = _mm_cmpeq_epi32(times1000, x);
+    const __m128i nonZero = _mm_xor_si128(_mm_cmpeq_epi32(n, zero), _mm_set1_epi32(-1));
+    *inexactMask = _mm_or_si128(*inexactMask, _mm_and_si128(divides, nonZero));
+    return _mm_sub_epi32(q, _mm_set1_epi32(16000));
+}
+
+}  // namespace
+
+bool chromaTermsBlock(const int16_t* cb, const int16_t* cr, int16_t* red, int16_t* green, int16_t* blue) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i redFactor = _mm_set1_epi32(1402);  // pairs (1402, 0)
+    const __m128i blueFactor = _mm_set1_epi32(1772);
+    const __m128i greenFactors = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-344) << 16) |
+                                                                     static_cast<uint16_t>(-714)));
+    __m128i needsDoubles = zero;
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + i));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + i));
+        __m128i out[3][2];
+        for (int half = 0; half < 2; ++half) {
+            const __m128i r0 = half == 0 ? _mm_unpacklo_epi16(r, zero) : _mm_unpackhi_epi16(r, zero);
+            const __m128i b0 = half == 0 ? _mm_unpacklo_epi16(b, zero) : _mm_unpackhi_epi16(b, zero);
+            const __m128i rb = half == 0 ? _mm_unpacklo_epi16(r, b) : _mm_unpackhi_epi16(r, b);
+            out[0][half] = floorThousandths(_mm_madd_epi16(r0, redFactor), &needsDoubles);
+            out[1][half] = floorThousandths(_mm_madd_epi16(rb, greenFactors), &needsDoubles);
+            out[2][half] = floorThousandths(_mm_madd_epi16(b0, blueFactor), &needsDoubles);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(red + i), _mm_packs_epi32(out[0][0], out[0][1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(green + i), _mm_packs_epi32(out[1][0], out[1][1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(blue + i), _mm_packs_epi32(out[2][0], out[2][1]));
+    }
+    return _mm_movemask_epi8(needsDoubles) == 0;
+}
+
+#else
+
+bool chromaTermsBlock(const int16_t* cb, const int16_t* cr, int16_t* red, int16_t* green, int16_t* blue) {
+    for (int i = 0; i < 64; ++i) {
+        const ChromaTerms t = chromaTermsFast(cb[i], cr[i]);
+        if (!t.exact) {
+            return false;
+        }
+        red[i] = static_cast<int16_t>(t.red);
+        green[i] = static_cast<int16_t>(t.green);
+        blue[i] = static_cast<int16_t>(t.blue);
+    }
+    return true;
+}
+
+#endif

@@ -20,6 +20,13 @@ struct ChromaTerms {
 
 ChromaTerms chromaTerms(int16_t cb, int16_t cr);
 
+// The same terms computed in integers where that gives the same result.
+ChromaTerms chromaTermsFast(int16_t cb, int16_t cr);
+
+// Terms of a whole chroma block (64 Cb and Cr samples) as 16-bit values. Returns false,
+// leaving the outputs unspecified, when any sample needs the pixel-by-pixel conversion.
+bool chromaTermsBlock(const int16_t* cb, const int16_t* cr, int16_t* red, int16_t* green, int16_t* blue);
+
 inline uint8_t clampToByte(int32_t value) {
     return static_cast<uint8_t>(value > 255 ? 255 : (value < 0 ? 0 : value));
 }

@@ -359,15 +359,23 @@ int JpegDecoder::readScanHeader() {
     state->scanComponents = components;
     state->scanDataOffset = readPosition;
     state->scanSeen = true;
-    // Pass over the entropy-coded data to the next marker that is not a restart marker.
+    // Pass over the entropy-coded data to the next marker that is not a restart marker: the
+    // marker search, with memchr jumping over the bytes that cannot start one.
     for (;;) {
-        const int marker = findMarker();
-        if (marker < 0) {
+        const void* next = std::memchr(input + readPosition, 0xFF, static_cast<size_t>(inputLength - readPosition));
+        if (next == nullptr || static_cast<const uint8_t*>(next) - input + 1 >= inputLength) {
+            readPosition = inputLength;
             lastError = ErrEndOfData;
             return 0;
         }
-        if (marker < 0xD0 || marker > 0xD7) {
-            readPosition -= 2;
+        const int32_t at = static_cast<int32_t>(static_cast<const uint8_t*>(next) - input);
+        const uint8_t code = input[at + 1];
+        if (code == 0x00 || (code >= 0xD0 && code <= 0xD7)) {
+            readPosition = at + 2;  // stuffed zero or restart marker
+        } else if (code == 0xFF) {
+            readPosition = at + 1;  // fill byte
+        } else {
+            readPosition = at;  // the main loop reads this marker next
             return 1;
         }
     }

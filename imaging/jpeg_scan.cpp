@@ -10,6 +10,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/jpeg_colour.h"
 #include "imaging/jpeg_decoder.h"
 #include "imaging/jpeg_idct.h"
@@ -25,12 +29,28 @@ public:
     void reset() {
         accumulator_ = 0;
         count_ = 0;
-        realBits_ = 0;
+        padding_ = 0;
         stopped_ = false;
     }
 
     // Tops the accumulator up to at least 57 bits (real or padding).
     void fill() {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        // Fast path: eight bytes without any 0xFF (no stuffing, no marker) go in at once.
+        if (!stopped_ && position_ + 8 <= length_) {
+            uint64_t word;
+            std::memcpy(&word, data_ + position_, 8);
+            const uint64_t inverted = ~word;
+            if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+                const int take = (64 - count_) / 8;
+                const uint64_t bytes = __builtin_bswap64(word) >> (64 - 8 * take) << (64 - 8 * take);
+                accumulator_ |= bytes >> count_;
+                count_ += 8 * take;
+                position_ += take;
+                return;
+            }
+        }
+#endif
         while (count_ <= 56) {
             uint32_t byte = 0;
             if (!stopped_) {
@@ -38,14 +58,15 @@ public:
                     stop(ErrEndOfData);
                 } else if (data_[position_] != 0xFF) {
                     byte = data_[position_++];
-                    realBits_ += 8;
                 } else if (position_ + 1 < length_ && data_[position_ + 1] == 0x00) {
                     byte = 0xFF;  // stuffed zero: 0xFF is data
                     position_ += 2;
-                    realBits_ += 8;
                 } else {
                     stop(ErrBadData);  // a marker, or 0xFF as the last byte
                 }
+            }
+            if (stopped_) {
+                padding_ += 8;
             }
             accumulator_ |= static_cast<uint64_t>(byte) << (56 - count_);
             count_ += 8;
@@ -55,26 +76,25 @@ public:
     uint32_t count() const { return static_cast<uint32_t>(count_); }
     uint32_t peek(int bits) const { return static_cast<uint32_t>(accumulator_ >> (64 - bits)); }
 
-    // Takes `bits` bits; false (with the reason in *error) when they include padding.
-    bool consume(int bits, int32_t* error) {
+    // Takes `bits` bits (at most 32, already filled). Whether they were real is checked by
+    // overran() once per block: padding bits decode to harmless values in the meantime.
+    void consume(int bits) {
         accumulator_ <<= bits;
         count_ -= bits;
-        realBits_ -= bits;
-        if (realBits_ < 0) {
-            *error = stopReason_;
-            return false;
-        }
-        return true;
     }
+    // Padding always sits behind the real bits, so real bits were overrun exactly when fewer
+    // bits than the padding added remain. The error is then stopReason().
+    bool overran() const { return count_ < padding_; }
+    uint64_t bits() const { return accumulator_; }
 
     // True when fewer than `bits` real bits are left: running out explains a failed search.
-    bool shortOf(int bits) const { return realBits_ < bits; }
+    bool shortOf(int bits) const { return count_ - padding_ < bits; }
     int32_t stopReason() const { return stopReason_; }
 
     // At a restart boundary the rest of the current byte is discarded and the next two bytes
     // must be the expected marker. Whole data bytes still buffered mean it is not there.
     bool takeRestartMarker(uint16_t expected) {
-        if (realBits_ >= 8) {
+        if (count_ - padding_ >= 8) {
             return false;
         }
         if (position_ + 1 >= length_ || data_[position_] != 0xFF || data_[position_ + 1] != (expected & 0xFF)) {
@@ -96,7 +116,7 @@ private:
     int32_t position_;
     uint64_t accumulator_ = 0;
     int count_ = 0;
-    int32_t realBits_ = 0;
+    int32_t padding_ = 0;  // padding bits appended since the last reset
     bool stopped_ = false;
     int32_t stopReason_ = ErrNone;
 };
@@ -121,9 +141,26 @@ void buildLookahead(HuffmanSlot& slot, const uint8_t* input) {
         int length = 0;
         const int index = searchCode(slot, prefix << (32 - kFastBits), kFastBits, &length);
         slot.fast[prefix] = 0;
-        if (index >= 0 && index < slot.symbolCount) {
-            slot.fast[prefix] = static_cast<uint16_t>((length << 8) | input[slot.symbolOffset + index]);
+        slot.fastAc[prefix] = 0;
+        if (index < 0 || index >= slot.symbolCount) {
+            continue;
         }
+        const uint8_t symbol = input[slot.symbolOffset + index];
+        slot.fast[prefix] = static_cast<uint16_t>((length << 8) | symbol);
+        const int n = symbol & 0x0F;
+        if (length + n > kFastBits) {
+            continue;
+        }
+        // RECEIVE and EXTEND of the n bits that follow the code within the prefix.
+        int32_t value = 0;
+        if (n > 0) {
+            value = static_cast<int32_t>((prefix >> (kFastBits - length - n)) & ((1u << n) - 1));
+            if (value < (1 << (n - 1))) {
+                value -= (1 << n) - 1;
+            }
+        }
+        slot.fastAc[prefix] = static_cast<int32_t>(static_cast<uint32_t>(value) << 16) | ((symbol >> 4) << 8) |
+                              (length + n);
     }
 }
 
@@ -136,25 +173,30 @@ public:
     bool decode(const HuffmanSlot& dc, const HuffmanSlot& ac, const uint8_t* quant, int16_t* predictor,
                 int16_t* out, bool* dcOnly, int32_t* error) {
         std::memset(out, 0, 64 * sizeof(int16_t));
-        int symbol = 0;
-        if (!decodeSymbol(dc, &symbol, error)) {
-            return false;
-        }
         int32_t diff = 0;
-        if (!receive(symbol & 0x0F, &diff, error)) {
+        int symbol = 0;
+        if (!decodeValue(dc, &symbol, &diff, error)) {
             return false;
         }
         *predictor = static_cast<int16_t>(*predictor + diff);
         out[0] = static_cast<int16_t>(quant[0] * *predictor);
-        *dcOnly = true;
+        bool acSeen = false;
         for (int k = 1; k <= 63;) {
-            if (!decodeSymbol(ac, &symbol, error)) {
-                return false;
-            }
-            const int run = symbol >> 4;
             int32_t value = 0;
-            if (!receive(symbol & 0x0F, &value, error)) {
-                return false;
+            int run = 0;
+            if (reader_.count() < 32) {
+                reader_.fill();
+            }
+            const int32_t fast = ac.fastAc[reader_.peek(kFastBits)];
+            if (fast != 0) {
+                reader_.consume(fast & 0xFF);
+                run = (fast >> 8) & 0xFF;
+                value = fast >> 16;
+            } else {
+                if (!decodeValue(ac, &symbol, &value, error)) {
+                    return false;
+                }
+                run = symbol >> 4;
             }
             if (run == 0 && value == 0) {
                 break;  // end of block
@@ -164,43 +206,45 @@ public:
                 break;
             }
             out[kZigzagToNatural[k]] = static_cast<int16_t>(quant[k] * static_cast<int16_t>(value));
-            *dcOnly = false;
+            acSeen = true;
             ++k;
+        }
+        *dcOnly = !acSeen;
+        if (reader_.overran()) {
+            *error = reader_.stopReason();
+            return false;
         }
         return true;
     }
 
 private:
-    bool decodeSymbol(const HuffmanSlot& slot, int* symbol, int32_t* error) {
+    // Decodes one Huffman symbol and the n = (symbol & 15) bits that follow it, extended to a
+    // signed value (T.81 F.2.2.1, DECODE, RECEIVE and EXTEND). At most 16 + 15 bits.
+    bool decodeValue(const HuffmanSlot& slot, int* symbol, int32_t* value, int32_t* error) {
         if (reader_.count() < 32) {
             reader_.fill();
         }
         const uint16_t entry = slot.fast[reader_.peek(kFastBits)];
+        int length = entry >> 8;
         if (entry != 0) {
             *symbol = entry & 0xFF;
-            return reader_.consume(entry >> 8, error);
+        } else {
+            const int index = searchCode(slot, reader_.peek(32), 16, &length);
+            if (index < 0 || index >= slot.symbolCount) {
+                // No code within 16 bits: corrupt, unless the real bits ran out before that.
+                *error = reader_.shortOf(16) ? reader_.stopReason() : ErrBadData;
+                return false;
+            }
+            *symbol = input_[slot.symbolOffset + index];
         }
-        int length = 0;
-        const int index = searchCode(slot, reader_.peek(32), 16, &length);
-        if (index < 0 || index >= slot.symbolCount) {
-            // No code within 16 bits: corrupt, unless the real bits ran out before that.
-            *error = reader_.shortOf(16) ? reader_.stopReason() : ErrBadData;
-            return false;
-        }
-        *symbol = input_[slot.symbolOffset + index];
-        return reader_.consume(length, error);
-    }
-
-    // Receives n bits and extends them to a signed value (T.81 F.2.2.1, EXTEND).
-    bool receive(int n, int32_t* value, int32_t* error) {
+        const int n = *symbol & 0x0F;
         if (n == 0) {
+            reader_.consume(length);
             *value = 0;
             return true;
         }
-        int32_t v = static_cast<int32_t>(reader_.peek(n));
-        if (!reader_.consume(n, error)) {
-            return false;
-        }
+        int32_t v = static_cast<int32_t>((reader_.bits() << length) >> (64 - n));
+        reader_.consume(length + n);
         if (v < (1 << (n - 1))) {
             v -= (1 << n) - 1;
         }
@@ -218,45 +262,139 @@ struct McuGeometry {
     int blocks;
 };
 
-// Writes one colour MCU. Luma block n covers block row n / h, block column n % h of the MCU;
-// each chroma sample covers h x v luma pixels (nearest-neighbour replication).
-void writeColourMcu(const int16_t* samples, const McuGeometry& g, uint8_t* pixels, int32_t width, int32_t height,
-                    int32_t top, int32_t left) {
-    const int16_t* cb = samples + (g.blocks - 2) * 64;
-    const int16_t* cr = samples + (g.blocks - 1) * 64;
-    ChromaTerms terms[64];
-    for (int i = 0; i < 64; ++i) {
-        terms[i] = chromaTerms(cb[i], cr[i]);
+// Pixels of one MCU row whose chroma terms are all exact, scalar version. `luma` points at
+// the row's samples in the MCU's first luma block of that row, `terms` at its chroma row.
+template <int H>
+void writeExactRowScalar(const int16_t* luma, const int16_t* red, const int16_t* green, const int16_t* blue,
+                         uint8_t* out, int columns) {
+    for (int x = 0; x < columns; ++x) {
+        const int32_t y = static_cast<int16_t>(luma[(x / 8) * 64 + x % 8] + 128);
+        const int t = x / H;
+        out[0] = clampToByte(y + red[t]);
+        out[1] = clampToByte(y + green[t]);
+        out[2] = clampToByte(y + blue[t]);
+        out += 3;
     }
-    for (int n = 0; n < g.blocks - 2; ++n) {
-        const int blockRow = n / g.h;
-        const int blockColumn = n % g.h;
-        const int32_t blockTop = top + 8 * blockRow;
-        const int32_t blockLeft = left + 8 * blockColumn;
-        if (blockTop >= height || blockLeft >= width) {
-            continue;
+}
+
+#if defined(__SSE2__)
+// The same with SSE2, eight pixels at a time: 16-bit sums cannot overflow (|Y| <= 8320 and
+// |term| <= 14516 for IDCT output) and unsigned saturation is exactly the 0..255 clamp.
+template <int H>
+void writeExactRow(const int16_t* luma, const int16_t* red, const int16_t* green, const int16_t* blue, uint8_t* out,
+                   int columns) {
+    if (H > 2 || columns < 8 * H) {
+        writeExactRowScalar<H>(luma, red, green, blue, out, columns);
+        return;
+    }
+    const __m128i offset = _mm_set1_epi16(128);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i tr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(red));
+    const __m128i tg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(green));
+    const __m128i tb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue));
+    for (int block = 0; block < H; ++block) {
+        __m128i r = tr, g = tg, b = tb;
+        if (H == 2) {  // each term covers two pixels
+            r = block == 0 ? _mm_unpacklo_epi16(tr, tr) : _mm_unpackhi_epi16(tr, tr);
+            g = block == 0 ? _mm_unpacklo_epi16(tg, tg) : _mm_unpackhi_epi16(tg, tg);
+            b = block == 0 ? _mm_unpacklo_epi16(tb, tb) : _mm_unpackhi_epi16(tb, tb);
         }
-        const int rows = height - blockTop < 8 ? height - blockTop : 8;
-        const int columns = width - blockLeft < 8 ? width - blockLeft : 8;
-        const int16_t* luma = samples + n * 64;
-        for (int y = 0; y < rows; ++y) {
-            uint8_t* out = pixels + (static_cast<size_t>(blockTop + y) * width + blockLeft) * 3;
-            const int chromaRow = ((8 * blockRow + y) / g.v) * 8;
-            for (int x = 0; x < columns; ++x) {
-                const int chroma = chromaRow + (8 * blockColumn + x) / g.h;
-                const ChromaTerms& t = terms[chroma];
-                const int16_t sample = luma[y * 8 + x];
-                if (t.exact) {
-                    const int32_t yy = static_cast<int16_t>(sample + 128);
-                    out[0] = clampToByte(yy + t.red);
-                    out[1] = clampToByte(yy + t.green);
-                    out[2] = clampToByte(yy + t.blue);
+        const __m128i y =
+            _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + block * 64)), offset);
+        const __m128i r8 = _mm_packus_epi16(_mm_add_epi16(y, r), zero);
+        const __m128i g8 = _mm_packus_epi16(_mm_add_epi16(y, g), zero);
+        const __m128i b8 = _mm_packus_epi16(_mm_add_epi16(y, b), zero);
+        // R G B 0 per 32-bit lane, pixels 0..3 and 4..7.
+        const __m128i rg = _mm_unpacklo_epi8(r8, g8);
+        const __m128i b0 = _mm_unpacklo_epi8(b8, zero);
+        __m128i quad[2] = {_mm_unpacklo_epi16(rg, b0), _mm_unpackhi_epi16(rg, b0)};
+        uint8_t* p = out + block * 24;
+        for (int half = 0; half < 2; ++half) {
+            for (int i = 0; i < 4; ++i) {
+                const uint32_t pixel = static_cast<uint32_t>(_mm_cvtsi128_si32(quad[half]));
+                quad[half] = _mm_srli_si128(quad[half], 4);
+                if (half == 1 && i == 3 && block == H - 1) {
+                    p[0] = static_cast<uint8_t>(pixel);  // last pixel: no byte beyond it
+                    p[1] = static_cast<uint8_t>(pixel >> 8);
+                    p[2] = static_cast<uint8_t>(pixel >> 16);
                 } else {
-                    colourPixelReference(sample, cb[chroma], cr[chroma], out);
+                    std::memcpy(p, &pixel, 4);  // the fourth byte is overwritten next
                 }
-                out += 3;
+                p += 3;
             }
         }
+    }
+}
+#else
+template <int H>
+void writeExactRow(const int16_t* luma, const int16_t* red, const int16_t* green, const int16_t* blue, uint8_t* out,
+                   int columns) {
+    writeExactRowScalar<H>(luma, red, green, blue, out, columns);
+}
+#endif
+
+// Writes one colour MCU with luma sampling H x V. Luma block n covers block row n / H,
+// block column n % H of the MCU; each chroma sample covers H x V luma pixels
+// (nearest-neighbour replication).
+template <int H, int V>
+void writeColourMcu(const int16_t* samples, uint8_t* pixels, int32_t width, int32_t height, int32_t top,
+                    int32_t left) {
+    constexpr int kBlocks = H * V;
+    const int16_t* cb = samples + kBlocks * 64;
+    const int16_t* cr = cb + 64;
+    int16_t red[64], green[64], blue[64];
+    ChromaTerms terms[64];
+    bool rowExact[8] = {true, true, true, true, true, true, true, true};
+    if (!chromaTermsBlock(cb, cr, red, green, blue)) {
+        // Some chroma samples need the double arithmetic; rows without such samples still
+        // take the fast path.
+        for (int i = 0; i < 64; ++i) {
+            terms[i] = chromaTermsFast(cb[i], cr[i]);
+            red[i] = static_cast<int16_t>(terms[i].red);
+            green[i] = static_cast<int16_t>(terms[i].green);
+            blue[i] = static_cast<int16_t>(terms[i].blue);
+            rowExact[i / 8] = rowExact[i / 8] && terms[i].exact;
+        }
+    }
+    const int rows = height - top < 8 * V ? height - top : 8 * V;
+    const int columns = width - left < 8 * H ? width - left : 8 * H;
+    for (int y = 0; y < rows; ++y) {
+        uint8_t* out = pixels + (static_cast<size_t>(top + y) * width + left) * 3;
+        const int16_t* lumaRow = samples + (y / 8) * H * 64 + (y % 8) * 8;
+        const int chromaRow = (y / V) * 8;
+        if (rowExact[y / V]) {
+            writeExactRow<H>(lumaRow, red + chromaRow, green + chromaRow, blue + chromaRow, out, columns);
+            continue;
+        }
+        for (int x = 0; x < columns; ++x) {
+            const int16_t sample = lumaRow[(x / 8) * 64 + x % 8];
+            const int chroma = chromaRow + x / H;
+            const ChromaTerms& t = terms[chroma];
+            if (t.exact) {
+                const int32_t luma = static_cast<int16_t>(sample + 128);
+                out[0] = clampToByte(luma + t.red);
+                out[1] = clampToByte(luma + t.green);
+                out[2] = clampToByte(luma + t.blue);
+            } else {
+                colourPixelReference(sample, cb[chroma], cr[chroma], out);
+            }
+            out += 3;
+        }
+    }
+}
+
+using ColourWriter = void (*)(const int16_t*, uint8_t*, int32_t, int32_t, int32_t, int32_t);
+
+// Luma sampling with one chroma block per MCU: H x V is 1, 2 or 4.
+ColourWriter colourWriterFor(int h, int v) {
+    switch (h * 16 + v) {
+    case 0x11: return writeColourMcu<1, 1>;
+    case 0x21: return writeColourMcu<2, 1>;
+    case 0x12: return writeColourMcu<1, 2>;
+    case 0x22: return writeColourMcu<2, 2>;
+    case 0x41: return writeColourMcu<4, 1>;
+    case 0x14: return writeColourMcu<1, 4>;
+    default: return nullptr;
     }
 }
 
@@ -343,6 +481,12 @@ int JpegDecoder::decodeScan() {
             buildLookahead(s.huffman[slot], input);
         }
     }
+    const ColourWriter colourWriter = s.colourMode == 2 ? colourWriterFor(g.h, g.v) : nullptr;
+    if (s.colourMode == 2 && colourWriter == nullptr) {
+        freeWorkBuffers();
+        lastError = ErrBadData;
+        return 0;
+    }
     const int32_t mcuColumns = ((width - 1) / 8) / g.h + 1;
     const int32_t mcuRows = ((height - 1) / 8) / g.v + 1;
     BitReader reader(input, inputLength, s.scanDataOffset);
@@ -371,8 +515,8 @@ int JpegDecoder::decodeScan() {
             }
             const int32_t top = row * 8 * g.v;
             const int32_t left = column * 8 * g.h;
-            if (s.colourMode == 2) {
-                writeColourMcu(s.samples, g, pixels, width, height, top, left);
+            if (colourWriter != nullptr) {
+                colourWriter(s.samples, pixels, width, height, top, left);
             } else {
                 writeGreyMcu(s.samples, pixels, width, height, top, left);
             }

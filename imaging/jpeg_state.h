@@ -20,6 +20,9 @@ struct HuffmanSlot {
     // Lookahead for codes of up to kFastBits bits, built from the same search before a scan:
     // (length << 8) | symbol, 0 when the code is longer.
     uint16_t fast[512];
+    // For AC tables: code and magnitude bits together within kFastBits bits, decoded in one
+    // step: (value << 16) | (run << 8) | total bits; 0 when not possible.
+    int32_t fastAc[512];
 };
 
 constexpr int kFastBits = 9;

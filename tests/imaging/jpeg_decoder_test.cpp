@@ -140,13 +140,18 @@ TEST(JpegColour, ClampedRedExample) {
 
 TEST(JpegColour, IntegerSplitMatchesDoubleArithmetic) {
     // The decoder's per-chroma integer terms must give exactly what the double formula gives.
-    for (int cb = -300; cb <= 300; cb += 7) {
-        for (int cr = -300; cr <= 300; cr += 3) {
+    for (int cb = -1100; cb <= 1100; cb += 7) {
+        for (int cr = -1100; cr <= 1100; cr += 3) {
             const ChromaTerms t = chromaTerms(static_cast<int16_t>(cb), static_cast<int16_t>(cr));
+            const ChromaTerms fast = chromaTermsFast(static_cast<int16_t>(cb), static_cast<int16_t>(cr));
+            ASSERT_EQ(fast.exact, t.exact);
+            ASSERT_EQ(fast.red, t.red);
+            ASSERT_EQ(fast.green, t.green);
+            ASSERT_EQ(fast.blue, t.blue);
             if (!t.exact) {
                 continue;
             }
-            for (int luma = -400; luma <= 400; luma += 5) {
+            for (int luma = -400; luma <= 400; luma += 23) {
                 uint8_t expected[3];
                 colourPixelReference(static_cast<int16_t>(luma), static_cast<int16_t>(cb), static_cast<int16_t>(cr),
                                      expected);
