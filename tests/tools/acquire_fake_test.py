@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""acquire.exe against the fake source, through our TWAIN_32.DLL under Wine.
+
+The fake source delivers a generated picture (tests/tools/fake_pixel.h); the saved BMP must
+hold exactly that picture, by native and by memory transfer, at sizes that need row padding.
+Also: the session ended by the source (MSG_CLOSEDSREQ), the time-out, an unknown source, a
+bad command line and an unwritable output file, each with its exit status.
+
+usage: acquire_fake_test.py ACQUIRE_EXE BIN_DIR
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ACQUIRE, BIN = sys.argv[1], sys.argv[2]
+
+
+def fake_pixel(x, y, c):
+    """Mirror of fakePixel() in fake_pixel.h."""
+    if c == 0:
+        v = x * 7 + y * 3
+    elif c == 1:
+        v = x * 3 + y * 11 + 40
+    else:
+        v = (x ^ y) * 5 + 90
+    return v & 0xFF
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def read_bmp(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:2] == b"BM", "not a BMP"
+    size, _, offset, header, width, height, planes, bits, compression = struct.unpack_from("<IIIIiiHHI", data, 2)
+    assert size == len(data), "file size field %d, file %d" % (size, len(data))
+    assert (header, planes, bits, compression) == (40, 1, 24, 0), (header, planes, bits, compression)
+    assert height > 0, "not bottom-up"
+    stride = (width * 3 + 3) & ~3
+    assert offset + stride * height == len(data)
+    rows = []
+    for y in range(height):
+        row = data[offset + (height - 1 - y) * stride: offset + (height - y) * stride]
+        assert row[width * 3:] == bytes(stride - width * 3), "padding not zero"
+        rows.append(row[:width * 3])
+    return width, height, rows
+
+
+class AcquireWithFakeSource(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="acquire_fake_")
+        os.makedirs(os.path.join(cls.root, "sources", "Test"))
+        for name in ("fake_alpha.ds", "fake_beta.ds"):
+            shutil.copy(os.path.join(BIN, name), os.path.join(cls.root, "sources", "Test", name))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def run_acquire(self, args, script="none", size=None, timeout=60):
+        env = dict(os.environ)
+        env["DORVEX_TWAIN_DIR"] = windows_path(os.path.join(self.root, "sources"))
+        env["FAKE_DS_SCRIPT"] = script
+        if size:
+            env["FAKE_DS_SIZE"] = size
+        result = subprocess.run(["wine", ACQUIRE] + args, env=env, capture_output=True, text=True, timeout=timeout)
+        return result.returncode, result.stdout + result.stderr
+
+    def check_picture(self, mechanism, size):
+        out = os.path.join(self.root, "%s_%s.bmp" % (mechanism, size))
+        status, text = self.run_acquire(["--source", "Fake Beta", "--" + mechanism, "--out", windows_path(out),
+                                         "--timeout", "20"], script="xferready", size=size)
+        self.assertEqual(status, 0, text)
+        self.assertIn("Transfer mechanism: %s" % mechanism, text)
+        self.assertIn("MSG_XFERREADY", text)
+        self.assertIn("Session closed", text)
+        w, h = (int(v) for v in size.split("x"))
+        width, height, rows = read_bmp(out)
+        self.assertEqual((width, height), (w, h))
+        for y in range(h):
+            expected = bytes(fake_pixel(x, y, c) for x in range(w) for c in (2, 1, 0))
+            self.assertEqual(rows[y], expected, "row %d differs" % y)
+        self.assertIn("Saved %d x %d picture (%d bytes)" % (w, h, os.path.getsize(out)), text)
+
+    def test_native_transfer_saves_the_sources_picture(self):
+        for size in ("37x23", "1x1"):
+            self.check_picture("native", size)
+
+    def test_memory_transfer_saves_the_sources_picture(self):
+        for size in ("37x23", "1x1", "4x9"):
+            self.check_picture("memory", size)
+
+    def test_lists_every_source_and_prints_the_identity(self):
+        status, text = self.run_acquire(["--source", "Fake Alpha", "--timeout", "20"], script="closereq")
+        self.assertIn("  Fake Alpha (Test Maker, fake 1.0)", text)
+        self.assertIn("  Fake Beta (Test Maker, fake 1.0)", text)
+        self.assertIn("Source: Fake Alpha", text)
+        self.assertIn('Version: 1.0 "fake 1.0" (language 13, country 1)', text)
+        self.assertIn("CAP_SUPPORTEDCAPS: [CAP_XFERCOUNT, ICAP_XFERMECH, ICAP_PIXELTYPE, ICAP_BITDEPTH]", text)
+        self.assertEqual(status, 2, text)
+
+    def test_close_request_from_the_source_ends_the_session_without_a_picture(self):
+        out = os.path.join(self.root, "never.bmp")
+        status, text = self.run_acquire(["--source", "Fake Beta", "--out", windows_path(out), "--timeout", "20"],
+                                        script="closereq")
+        self.assertEqual(status, 2, text)
+        self.assertIn("MSG_CLOSEDSREQ", text)
+        self.assertIn("Session closed", text)
+        self.assertFalse(os.path.exists(out))
+
+    def test_timeout_bounds_the_run(self):
+        status, text = self.run_acquire(["--source", "Fake Beta", "--timeout", "2"])
+        self.assertEqual(status, 3, text)
+        self.assertIn("Timed out after 2 s", text)
+        self.assertIn("Session closed", text)
+
+    def test_failures_report_triplet_and_condition_code(self):
+        status, text = self.run_acquire(["--source", "No Such Source", "--timeout", "5"])
+        self.assertEqual(status, 1, text)
+        self.assertIn("DG_CONTROL / DAT_IDENTITY / MSG_OPENDS: TWRC_FAILURE, condition code 3 (TWCC_NODS)", text)
+        status, text = self.run_acquire(["--frobnicate"])
+        self.assertEqual(status, 4, text)
+        self.assertIn("unknown option --frobnicate", text)
+        missing = os.path.join(self.root, "no", "such", "dir", "x.bmp")
+        status, text = self.run_acquire(["--source", "Fake Beta", "--out", windows_path(missing), "--timeout", "20"],
+                                        script="xferready")
+        self.assertEqual(status, 1, text)
+        self.assertIn("cannot create", text)
+        self.assertIn("Session closed", text)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

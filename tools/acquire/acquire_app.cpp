@@ -1,0 +1,232 @@
+#include "tools/acquire/acquire_app.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "tools/acquire/capability_reader.h"
+#include "tools/acquire/image_transfer.h"
+#include "tools/acquire/picture.h"
+#include "tools/acquire/twain_names.h"
+
+namespace {
+
+constexpr char windowClass[] = "AcquireAppWindow";
+constexpr UINT tickMs = 100;
+// After the deadline the loops get this long to wind down before the process just exits:
+// a source stuck in a modal loop must not keep us forever.
+constexpr DWORD graceMs = 15000;
+
+void printIdentity(const TW_IDENTITY& id) {
+    std::printf("Source: %s\n", id.ProductName);
+    std::printf("  Id: %u\n", static_cast<unsigned>(id.Id));
+    std::printf("  Manufacturer: %s\n", id.Manufacturer);
+    std::printf("  Product family: %s\n", id.ProductFamily);
+    std::printf("  Version: %u.%u \"%s\" (language %u, country %u)\n", id.Version.MajorNum, id.Version.MinorNum,
+                id.Version.Info, id.Version.Language, id.Version.Country);
+    std::printf("  Protocol: %u.%u\n", id.ProtocolMajor, id.ProtocolMinor);
+    std::printf("  Supported groups: 0x%X\n", static_cast<unsigned>(id.SupportedGroups));
+}
+
+bool timePassed(DWORD now, DWORD when) { return static_cast<LONG>(now - when) >= 0; }
+
+}  // namespace
+
+AcquireApp::AcquireApp(const AcquireOptions& options) : options(options) {}
+
+AcquireApp::~AcquireApp() {
+    if (window)
+        DestroyWindow(window);
+}
+
+int AcquireApp::run() {
+    std::string error;
+    if (!createWindow()) {
+        std::printf("Cannot create the application window\n");
+        return ExitFailure;
+    }
+    if (!client.load(error)) {
+        std::printf("%s\n", error.c_str());
+        return ExitFailure;
+    }
+    deadline = GetTickCount() + static_cast<DWORD>(options.timeoutSeconds) * 1000;
+    SetTimer(window, 1, tickMs, timerProc);
+    if (startSession())
+        messageLoop();
+    else
+        failTwain();
+    KillTimer(window, 1);
+    endSession();
+    return exitStatus;
+}
+
+bool AcquireApp::createWindow() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = windowClass;
+    RegisterClassA(&wc);
+    // Top-level and never shown: the parent of the source's dialogs and the target of the
+    // Source Manager's wake-up messages.
+    window = CreateWindowA(windowClass, "acquire", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 200, 100,
+                           nullptr, nullptr, wc.hInstance, nullptr);
+    if (window)
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return window != nullptr;
+}
+
+bool AcquireApp::startSession() {
+    if (!client.openManager(window))
+        return false;
+    std::vector<TW_IDENTITY> sources;
+    if (!client.listSources(sources))
+        return false;
+    std::printf("Sources:\n");
+    for (const TW_IDENTITY& id : sources)
+        std::printf("  %s (%s, %s)\n", id.ProductName, id.Manufacturer, id.Version.Info);
+    if (!client.openSource(options.source))
+        return false;
+    printIdentity(client.sourceIdentity());
+    if (!negotiate())
+        return false;
+    if (!client.enableSource(window, true))
+        return false;
+    std::printf("Source enabled\n");
+    if (options.autoMode != AutoMode::None)
+        driver = std::make_unique<DialogDriver>(options);
+    return true;
+}
+
+bool AcquireApp::negotiate() {
+    bool memory = options.mechanism == TransferMechanism::Memory;
+    TW_UINT16 wanted = memory ? TWSX_MEMORY : TWSX_NATIVE;
+    if (!setOneValue(client, ICAP_XFERMECH, TWTY_UINT16, wanted))
+        return false;
+    CapabilityValues values;
+    if (!readCapability(client, ICAP_XFERMECH, MSG_GETCURRENT, values))
+        return false;
+    if (values.items.size() != 1 || values.items[0] != wanted) {
+        client.noteFailure("ICAP_XFERMECH reads back " + describeValues(ICAP_XFERMECH, values) + " after setting " +
+                           std::to_string(wanted));
+        return false;
+    }
+    std::printf("Transfer mechanism: %s\n", memory ? "memory" : "native");
+    for (TW_UINT16 cap : {CAP_SUPPORTEDCAPS, ICAP_PIXELTYPE, ICAP_BITDEPTH}) {
+        if (!readCapability(client, cap, MSG_GET, values))
+            return false;
+        std::printf("%s: %s\n", capabilityName(cap).c_str(), describeValues(cap, values).c_str());
+    }
+    return true;
+}
+
+void AcquireApp::messageLoop() {
+    MSG msg;
+    while (!finished) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1)
+            break;  // WM_QUIT: the deadline passed (exit status set by onTimer)
+        TW_UINT16 notification = MSG_NULL;
+        if (client.sourceEnabled() && client.processEvent(msg, notification)) {
+            if (notification != MSG_NULL)
+                onNotification(notification);
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void AcquireApp::onNotification(TW_UINT16 msg) {
+    if (msg == MSG_XFERREADY) {
+        std::printf("MSG_XFERREADY\n");
+        takePicture();
+    } else if (msg == MSG_CLOSEDSREQ) {
+        std::printf("MSG_CLOSEDSREQ: the source asks to be closed\n");
+        finish(driver && driver->reportDone() ? ExitPicture : ExitNoPicture);
+    }
+}
+
+void AcquireApp::takePicture() {
+    TW_IMAGEINFO info;
+    if (!askImageInfo(client, info))
+        return failTwain();
+    std::printf("Image: %d x %d, %d bits per pixel, %d samples, pixel type %d\n", static_cast<int>(info.ImageWidth),
+                static_cast<int>(info.ImageLength), info.BitsPerPixel, info.SamplesPerPixel, info.PixelType);
+    if (info.BitsPerPixel != 24 || info.SamplesPerPixel != 3 || info.PixelType != TWPT_RGB) {
+        client.noteFailure("DAT_IMAGEINFO: only 24-bit RGB pictures are taken");
+        return failTwain();
+    }
+    Picture picture;
+    bool received = options.mechanism == TransferMechanism::Memory ? receiveMemory(client, info, picture)
+                                                                  : receiveNative(client, picture);
+    if (!received)
+        return failTwain();
+    if (picture.width() != info.ImageWidth || picture.height() != info.ImageLength) {
+        client.noteFailure("the picture received is " + std::to_string(picture.width()) + " x " +
+                           std::to_string(picture.height()) + ", not the size DAT_IMAGEINFO gave");
+        return failTwain();
+    }
+    if (!endTransfer(client))
+        return failTwain();
+    std::string error;
+    if (!writeBmp(options.outPath, picture, error)) {
+        std::printf("%s\n", error.c_str());
+        return finish(ExitFailure);
+    }
+    size_t bytes = encodeBmp(picture).size();
+    std::printf("Saved %d x %d picture (%zu bytes) to %s\n", picture.width(), picture.height(), bytes,
+                options.outPath.c_str());
+    finish(ExitPicture);
+}
+
+void AcquireApp::failTwain() {
+    std::printf("TWAIN failure: %s\n", client.failureText().c_str());
+    finish(ExitFailure);
+}
+
+void AcquireApp::finish(int status) {
+    exitStatus = status;
+    finished = true;
+}
+
+// Disables and closes whatever is still open; a failure here spoils a successful run.
+void AcquireApp::endSession() {
+    bool ok = true;
+    if (client.sourceEnabled())
+        ok = client.disableSource() && ok;
+    if (client.sourceOpen())
+        ok = client.closeSource() && ok;
+    if (client.managerOpen())
+        ok = client.closeManager() && ok;
+    if (!ok) {
+        std::printf("TWAIN failure while closing: %s\n", client.failureText().c_str());
+        if (exitStatus == ExitPicture || exitStatus == ExitNoPicture)
+            exitStatus = ExitFailure;
+    } else if (client.failureText().empty() || exitStatus != ExitFailure) {
+        std::printf("Session closed\n");
+    }
+}
+
+void CALLBACK AcquireApp::timerProc(HWND hwnd, UINT, UINT_PTR, DWORD) {
+    auto* app = reinterpret_cast<AcquireApp*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (app)
+        app->onTimer();
+}
+
+void AcquireApp::onTimer() {
+    DWORD now = GetTickCount();
+    if (timedOut && timePassed(now, deadline + graceMs)) {
+        std::printf("Still not finished %u s after the time-out; exiting\n", static_cast<unsigned>(graceMs / 1000));
+        std::fflush(stdout);
+        ExitProcess(ExitTimedOut);
+    }
+    if (!timedOut && timePassed(now, deadline)) {
+        std::printf("Timed out after %d s\n", options.timeoutSeconds);
+        timedOut = true;
+        exitStatus = ExitTimedOut;
+        // WM_QUIT also ends a modal loop of the source that may be running right now.
+        PostQuitMessage(ExitTimedOut);
+        return;
+    }
+    if (driver && !finished && !timedOut)
+        driver->tick();
+}

@@ -1,0 +1,45 @@
+// AcquireApp: the TWAIN application - a hidden top-level window with its own message loop,
+// a session with one source, and the picture it receives.
+//
+// Every window message goes to the source first (MSG_PROCESSEVENT) while it is enabled; the
+// notifications it returns drive the session: MSG_XFERREADY takes and saves the picture,
+// MSG_CLOSEDSREQ ends the session. A timer bounds the run and ticks the dialog driver.
+#pragma once
+
+#include <memory>
+
+#include "tools/acquire/dialog_driver.h"
+#include "tools/acquire/options.h"
+#include "tools/acquire/twain_client.h"
+
+enum ExitStatus { ExitPicture = 0, ExitFailure = 1, ExitNoPicture = 2, ExitTimedOut = 3, ExitUsage = 4 };
+
+class AcquireApp {
+public:
+    explicit AcquireApp(const AcquireOptions& options);
+    ~AcquireApp();
+    int run();
+
+private:
+    bool createWindow();
+    bool startSession();
+    bool negotiate();
+    void messageLoop();
+    void onNotification(TW_UINT16 msg);
+    void onTransferReady();
+    void takePicture();
+    void endSession();
+    void finish(int status);
+    void failTwain();
+    void onTimer();
+    static void CALLBACK timerProc(HWND hwnd, UINT, UINT_PTR, DWORD);
+
+    const AcquireOptions& options;
+    TwainClient client;
+    std::unique_ptr<DialogDriver> driver;
+    HWND window = nullptr;
+    DWORD deadline = 0;
+    bool finished = false;
+    bool timedOut = false;
+    int exitStatus = ExitNoPicture;
+};

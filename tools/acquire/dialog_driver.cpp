@@ -1,0 +1,204 @@
+#include "tools/acquire/dialog_driver.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "resources/resource_ids.h"
+
+namespace {
+
+// The sheet inside the grid and its cells: ids 50 and 51 + slot index.
+constexpr int sheetId = 50;
+constexpr int firstCellId = 51;
+constexpr char boxTitle[] = "Zelmar Dorvex";
+
+BOOL CALLBACK collectWindow(HWND hwnd, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> threadWindows() {
+    std::vector<HWND> windows;
+    EnumThreadWindows(GetCurrentThreadId(), collectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+bool hasControls(HWND window, int a, int b) { return GetDlgItem(window, a) && GetDlgItem(window, b); }
+
+HWND findWindowWith(int a, int b) {
+    for (HWND hwnd : threadWindows())
+        if (IsWindowVisible(hwnd) && hasControls(hwnd, a, b))
+            return hwnd;
+    return nullptr;
+}
+
+std::string windowText(HWND hwnd) {
+    char text[512] = "";
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+bool isMessageBox(HWND hwnd) {
+    char className[16] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    // The camera dialog and the progress window carry the same title; they have our controls.
+    return IsWindowVisible(hwnd) && std::string(className) == "#32770" && windowText(hwnd) == boxTitle &&
+           !GetDlgItem(hwnd, IDC_OPEN) && !GetDlgItem(hwnd, IDC_PROGRESS_BAR);
+}
+
+// The text of a message box: its static controls with text (the icon has none).
+std::string messageBoxText(HWND box) {
+    std::string text;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[16] = "";
+        GetClassNameA(child, className, sizeof className);
+        std::string part = windowText(child);
+        if (_stricmp(className, "Static") == 0 && !part.empty())
+            text += (text.empty() ? "" : " ") + part;
+    }
+    return text;
+}
+
+int answerId(BoxAnswer answer) {
+    switch (answer) {
+    case BoxAnswer::Ok:
+        return IDOK;
+    case BoxAnswer::Cancel:
+        return IDCANCEL;
+    case BoxAnswer::Yes:
+        return IDYES;
+    case BoxAnswer::No:
+        return IDNO;
+    default:
+        return 0;
+    }
+}
+
+void clickWindow(HWND hwnd) {
+    LPARAM centre = MAKELPARAM(55, 55);
+    PostMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    PostMessageA(hwnd, WM_LBUTTONUP, 0, centre);
+}
+
+}  // namespace
+
+bool pressButton(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    if (!button || !IsWindowEnabled(button))
+        return false;
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return true;
+}
+
+DialogDriver::DialogDriver(const AcquireOptions& options) : options(options) {}
+
+void DialogDriver::tick() {
+    if (handleMessageBoxes())
+        return;
+    switch (state) {
+    case State::WaitConnected:
+        waitConnected();
+        break;
+    case State::WaitAcquireDialog:
+        waitAcquireDialog();
+        break;
+    case State::WaitListing:
+        waitListing();
+        break;
+    case State::PressAquire:
+        pressAquire();
+        break;
+    default:
+        break;
+    }
+}
+
+// True while a message box of the source is up: the dialogs under it wait.
+bool DialogDriver::handleMessageBoxes() {
+    bool anyOpen = false;
+    for (HWND hwnd : threadWindows()) {
+        if (!isMessageBox(hwnd))
+            continue;
+        anyOpen = true;
+        if (reportedBoxes.insert(hwnd).second)
+            std::printf("Message box: %s\n", messageBoxText(hwnd).c_str());
+        int id = answerId(options.answer);
+        if (id == 0 || !answeredBoxes.insert(hwnd).second)
+            continue;
+        if (pressButton(hwnd, id))
+            std::printf("Answered the message box with button %d\n", id);
+        else
+            std::printf("The message box has no button %d; left open\n", id);
+    }
+    return anyOpen;
+}
+
+void DialogDriver::waitConnected() {
+    cameraDialog = findWindowWith(IDC_OPEN, IDC_SETTING);
+    if (!cameraDialog)
+        return;
+    bool openEnabled = IsWindowEnabled(GetDlgItem(cameraDialog, IDC_OPEN));
+    bool settingEnabled = IsWindowEnabled(GetDlgItem(cameraDialog, IDC_SETTING));
+    if (!openEnabled && !settingEnabled)
+        return;
+    char pictures[64] = "", power[64] = "";
+    GetDlgItemTextA(cameraDialog, IDC_PICS_TAKEN, pictures, sizeof pictures);
+    GetDlgItemTextA(cameraDialog, IDC_POWER, power, sizeof power);
+    std::printf("Camera connected: pictures taken \"%s\", power \"%s\"\n", pictures, power);
+    if (options.autoMode == AutoMode::Status) {
+        std::printf("Pressing Cancel\n");
+        pressButton(cameraDialog, IDCANCEL);
+        state = State::Done;
+    } else if (!openEnabled) {
+        giveUp("Open is disabled (no pictures on the card)");
+    } else {
+        std::printf("Pressing Open\n");
+        pressButton(cameraDialog, IDC_OPEN);
+        state = State::WaitAcquireDialog;
+    }
+}
+
+void DialogDriver::waitAcquireDialog() {
+    acquireDialog = findWindowWith(IDC_THUMBNAIL_GRID, IDC_AQUIRE);
+    if (acquireDialog) {
+        std::printf("Acquire dialog open; listing\n");
+        state = State::WaitListing;
+    }
+}
+
+void DialogDriver::waitListing() {
+    if (!IsWindow(acquireDialog)) {
+        giveUp("the acquire dialog closed during the listing");
+        return;
+    }
+    if (!IsWindowEnabled(GetDlgItem(acquireDialog, IDC_AQUIRE)))
+        return;
+    HWND sheet = GetDlgItem(GetDlgItem(acquireDialog, IDC_THUMBNAIL_GRID), sheetId);
+    HWND cell = sheet ? GetDlgItem(sheet, firstCellId + options.picture - 1) : nullptr;
+    if (!cell) {
+        pressButton(acquireDialog, IDCANCEL);
+        giveUp("the list has no position " + std::to_string(options.picture));
+        return;
+    }
+    std::printf("Listing done; selecting list position %d\n", options.picture);
+    clickWindow(cell);
+    state = State::PressAquire;
+}
+
+void DialogDriver::pressAquire() {
+    // One tick after the click, so the grid has taken the selection.
+    if (!IsWindow(acquireDialog)) {
+        giveUp("the acquire dialog closed before Aquire");
+        return;
+    }
+    std::printf("Pressing Aquire\n");
+    pressButton(acquireDialog, IDC_AQUIRE);
+    state = State::WaitTransfer;
+}
+
+void DialogDriver::giveUp(const std::string& why) {
+    std::printf("Giving up: %s; pressing Cancel\n", why.c_str());
+    if (cameraDialog && IsWindow(cameraDialog))
+        pressButton(cameraDialog, IDCANCEL);
+    state = State::GaveUp;
+}

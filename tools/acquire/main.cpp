@@ -1,0 +1,23 @@
+// acquire.exe: a TWAIN 1.x application that opens a source through TWAIN_32.DLL, enables it
+// with its user interface, and saves the picture it transfers as a 24-bit BMP file.
+#include <cstdio>
+
+#include "tools/acquire/acquire_app.h"
+#include "tools/acquire/options.h"
+
+int main(int argc, char** argv) {
+    // Unbuffered, so that a test reading our output sees each line when it happens.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    AcquireOptions options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "acquire: %s\n%s", error.c_str(), usageText());
+        return ExitUsage;
+    }
+    if (options.help) {
+        std::printf("%s", usageText());
+        return 0;
+    }
+    AcquireApp app(options);
+    return app.run();
+}

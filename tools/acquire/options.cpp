@@ -1,0 +1,102 @@
+#include "tools/acquire/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool parseNumber(const char* text, int low, int high, int& out) {
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high)
+        return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+bool parseAnswer(const std::string& text, BoxAnswer& out) {
+    if (text == "ok")
+        out = BoxAnswer::Ok;
+    else if (text == "cancel")
+        out = BoxAnswer::Cancel;
+    else if (text == "yes")
+        out = BoxAnswer::Yes;
+    else if (text == "no")
+        out = BoxAnswer::No;
+    else
+        return false;
+    return true;
+}
+
+}  // namespace
+
+const char* usageText() {
+    return "usage: acquire.exe [--source NAME] [--native | --memory] [--out FILE.bmp] [--timeout S]\n"
+           "                   [--auto [N]] [--answer ok|cancel|yes|no]\n"
+           "  --source NAME   product name of the source to open (default \"Zelmar Dorvex\")\n"
+           "  --native        take the picture by native transfer (default)\n"
+           "  --memory        take the picture by buffered memory transfer\n"
+           "  --out FILE.bmp  where the picture goes (default picture.bmp)\n"
+           "  --timeout S     give up after S seconds (default 60)\n"
+           "  --auto          drive the camera dialog: wait for the connection, report, press Cancel\n"
+           "  --auto N        drive the whole road: Open, pick list position N, Aquire, save\n"
+           "  --answer B      press button B in the source's message boxes (default: leave them)\n"
+           "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
+           "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
+}
+
+bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--native") {
+            options.mechanism = TransferMechanism::Native;
+        } else if (arg == "--memory") {
+            options.mechanism = TransferMechanism::Memory;
+        } else if (arg == "--source" || arg == "--out") {
+            if (!next || !*next) {
+                error = arg + " needs a value";
+                return false;
+            }
+            (arg == "--source" ? options.source : options.outPath) = next;
+            ++i;
+        } else if (arg == "--timeout") {
+            if (!parseNumber(next, 1, 86400, options.timeoutSeconds)) {
+                error = "--timeout needs a number of seconds from 1 to 86400";
+                return false;
+            }
+            ++i;
+        } else if (arg == "--auto") {
+            options.autoMode = AutoMode::Status;
+            // An optional list position follows.
+            if (next && next[0] != '-') {
+                if (!parseNumber(next, 1, 65535, options.picture)) {
+                    error = "--auto N needs a list position from 1 to 65535";
+                    return false;
+                }
+                options.autoMode = AutoMode::Picture;
+                ++i;
+            }
+        } else if (arg == "--answer") {
+            if (!next || !parseAnswer(next, options.answer)) {
+                error = "--answer needs one of ok, cancel, yes, no";
+                return false;
+            }
+            ++i;
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    if (options.source.size() > 33) {
+        error = "--source: a product name has at most 33 characters";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,147 @@
+#include "tools/acquire/twain_client.h"
+
+#include <cstring>
+
+#include "tools/acquire/twain_names.h"
+
+namespace {
+
+// Enumeration is bounded: a manager that never says TWRC_ENDOFLIST must not hang us.
+constexpr int maxListedSources = 256;
+
+void copyName(char (&field)[34], const char* text) {
+    std::strncpy(field, text, sizeof field - 1);
+    field[sizeof field - 1] = '\0';
+}
+
+}  // namespace
+
+TwainClient::TwainClient() {
+    app.Version.MajorNum = 1;
+    app.Version.MinorNum = 0;
+    app.Version.Language = TWLG_USA;
+    app.Version.Country = TWCY_USA;
+    copyName(app.Version.Info, "acquire 1.0");
+    app.ProtocolMajor = 1;
+    app.ProtocolMinor = 9;
+    app.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    copyName(app.Manufacturer, "Dorvex project");
+    copyName(app.ProductFamily, "Test tools");
+    copyName(app.ProductName, "acquire");
+}
+
+TwainClient::~TwainClient() {
+    if (library)
+        FreeLibrary(library);
+}
+
+bool TwainClient::load(std::string& error) {
+    library = LoadLibraryA("TWAIN_32.DLL");
+    if (!library) {
+        error = "cannot load TWAIN_32.DLL (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    entry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(library, "DSM_Entry")));
+    if (!entry) {
+        error = "TWAIN_32.DLL has no DSM_Entry";
+        FreeLibrary(library);
+        library = nullptr;
+        return false;
+    }
+    return true;
+}
+
+TW_UINT16 TwainClient::managerCall(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+    TW_UINT16 rc = entry(&app, dest, dg, dat, msg, data);
+    lastCallOk = rc == TWRC_SUCCESS;
+    if (!lastCallOk && rc != TWRC_ENDOFLIST)
+        recordFailure(dest, dg, dat, msg, rc);
+    return rc;
+}
+
+void TwainClient::recordFailure(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc) {
+    // The condition code belongs to whoever failed: the source for triplets sent to it,
+    // the manager for its own.
+    TW_STATUS status{};
+    TW_UINT16 statusRc = entry(&app, dest, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+    lastFailure = tripletName(dg, dat, msg) + ": " + returnCodeName(rc);
+    if (statusRc == TWRC_SUCCESS)
+        lastFailure += ", condition code " + std::to_string(status.ConditionCode) + " (" +
+                       conditionCodeName(status.ConditionCode) + ")";
+    else
+        lastFailure += ", condition code unavailable";
+}
+
+bool TwainClient::openManager(HWND window) {
+    parent = window;
+    managerIsOpen = managerCall(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent) == TWRC_SUCCESS;
+    return managerIsOpen;
+}
+
+bool TwainClient::listSources(std::vector<TW_IDENTITY>& sources) {
+    sources.clear();
+    TW_IDENTITY id{};
+    TW_UINT16 rc = managerCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id);
+    while (rc == TWRC_SUCCESS && sources.size() < maxListedSources) {
+        sources.push_back(id);
+        rc = managerCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id);
+    }
+    return rc == TWRC_SUCCESS || rc == TWRC_ENDOFLIST;
+}
+
+bool TwainClient::openSource(const std::string& productName) {
+    source = TW_IDENTITY{};
+    copyName(source.ProductName, productName.c_str());
+    sourceIsOpen = managerCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source) == TWRC_SUCCESS;
+    return sourceIsOpen;
+}
+
+bool TwainClient::enableSource(HWND window, bool showUI) {
+    ui = TW_USERINTERFACE{static_cast<TW_BOOL>(showUI), FALSE, window};
+    sourceIsEnabled = sourceCall(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui) == TWRC_SUCCESS;
+    return sourceIsEnabled;
+}
+
+bool TwainClient::disableSource() {
+    // The same structure as for the enable, as applications usually pass it.
+    bool ok = sourceCall(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui) == TWRC_SUCCESS;
+    if (ok)
+        sourceIsEnabled = false;
+    return ok;
+}
+
+bool TwainClient::closeSource() {
+    bool ok = managerCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source) == TWRC_SUCCESS;
+    if (ok) {
+        sourceIsOpen = false;
+        sourceIsEnabled = false;
+    }
+    return ok;
+}
+
+bool TwainClient::closeManager() {
+    bool ok = managerCall(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent) == TWRC_SUCCESS;
+    if (ok)
+        managerIsOpen = false;
+    return ok;
+}
+
+bool TwainClient::processEvent(MSG& message, TW_UINT16& notification) {
+    TW_EVENT event{&message, MSG_NULL};
+    TW_UINT16 rc = entry(&app, &source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+    notification = rc == TWRC_DSEVENT ? event.TWMessage : MSG_NULL;
+    return rc == TWRC_DSEVENT;
+}
+
+TW_UINT16 TwainClient::sourceCall(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
+                                  std::initializer_list<TW_UINT16> accepted) {
+    TW_UINT16 rc = entry(&app, &source, dg, dat, msg, data);
+    lastCallOk = false;
+    if (accepted.size() == 0)
+        lastCallOk = rc == TWRC_SUCCESS;
+    for (TW_UINT16 ok : accepted)
+        lastCallOk = lastCallOk || rc == ok;
+    if (!lastCallOk)
+        recordFailure(&source, dg, dat, msg, rc);
+    return rc;
+}

@@ -1,0 +1,64 @@
+// TwainClient: the application's side of TWAIN - the Source Manager library, the application's
+// identity, the one source it opens, and a record of the last failure (triplet, return code and
+// the condition code asked right after it) so that every failure can be reported precisely.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "source/twain.h"
+
+class TwainClient {
+public:
+    TwainClient();
+    ~TwainClient();
+    TwainClient(const TwainClient&) = delete;
+    TwainClient& operator=(const TwainClient&) = delete;
+
+    // Loads TWAIN_32.DLL and finds DSM_Entry.
+    bool load(std::string& error);
+
+    bool openManager(HWND window);
+    bool listSources(std::vector<TW_IDENTITY>& sources);
+    bool openSource(const std::string& productName);
+    bool enableSource(HWND window, bool showUI);
+    bool disableSource();
+    bool closeSource();
+    bool closeManager();
+
+    // Passes one window message to the source. True when the source took it; then
+    // `notification` holds TW_EVENT.TWMessage (MSG_NULL, MSG_XFERREADY, MSG_CLOSEDSREQ...).
+    bool processEvent(MSG& message, TW_UINT16& notification);
+
+    // A triplet to the open source. `accepted` lists the return codes that count as success
+    // (TWRC_SUCCESS alone when empty); any other result is recorded as the last failure.
+    TW_UINT16 sourceCall(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
+                         std::initializer_list<TW_UINT16> accepted = {});
+    bool succeeded() const { return lastCallOk; }
+
+    bool managerOpen() const { return managerIsOpen; }
+    bool sourceOpen() const { return sourceIsOpen; }
+    bool sourceEnabled() const { return sourceIsEnabled; }
+    const TW_IDENTITY& sourceIdentity() const { return source; }
+
+    // "DG_CONTROL / DAT_CAPABILITY / MSG_SET: TWRC_FAILURE, condition code 10 (TWCC_BADVALUE)"
+    std::string failureText() const { return lastFailure; }
+    // Records a failure found by the caller in a result that TWAIN called a success.
+    void noteFailure(const std::string& text) { lastFailure = text; }
+
+private:
+    TW_UINT16 managerCall(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+    void recordFailure(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc);
+
+    HMODULE library = nullptr;
+    DSMENTRYPROC entry = nullptr;
+    TW_IDENTITY app{};
+    TW_IDENTITY source{};
+    HWND parent = nullptr;
+    TW_USERINTERFACE ui{};
+    bool managerIsOpen = false;
+    bool sourceIsOpen = false;
+    bool sourceIsEnabled = false;
+    bool lastCallOk = false;
+    std::string lastFailure;
+};
