@@ -1,0 +1,179 @@
+// DG_CONTROL operations other than DAT_CAPABILITY: identity, user interface, status,
+// pending transfers, memory-transfer setup and the transfer group.
+//
+// Each handler checks state and message in the order the TWAIN 1.x state machine of this
+// source defines (some test the message first, some the state), then refuses a missing data
+// structure with TWCC_BADVALUE, and only then changes anything: a failing operation changes
+// nothing but the condition code.
+#include <new>
+
+#include "imaging/jpeg_decoder.h"
+#include "source/source_session.h"
+#include "ui/camera_dialog.h"
+
+namespace {
+
+bool inStates(TW_UINT32 state, TW_UINT32 first, TW_UINT32 last) {
+    return state >= first && state <= last;
+}
+
+}  // namespace
+
+TW_UINT16 SourceSession::routeControl() {
+    switch (currentCall->DAT) {
+    case DAT_CAPABILITY:
+        return capability();
+    case DAT_IDENTITY:
+        return identity();
+    case DAT_PENDINGXFERS:
+        return pendingTransfers();
+    case DAT_SETUPMEMXFER:
+        return setupMemTransfer();
+    case DAT_STATUS:
+        return status();
+    case DAT_USERINTERFACE:
+        return userInterface();
+    case DAT_XFERGROUP:
+        return transferGroup();
+    default:  // DAT_SETUPFILEXFER, DAT_EVENT, DAT_PARENT and anything unknown, in every state
+        return fail(TWCC_BADPROTOCOL);
+    }
+}
+
+TW_UINT16 SourceSession::identity() {
+    switch (currentCall->MSG) {
+    case MSG_GET:
+        if (!currentCall->data) return fail(TWCC_BADVALUE);
+        *static_cast<TW_IDENTITY*>(currentCall->data) = sourceIdentity;
+        return succeed();
+    case MSG_OPENDS:
+        return openSource();
+    case MSG_CLOSEDS:
+        return closeSource();
+    default:
+        return fail(TWCC_BADPROTOCOL);
+    }
+}
+
+TW_UINT16 SourceSession::openSource() {
+    if (state != 3) return fail(TWCC_SEQERROR);
+    if (!currentCall->data) return fail(TWCC_BADVALUE);
+    appIdentity = *currentCall->origin;
+    // The manager hands back our identity with the Id it assigned.
+    sourceIdentity = *static_cast<const TW_IDENTITY*>(currentCall->data);
+    state = 4;
+    return succeed();
+}
+
+TW_UINT16 SourceSession::closeSource() {
+    if (!inStates(state, 4, 7)) return fail(TWCC_SEQERROR);
+    destroyDialog();
+    state = 3;
+    appIdentity.Id = 0;
+    return succeed();
+}
+
+TW_UINT16 SourceSession::userInterface() {
+    switch (currentCall->MSG) {
+    case MSG_ENABLEDS:
+        return enableSource();
+    case MSG_DISABLEDS:
+        return disableSource();
+    default:  // MSG_ENABLEDSUIONLY included: there is no settings-only interface
+        return fail(TWCC_BADPROTOCOL);
+    }
+}
+
+TW_UINT16 SourceSession::enableSource() {
+    if (state != 4) return fail(TWCC_SEQERROR);
+    auto* ui = static_cast<TW_USERINTERFACE*>(currentCall->data);
+    if (!ui) return fail(TWCC_BADVALUE);
+    // A dialog left hidden by MSG_DISABLEDS is replaced, not reused: the new one gets the
+    // parent window of this call, and the old one's camera link (and port) is closed first so
+    // that the new dialog can open it.
+    destroyDialog();
+    CameraDialog* dialog = new (std::nothrow) CameraDialog(static_cast<HWND>(ui->hParent));
+    if (!dialog || !dialog->hwnd()) {
+        delete dialog;
+        return fail(TWCC_OPERATIONERROR);
+    }
+    cameraDialog = dialog;
+    // The dialog is modeless and lives on the application's message loop.
+    ui->ModalUI = FALSE;
+    if (ui->ShowUI) ShowWindow(dialog->hwnd(), SW_SHOW);
+    state = 5;
+    return succeed();
+}
+
+TW_UINT16 SourceSession::disableSource() {
+    if (!inStates(state, 5, 7)) return fail(TWCC_SEQERROR);
+    // Hidden whatever ShowUI says: applications pass the structure of MSG_ENABLEDS again, and
+    // a dialog left on screen in state 4 could still signal a transfer.
+    if (cameraDialog && cameraDialog->hwnd()) ShowWindow(cameraDialog->hwnd(), SW_HIDE);
+    state = 4;
+    return succeed();
+}
+
+TW_UINT16 SourceSession::status() {
+    if (currentCall->MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
+    auto* st = static_cast<TW_STATUS*>(currentCall->data);
+    if (!st) return fail(TWCC_BADVALUE);
+    st->ConditionCode = conditionCode;
+    st->Reserved = 0;
+    return succeed();
+}
+
+TW_UINT16 SourceSession::pendingTransfers() {
+    const TW_UINT16 msg = currentCall->MSG;
+    if (msg != MSG_GET && msg != MSG_RESET && msg != MSG_ENDXFER) return fail(TWCC_BADPROTOCOL);
+    if (!inStates(state, msg == MSG_GET ? 4 : 6, 7)) return fail(TWCC_SEQERROR);
+    auto* pending = static_cast<TW_PENDINGXFERS*>(currentCall->data);
+    if (!pending) return fail(TWCC_BADVALUE);
+    if (msg == MSG_GET) {
+        pending->Count = state >= 6 ? 0xFFFF : 0;
+        return succeed();
+    }
+    if (msg == MSG_ENDXFER && !transferComplete) {
+        // The picture is not all delivered: it stays, and so does the row to deliver next.
+        pending->Count = 0xFFFF;
+        state = 6;
+        return succeed();
+    }
+    discardPicture();
+    pending->Count = 0;
+    state = 5;
+    return succeed();
+}
+
+TW_UINT16 SourceSession::setupMemTransfer() {
+    if (!inStates(state, 4, 6)) return fail(TWCC_SEQERROR);
+    if (currentCall->MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
+    auto* setup = static_cast<TW_SETUPMEMXFER*>(currentCall->data);
+    if (!setup) return fail(TWCC_BADVALUE);
+    setup->MinBufSize = memXferBufferSize;
+    setup->MaxBufSize = memXferBufferSize;
+    setup->Preferred = memXferBufferSize;
+    return succeed();
+}
+
+TW_UINT16 SourceSession::transferGroup() {
+    if (!inStates(state, 4, 6)) return fail(TWCC_SEQERROR);
+    if (currentCall->MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
+    if (!currentCall->data) return fail(TWCC_BADVALUE);
+    *static_cast<TW_UINT32*>(currentCall->data) = DG_IMAGE;
+    return succeed();
+}
+
+void SourceSession::destroyDialog() {
+    if (!cameraDialog) return;
+    CameraDialog* dialog = cameraDialog;
+    cameraDialog = nullptr;  // cleared first: its teardown may call back into the session
+    delete dialog;           // the destructor destroys the window
+}
+
+void SourceSession::discardPicture() {
+    delete decodedImage;
+    decodedImage = nullptr;
+    nextRow = 0;
+    transferComplete = 0;
+}

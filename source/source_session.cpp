@@ -1,0 +1,156 @@
+// The session object: start-up and shutdown, the routing of triplets, MSG_PROCESSEVENT,
+// notifications to the application and the capability container allocator.
+#include "source/source_session.h"
+
+#include <cstring>
+#include <new>
+
+#include "imaging/jpeg_decoder.h"
+#include "resources/resource_ids.h"
+#include "source/module.h"
+#include "ui/camera_dialog.h"
+
+namespace {
+
+// The session lives in static storage so that creating it cannot fail, and is constructed and
+// destroyed explicitly so that its teardown runs when the library is freed, not at some later
+// point of process exit.
+alignas(SourceSession) unsigned char sessionStorage[sizeof(SourceSession)];
+SourceSession* instance = nullptr;
+
+// GMEM_MOVEABLE | GMEM_ZEROINIT: the application locks, reads and frees the block itself.
+constexpr UINT containerFlags = GMEM_MOVEABLE | GMEM_ZEROINIT;
+
+// Largest item payload a container may be asked for; keeps the header arithmetic from wrapping.
+constexpr uint32_t maxContainerItemBytes = 0x00FFFFFF;
+
+void loadField(UINT id, char* field) {
+    // TW_STR32 holds 33 characters and the terminator; LoadStringA cuts longer texts and
+    // always terminates.
+    if (LoadStringA(moduleInstance(), id, field, sizeof(TW_STR32)) <= 0) field[0] = '\0';
+}
+
+}  // namespace
+
+SourceSession& theSession() {
+    if (!instance) {
+        instance = new (sessionStorage) SourceSession();
+        instance->startup();
+    }
+    return *instance;
+}
+
+void releaseSession() {
+    if (!instance) return;
+    instance->~SourceSession();
+    instance = nullptr;
+}
+
+SourceSession::SourceSession() {
+    sourceIdentity.Version.MajorNum = 2;
+    sourceIdentity.Version.MinorNum = 0;
+    sourceIdentity.Version.Language = TWLG_USA;
+    sourceIdentity.Version.Country = TWCY_USA;
+    sourceIdentity.ProtocolMajor = 1;
+    sourceIdentity.ProtocolMinor = 6;
+    sourceIdentity.SupportedGroups = DG_CONTROL | DG_IMAGE;
+}
+
+SourceSession::~SourceSession() {
+    shutdown();
+}
+
+int SourceSession::startup() {
+    // The dialogs' grey background is drawn by DialogWindow itself, and the settings code
+    // opens HKCU\<profileKey> directly, so only the identity strings remain to be loaded.
+    loadField(IDS_MANUFACTURER, sourceIdentity.Manufacturer);
+    loadField(IDS_PRODUCT_FAMILY, sourceIdentity.ProductFamily);
+    loadField(IDS_PRODUCT_NAME, sourceIdentity.ProductName);
+    loadField(IDS_VERSION_INFO, sourceIdentity.Version.Info);
+    return 1;
+}
+
+void SourceSession::shutdown() {
+    destroyDialog();
+    delete decodedImage;
+    decodedImage = nullptr;
+}
+
+TW_UINT16 SourceSession::dispatch(TripletCall& call) {
+    // Remember the caller's call: a dialog handler run from MSG_PROCESSEVENT may re-enter.
+    TripletCall* const outer = currentCall;
+    currentCall = &call;
+    TW_UINT16 rc;
+    if (!call.origin || (appIdentity.Id != 0 && call.origin->Id != appIdentity.Id))
+        rc = fail(TWCC_BADPROTOCOL);  // only the connected application is served
+    else
+        rc = route();
+    currentCall = outer;
+    return rc;
+}
+
+TW_UINT16 SourceSession::route() {
+    if (currentCall->MSG == MSG_PROCESSEVENT) return processEvent();
+    switch (currentCall->DG) {
+    case DG_CONTROL:
+        return routeControl();
+    case DG_IMAGE:
+        return routeImage();
+    default:
+        return fail(TWCC_BADPROTOCOL);
+    }
+}
+
+TW_UINT16 SourceSession::processEvent() {
+    // Whatever DG and DAT say; the condition code is left alone.
+    auto* event = static_cast<TW_EVENT*>(currentCall->data);
+    if (!cameraDialog || !cameraDialog->hwnd() || !event || !event->pEvent) return TWRC_NOTDSEVENT;
+    if (!IsDialogMessageA(cameraDialog->hwnd(), static_cast<MSG*>(event->pEvent))) return TWRC_NOTDSEVENT;
+    event->TWMessage = MSG_NULL;
+    return TWRC_DSEVENT;
+}
+
+TW_UINT16 SourceSession::fail(TW_UINT16 code) {
+    conditionCode = code;
+    return TWRC_FAILURE;
+}
+
+TW_UINT16 SourceSession::succeed(TW_UINT16 rc) {
+    conditionCode = TWCC_SUCCESS;
+    return rc;
+}
+
+int SourceSession::notifyApplication(TW_UINT16 msg) {
+    if (msg == MSG_XFERREADY)
+        state = 6;
+    else if (msg != MSG_CLOSEDSREQ)
+        return 0;
+    // Loaded for each notification so that no handle to the manager stays open between calls.
+    HMODULE manager = LoadLibraryA("TWAIN_32.DLL");
+    if (!manager) return 1;
+    // FARPROC is a generic function pointer; the manager exports the six-argument stdcall entry.
+    auto entry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(manager, "DSM_Entry")));
+    if (entry) entry(&sourceIdentity, &appIdentity, DG_CONTROL, DAT_NULL, msg, nullptr);
+    FreeLibrary(manager);
+    return 1;
+}
+
+HGLOBAL SourceSession::allocContainer(TW_UINT16 type, uint32_t itemBytes) {
+    SIZE_T bytes;
+    switch (type) {
+    case TWON_ARRAY:
+        bytes = itemBytes + 7;  // TW_ARRAY header is 6 bytes
+        break;
+    case TWON_ENUMERATION:
+        bytes = itemBytes + 15;  // TW_ENUMERATION header is 14 bytes
+        break;
+    case TWON_ONEVALUE:
+        return GlobalAlloc(containerFlags, sizeof(TW_ONEVALUE));
+    case TWON_RANGE:
+        return GlobalAlloc(containerFlags, sizeof(TW_RANGE));
+    default:
+        return nullptr;
+    }
+    if (itemBytes > maxContainerItemBytes) return nullptr;
+    return GlobalAlloc(containerFlags, bytes);
+}
