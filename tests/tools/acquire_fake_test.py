@@ -6,7 +6,12 @@ hold exactly that picture, by native and by memory transfer, at sizes that need 
 Also: the session ended by the source (MSG_CLOSEDSREQ), the time-out, an unknown source, a
 bad command line and an unwritable output file, each with its exit status.
 
-usage: acquire_fake_test.py ACQUIRE_EXE BIN_DIR
+With FAKE_DS_SCRIPT=dialogs the fake source shows stand-ins of the camera and acquire dialogs
+(same control ids and titles as the real ones), which exercises the --auto driver: the status
+report and Cancel, picking a list position (the picture's width tells which one was taken), a
+position that does not exist, Open disabled, and message boxes answered or left alone.
+
+usage: acquire_fake_test.py ACQUIRE_EXE BIN_DIR [TEST_CLASS]
 """
 import os
 import shutil
@@ -52,7 +57,7 @@ def read_bmp(path):
     return width, height, rows
 
 
-class AcquireWithFakeSource(unittest.TestCase):
+class FakeSourceFolder(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="acquire_fake_")
@@ -73,6 +78,8 @@ class AcquireWithFakeSource(unittest.TestCase):
         result = subprocess.run(["wine", ACQUIRE] + args, env=env, capture_output=True, text=True, timeout=timeout)
         return result.returncode, result.stdout + result.stderr
 
+
+class Transfers(FakeSourceFolder):
     def check_picture(self, mechanism, size):
         out = os.path.join(self.root, "%s_%s.bmp" % (mechanism, size))
         status, text = self.run_acquire(["--source", "Fake Beta", "--" + mechanism, "--out", windows_path(out),
@@ -136,5 +143,65 @@ class AcquireWithFakeSource(unittest.TestCase):
         self.assertIn("Session closed", text)
 
 
+class Driver(FakeSourceFolder):
+    def run_driven(self, args, pictures=3, box=False, timeout=20):
+        os.environ["FAKE_DS_PICTURES"] = str(pictures)
+        os.environ["FAKE_DS_BOX"] = "1" if box else "0"
+        try:
+            return self.run_acquire(["--source", "Fake Alpha", "--timeout", str(timeout)] + args, script="dialogs")
+        finally:
+            del os.environ["FAKE_DS_PICTURES"], os.environ["FAKE_DS_BOX"]
+
+    def test_auto_reports_the_camera_status_and_cancels(self):
+        status, text = self.run_driven(["--auto"], pictures=4)
+        self.assertEqual(status, 0, text)
+        self.assertIn('Camera connected: pictures taken "4", power "Full"', text)
+        self.assertLess(text.index("Pressing Cancel"), text.index("MSG_CLOSEDSREQ"))
+        self.assertIn("Session closed", text)
+
+    def test_auto_n_takes_list_position_n(self):
+        for position, mechanism in ((2, "--memory"), (6, "--native")):
+            out = os.path.join(self.root, "driven_%d.bmp" % position)
+            status, text = self.run_driven(["--auto", str(position), mechanism, "--out", windows_path(out)],
+                                           pictures=6)
+            self.assertEqual(status, 0, text)
+            self.assertIn("selecting list position %d" % position, text)
+            width, height, rows = read_bmp(out)
+            self.assertEqual((width, height), (20 + position - 1, 10), "wrong cell taken")
+            self.assertEqual(rows[9], bytes(fake_pixel(x, 9, c) for x in range(width) for c in (2, 1, 0)))
+
+    def test_a_position_beyond_the_list_gives_up_and_cancels(self):
+        status, text = self.run_driven(["--auto", "5"], pictures=3)
+        self.assertEqual(status, 2, text)
+        self.assertIn("Giving up: the list has no position 5", text)
+        self.assertIn("MSG_CLOSEDSREQ", text)
+
+    def test_an_empty_card_gives_up_at_the_camera_dialog(self):
+        status, text = self.run_driven(["--auto", "1"], pictures=0)
+        self.assertEqual(status, 2, text)
+        self.assertIn("Giving up: Open is disabled", text)
+        self.assertNotIn("Pressing Open", text)
+
+    def test_message_boxes_are_answered_only_when_asked(self):
+        out = os.path.join(self.root, "boxed.bmp")
+        status, text = self.run_driven(["--auto", "3", "--answer", "ok", "--out", windows_path(out)], box=True)
+        self.assertEqual(status, 0, text)
+        self.assertIn("Message box: Found image what has no thumbnail image.", text)
+        self.assertIn("Answered the message box with button 1", text)
+        self.assertLess(text.index("Answered"), text.index("selecting list position 3"))
+        self.assertEqual(read_bmp(out)[0], 22)
+        # Left alone, the box stays until the time-out; nothing is taken on the way out.
+        out = os.path.join(self.root, "unanswered.bmp")
+        status, text = self.run_driven(["--auto", "3", "--out", windows_path(out)], box=True, timeout=3)
+        self.assertEqual(status, 3, text)
+        self.assertIn("Message box: Found image", text)
+        self.assertNotIn("Answered", text)
+        self.assertNotIn("Pressing Aquire", text)
+        self.assertFalse(os.path.exists(out))
+        status, text = self.run_driven(["--auto", "3", "--answer", "yes"], box=True, timeout=3)
+        self.assertIn("The message box has no button 6; left open", text)
+        self.assertEqual(status, 3, text)
+
+
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)

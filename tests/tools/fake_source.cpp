@@ -7,6 +7,8 @@
 //
 // Driven from the environment when enabled (acquire.exe tests):
 //   FAKE_DS_SCRIPT = closereq | xferready | none   what to notify ~200 ms after MSG_ENABLEDS
+//                  | dialogs                       show stand-in dialogs (fake_dialogs.h); the
+//                                                  picture is (20 + slot) x 10
 //   FAKE_DS_SIZE   = WxH                           picture size (default 37x23)
 // and from test programs through its extra exports (FakeSource_*).
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <cstring>
 
 #include "source/twain.h"
+#include "tests/tools/fake_dialogs.h"
 #include "tests/tools/fake_pixel.h"
 
 #ifndef FAKE_PRODUCT_NAME
@@ -40,6 +43,7 @@ int width = 37, height = 23;
 int nextRow = 0;
 bool complete = false;
 TW_UINT16 scripted = MSG_NULL;
+bool withDialogs = false;
 
 TW_UINT16 failWith(TW_UINT16 code) {
     conditionCode = code;
@@ -67,7 +71,9 @@ void fillIdentity() {
 void readEnvironment() {
     char text[64];
     scripted = MSG_NULL;
+    withDialogs = false;
     if (GetEnvironmentVariableA("FAKE_DS_SCRIPT", text, sizeof text) > 0) {
+        withDialogs = std::strcmp(text, "dialogs") == 0;
         if (std::strcmp(text, "closereq") == 0)
             scripted = MSG_CLOSEDSREQ;
         else if (std::strcmp(text, "xferready") == 0)
@@ -98,6 +104,17 @@ void CALLBACK scriptTimer(HWND, UINT, UINT_PTR id, DWORD) {
         notify(scripted);
 }
 
+void dialogClosed() { notify(MSG_CLOSEDSREQ); }
+
+void dialogPicked(int slot) {
+    width = 20 + slot;
+    height = 10;
+    state = 6;
+    nextRow = 0;
+    complete = false;
+    notify(MSG_XFERREADY);
+}
+
 TW_UINT16 identityCall(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* data) {
     if (msg == MSG_GET) {
         *data = self;
@@ -116,6 +133,7 @@ TW_UINT16 identityCall(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* data) {
     if (msg == MSG_CLOSEDS) {
         if (state < 4)
             return failWith(TWCC_SEQERROR);
+        fakeCameraDialogDestroy();
         state = 3;
         application.Id = 0;
         return succeed();
@@ -123,15 +141,19 @@ TW_UINT16 identityCall(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* data) {
     return failWith(TWCC_BADPROTOCOL);
 }
 
-TW_UINT16 userInterfaceCall(TW_UINT16 msg) {
+TW_UINT16 userInterfaceCall(TW_UINT16 msg, TW_USERINTERFACE* ui) {
     if (msg == MSG_ENABLEDS && state == 4) {
         state = 5;
         readEnvironment();
+        if (withDialogs)
+            fakeCameraDialogCreate(static_cast<HWND>(ui->hParent), FakeDialogEvents{dialogClosed, dialogPicked});
         if (scripted != MSG_NULL)
             SetTimer(nullptr, 0, 200, scriptTimer);
         return succeed();
     }
     if (msg == MSG_DISABLEDS && state >= 5) {
+        if (fakeCameraDialog())
+            ShowWindow(fakeCameraDialog(), SW_HIDE);
         state = 4;
         return succeed();
     }
@@ -143,6 +165,10 @@ TW_UINT16 processEvent(TW_EVENT* event) {
     UINT claimed = RegisterWindowMessageA("FakeSource claims this");
     const MSG* message = static_cast<const MSG*>(event->pEvent);
     if (state >= 5 && message && message->message == claimed) {
+        event->TWMessage = MSG_NULL;
+        return TWRC_DSEVENT;
+    }
+    if (state >= 5 && message && fakeCameraDialog() && IsDialogMessageA(fakeCameraDialog(), const_cast<MSG*>(message))) {
         event->TWMessage = MSG_NULL;
         return TWRC_DSEVENT;
     }
@@ -272,7 +298,7 @@ TW_UINT16 controlCall(TW_IDENTITY* origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMR
     case DAT_IDENTITY:
         return identityCall(origin, msg, static_cast<TW_IDENTITY*>(data));
     case DAT_USERINTERFACE:
-        return userInterfaceCall(msg);
+        return userInterfaceCall(msg, static_cast<TW_USERINTERFACE*>(data));
     case DAT_EVENT:
         return processEvent(static_cast<TW_EVENT*>(data));
     case DAT_CAPABILITY:

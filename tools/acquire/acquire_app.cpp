@@ -120,7 +120,9 @@ bool AcquireApp::negotiate() {
 
 void AcquireApp::messageLoop() {
     MSG msg;
-    while (!finished) {
+    // After the time-out nothing more is taken: a source whose modal loops the WM_QUIT ended
+    // may still signal a transfer on its way out.
+    while (!finished && !timedOut) {
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1)
             break;  // WM_QUIT: the deadline passed (exit status set by onTimer)
