@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""acquire.exe with the real DorvexTwain.ds through our TWAIN_32.DLL, under Wine and Xvfb,
+with the camera simulator on COM1.
+
+Session: the source is listed as "Zelmar Dorvex" with its identity, opens, negotiates,
+enables; the camera dialog's Cancel sends MSG_CLOSEDSREQ, which reaches the application and
+ends the session cleanly (disable, close).
+Road: --auto 1 takes picture 1 of the simulator's card by native and by memory transfer; the
+saved BMP equals the simulator's JPEG decoded by dorvex-imaging, pixel for pixel.
+
+usage: acquire_source_test.py ACQUIRE_EXE HOST_BIN TEST_CLASS
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ACQUIRE, HOST_BIN = sys.argv[1], sys.argv[2]
+SIM = os.path.join(HOST_BIN, "dorvex-sim")
+IMAGING = os.path.join(HOST_BIN, "dorvex-imaging")
+PROFILE = r"HKCU\Software\Zelmar\Dorvex TwainDS"
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def read_bmp_rgb(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:2] == b"BM"
+    offset = int.from_bytes(data[10:14], "little")
+    width = int.from_bytes(data[18:22], "little", signed=True)
+    height = int.from_bytes(data[22:26], "little", signed=True)
+    assert data[28] == 24 and height > 0
+    stride = (width * 3 + 3) & ~3
+    rgb = bytearray()
+    for y in range(height):
+        row = data[offset + (height - 1 - y) * stride:][:width * 3]
+        for x in range(width):
+            rgb += bytes((row[3 * x + 2], row[3 * x + 1], row[3 * x]))
+    return width, height, bytes(rgb)
+
+
+def read_ppm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, pos = [], 0
+    while len(fields) < 4:  # P6, width, height, maxval; whitespace and comments between
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos) + 1
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    assert fields[0] == b"P6" and fields[3] == b"255"
+    return int(fields[1]), int(fields[2]), data[pos + 1:]
+
+
+class WithSimulator(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="acquire_source_")
+        # Missing profile values mean COM1 at 9600 bit/s without automatic thumbnails, whatever
+        # an earlier test left in the prefix's registry.
+        subprocess.run(["wine", "reg", "delete", PROFILE, "/f"], capture_output=True, timeout=60)
+        self.sim = subprocess.Popen([SIM, "--link", os.path.join(os.environ["DORVEX_PORTS"], "com1"), "--quiet"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        first = self.sim.stdout.readline()
+        self.assertTrue(first.startswith("pty: "), "simulator did not start: %r" % first)
+
+    def tearDown(self):
+        self.sim.terminate()
+        try:
+            self.sim.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.sim.kill()
+            self.sim.wait()
+        self.sim.stdout.close()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def run_acquire(self, args, timeout=120):
+        result = subprocess.run(["wine", ACQUIRE] + args, capture_output=True, text=True, timeout=timeout)
+        return result.returncode, result.stdout + result.stderr
+
+
+class Session(WithSimulator):
+    def test_listed_opened_enabled_and_closed_on_the_sources_request(self):
+        for mechanism in ("native", "memory"):
+            status, text = self.run_acquire(["--auto", "--" + mechanism, "--timeout", "60"])
+            self.assertIn("  Zelmar Dorvex (Zelmar Corporation, 1.00J - Nov.1997)", text)
+            self.assertIn("Source: Zelmar Dorvex", text)
+            self.assertIn("  Manufacturer: Zelmar Corporation", text)
+            self.assertIn("  Product family: Digital Still Camera", text)
+            self.assertIn('  Version: 2.0 "1.00J - Nov.1997" (language 13, country 1)', text)
+            self.assertIn("  Protocol: 1.6", text)
+            self.assertIn("  Supported groups: 0x3", text)
+            self.assertIn("Transfer mechanism: " + mechanism, text)
+            self.assertIn("CAP_SUPPORTEDCAPS: [CAP_DEVICEONLINE, CAP_UICONTROLLABLE, CAP_XFERCOUNT, ICAP_XFERMECH, "
+                          "ICAP_UNITS, ICAP_PHYSICALHEIGHT, ICAP_PHYSICALWIDTH, ICAP_PLANARCHUNKY, ICAP_PIXELFLAVOR, "
+                          "ICAP_COMPRESSION, ICAP_BITDEPTH, ICAP_BITORDER, ICAP_PIXELTYPE]", text)
+            self.assertIn("ICAP_PIXELTYPE: [2, 2] (current 2, default 2)", text)
+            self.assertIn("ICAP_BITDEPTH: 24", text)
+            self.assertIn("Source enabled", text)
+            # Cancel in the camera dialog -> MSG_CLOSEDSREQ -> disable, close: a clean end.
+            self.assertLess(text.index("Pressing Cancel"), text.index("MSG_CLOSEDSREQ"))
+            self.assertIn("Session closed", text)
+            self.assertNotIn("TWAIN failure", text)
+            self.assertEqual(status, 0, text)
+
+
+class Road(WithSimulator):
+    def test_picture_one_by_native_and_memory_transfer_equals_the_decoded_jpeg(self):
+        card = os.path.join(self.work, "card")
+        subprocess.run([SIM, "--dump-card", card], check=True, capture_output=True, timeout=120)
+        ppm = os.path.join(self.work, "01.ppm")
+        subprocess.run([IMAGING, "decode", os.path.join(card, "01.jpg"), ppm], check=True, capture_output=True,
+                       timeout=120)
+        expected = read_ppm(ppm)
+        for mechanism in ("native", "memory"):
+            out = os.path.join(self.work, mechanism + ".bmp")
+            started = time.time()
+            status, text = self.run_acquire(["--auto", "1", "--" + mechanism, "--out", windows_path(out),
+                                             "--answer", "ok", "--timeout", "110"])
+            self.assertEqual(status, 0, text)
+            self.assertIn("MSG_XFERREADY", text)
+            self.assertIn("Session closed", text)
+            width, height, rgb = read_bmp_rgb(out)
+            self.assertEqual((width, height), expected[:2])
+            self.assertTrue(rgb == expected[2], "%s transfer: pixels differ from the decoded JPEG" % mechanism)
+            print("%s: %d x %d in %.1f s" % (mechanism, width, height, time.time() - started))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
