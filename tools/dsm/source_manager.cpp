@@ -15,8 +15,11 @@ bool sameName(const char* a, const char* b, size_t size) {
 }  // namespace
 
 SourceManager& SourceManager::instance() {
-    static SourceManager manager;
-    return manager;
+    // Never destroyed: its destructor would run while the process detaches this library,
+    // under the loader lock, and unload sources an application left open - their own exit
+    // code (destroying windows) must not run from there. The process is ending anyway.
+    static SourceManager* manager = new SourceManager();
+    return *manager;
 }
 
 SourceManager::SourceManager() {
