@@ -156,7 +156,7 @@ class Driver(FakeSourceFolder):
         status, text = self.run_driven(["--auto"], pictures=4)
         self.assertEqual(status, 0, text)
         self.assertIn('Camera connected: pictures taken "4", power "Full"', text)
-        self.assertLess(text.index("Pressing Cancel"), text.index("MSG_CLOSEDSREQ"))
+        self.assertLess(text.index("Pressed Cancel"), text.index("MSG_CLOSEDSREQ"))
         self.assertIn("Session closed", text)
 
     def test_auto_n_takes_list_position_n(self):
@@ -180,7 +180,7 @@ class Driver(FakeSourceFolder):
         status, text = self.run_driven(["--auto", "1"], pictures=0)
         self.assertEqual(status, 2, text)
         self.assertIn("Giving up: Open is disabled", text)
-        self.assertNotIn("Pressing Open", text)
+        self.assertNotIn("Pressed Open", text)
 
     def test_message_boxes_are_answered_only_when_asked(self):
         out = os.path.join(self.root, "boxed.bmp")
@@ -196,7 +196,7 @@ class Driver(FakeSourceFolder):
         self.assertEqual(status, 3, text)
         self.assertIn("Message box: Found image", text)
         self.assertNotIn("Answered", text)
-        self.assertNotIn("Pressing Aquire", text)
+        self.assertNotIn("Pressed Aquire", text)
         self.assertFalse(os.path.exists(out))
         status, text = self.run_driven(["--auto", "3", "--answer", "yes"], box=True, timeout=3)
         self.assertIn("The message box has no button 6; left open", text)

@@ -109,7 +109,7 @@ class Session(WithSimulator):
             self.assertIn("ICAP_BITDEPTH: 24", text)
             self.assertIn("Source enabled", text)
             # Cancel in the camera dialog -> MSG_CLOSEDSREQ -> disable, close: a clean end.
-            self.assertLess(text.index("Pressing Cancel"), text.index("MSG_CLOSEDSREQ"))
+            self.assertLess(text.index("Pressed Cancel"), text.index("MSG_CLOSEDSREQ"))
             self.assertIn("Session closed", text)
             self.assertNotIn("TWAIN failure", text)
             self.assertEqual(status, 0, text)

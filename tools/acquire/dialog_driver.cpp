@@ -139,21 +139,27 @@ void DialogDriver::waitConnected() {
         return;
     bool openEnabled = IsWindowEnabled(GetDlgItem(cameraDialog, IDC_OPEN));
     bool settingEnabled = IsWindowEnabled(GetDlgItem(cameraDialog, IDC_SETTING));
-    if (!openEnabled && !settingEnabled)
+    // Connected on two ticks in a row: the dialog enables its buttons and then fills in the
+    // status in the same step, but a tick between the two must not read half a display.
+    connectedTicks = (openEnabled || settingEnabled) ? connectedTicks + 1 : 0;
+    if (connectedTicks < 2)
         return;
-    char pictures[64] = "", power[64] = "";
-    GetDlgItemTextA(cameraDialog, IDC_PICS_TAKEN, pictures, sizeof pictures);
-    GetDlgItemTextA(cameraDialog, IDC_POWER, power, sizeof power);
-    std::printf("Camera connected: pictures taken \"%s\", power \"%s\"\n", pictures, power);
-    if (options.autoMode == AutoMode::Status) {
-        std::printf("Pressing Cancel\n");
-        pressButton(cameraDialog, IDCANCEL);
-        state = State::Done;
-    } else if (!openEnabled) {
+    if (connectedTicks == 2) {
+        char pictures[64] = "", power[64] = "";
+        GetDlgItemTextA(cameraDialog, IDC_PICS_TAKEN, pictures, sizeof pictures);
+        GetDlgItemTextA(cameraDialog, IDC_POWER, power, sizeof power);
+        std::printf("Camera connected: pictures taken \"%s\", power \"%s\"\n", pictures, power);
+    }
+    if (options.autoMode == AutoMode::Picture && !openEnabled) {
         giveUp("Open is disabled (no pictures on the card)");
-    } else {
-        std::printf("Pressing Open\n");
-        pressButton(cameraDialog, IDC_OPEN);
+    } else if (options.autoMode == AutoMode::Status) {
+        // Cancel may still be disabled for a moment; pressed once it is enabled.
+        if (pressButton(cameraDialog, IDCANCEL)) {
+            std::printf("Pressed Cancel\n");
+            state = State::Done;
+        }
+    } else if (pressButton(cameraDialog, IDC_OPEN)) {
+        std::printf("Pressed Open\n");
         state = State::WaitAcquireDialog;
     }
 }
@@ -191,13 +197,15 @@ void DialogDriver::pressAquire() {
         giveUp("the acquire dialog closed before Aquire");
         return;
     }
-    std::printf("Pressing Aquire\n");
-    pressButton(acquireDialog, IDC_AQUIRE);
-    state = State::WaitTransfer;
+    if (pressButton(acquireDialog, IDC_AQUIRE)) {
+        std::printf("Pressed Aquire\n");
+        state = State::WaitTransfer;
+    }
 }
 
 void DialogDriver::giveUp(const std::string& why) {
     std::printf("Giving up: %s; pressing Cancel\n", why.c_str());
+    // The camera dialog's Cancel asks the application to close the source.
     if (cameraDialog && IsWindow(cameraDialog))
         pressButton(cameraDialog, IDCANCEL);
     state = State::GaveUp;

@@ -45,6 +45,7 @@ private:
     State state = State::WaitConnected;
     HWND cameraDialog = nullptr;
     HWND acquireDialog = nullptr;
+    int connectedTicks = 0;
     std::set<HWND> reportedBoxes;
     std::set<HWND> answeredBoxes;
 };
