@@ -408,6 +408,41 @@ TEST_F(DsmTest, ClosingASourceDropsItsNotificationsAndTheQueueIsBounded) {
     }
 }
 
+// What the application does from inside a source's call (a modal loop of the source running
+// the application's window procedure): here, it tries to close that very source.
+struct Reentry {
+    DSMENTRYPROC entry;
+    TW_IDENTITY* app;
+    TW_IDENTITY* source;
+    TW_UINT16 closeResult;
+    TW_UINT16 closeCode;
+};
+Reentry reentry;
+
+void closeFromInside() {
+    reentry.closeResult = reentry.entry(reentry.app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, reentry.source);
+    TW_STATUS status{};
+    reentry.entry(reentry.app, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+    reentry.closeCode = status.ConditionCode;
+}
+
+TEST_F(DsmTest, ASourceCannotBeClosedFromInsideItsOwnCall) {
+    openManager();
+    openSource(alpha, "Fake Alpha");
+    enable(alpha);
+    HMODULE module = fakeModule("fake_alpha.ds");
+    reentry = Reentry{entry, &app, &alpha, 0xFFFF, 0xFFFF};
+    exported<void (*)(void (*)())>(module, "FakeSource_reenterOnNextEvent")(closeFromInside);
+    TW_UINT16 out = 0;
+    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_NOTDSEVENT);
+    EXPECT_EQ(reentry.closeResult, TWRC_FAILURE);
+    EXPECT_EQ(reentry.closeCode, TWCC_SEQERROR);
+    // Still open and served; closing afterwards works.
+    EXPECT_EQ(exported<int (*)()>(module, "FakeSource_state")(), 5);
+    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_NOTDSEVENT);
+    closeSource(alpha);
+}
+
 TEST_F(DsmTest, CloseManagerForgetsTheApplication) {
     openManager();
     TW_UINT32 first = app.Id;

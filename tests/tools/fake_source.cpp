@@ -43,6 +43,9 @@ int width = 37, height = 23;
 int nextRow = 0;
 bool complete = false;
 TW_UINT16 scripted = MSG_NULL;
+// Called once from inside the next MSG_PROCESSEVENT, as a modal loop of a real source would
+// hand control back to the application.
+void (*reentry)() = nullptr;
 bool withDialogs = false;
 
 TW_UINT16 failWith(TW_UINT16 code) {
@@ -161,6 +164,11 @@ TW_UINT16 userInterfaceCall(TW_UINT16 msg, TW_USERINTERFACE* ui) {
 }
 
 TW_UINT16 processEvent(TW_EVENT* event) {
+    if (reentry) {
+        void (*call)() = reentry;
+        reentry = nullptr;
+        call();
+    }
     // Messages of this registered kind are "for the source's dialog": claimed, nothing to say.
     UINT claimed = RegisterWindowMessageA("FakeSource claims this");
     const MSG* message = static_cast<const MSG*>(event->pEvent);
@@ -362,6 +370,7 @@ __declspec(dllexport) int FakeSource_state() { return state; }
 __declspec(dllexport) TW_UINT32 FakeSource_id() { return self.Id; }
 __declspec(dllexport) void FakeSource_failOpen(TW_UINT16 code) { openFailure = code; }
 __declspec(dllexport) TW_UINT16 FakeSource_notify(TW_UINT16 msg) { return notify(msg); }
+__declspec(dllexport) void FakeSource_reenterOnNextEvent(void (*call)()) { reentry = call; }
 __declspec(dllexport) TW_UINT16 FakeSource_notifyAs(TW_UINT32 originId, TW_UINT32 destId, TW_UINT16 msg) {
     TW_IDENTITY origin = self, dest = application;
     origin.Id = originId;
