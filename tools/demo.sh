@@ -35,6 +35,10 @@ if ! grep -q '^pty: ' "$work/sim.out" 2>/dev/null; then
 fi
 echo "Camera simulator (pid $sim_pid) on $(head -1 "$work/sim.out" | cut -d' ' -f2), mapped to COM1"
 
+# The prefix is shared with the tests: start from the source's default settings (COM1,
+# 9600 bit/s, no automatic thumbnails) whatever a test left in the profile.
+wine reg delete 'HKCU\Software\Zelmar\Dorvex TwainDS' /f >/dev/null 2>&1 || true
+
 mkdir -p out
 rm -f out/picture.bmp
 set +e
