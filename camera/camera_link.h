@@ -127,7 +127,7 @@ public:
     // Counters of the latest ReceiveMessage calls, for tests and diagnostics.
     struct ReceiveStats {
         uint32_t blocks = 0;          // blocks accepted
-        uint32_t naks = 0;            // rejected receptions answered with NAK
+        uint32_t naks = 0;            // NAKs sent for rejected receptions
         uint32_t repeats = 0;         // blocks repeated after our ACK
         uint32_t extraEnquiries = 0;  // second ENQ before a packet start
     };

@@ -123,9 +123,9 @@ int CameraLink::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& termin
             startRead = true;
         } else {
             if (!SendNak()) return 0;
+            ++receiveStats.naks;
             if (retries >= maxBlockRetries) return 0;
             ++retries;
-            ++receiveStats.naks;
             linkError = 0;
         }
         buffer.count = base;

@@ -1,0 +1,503 @@
+// The camera link against the simulated camera on a pty. Each group runs under its own
+// simulator with the faults it needs (see CMakeLists.txt); the wrapper script also checks the
+// simulator's trace of what went over the line.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "tests/camera/link_test_support.h"
+
+using linktest::LinkTest;
+using linktest::bytesOf;
+using linktest::readFile;
+using linktest::timed;
+
+namespace {
+
+const uint32_t listedRates[] = {9600, 19200, 38400, 57600, 115200};
+
+// Reads picture number's information; returns its handle and expected size (0 on failure).
+bool pictureInfo(CameraLink& link, uint16_t number, uint16_t& handle, uint32_t& expected) {
+    if (!link.GetImgInfo(number, &handle, false)) return false;
+    uint16_t kib = 0;
+    if (!link.statusWord(6, kib)) return false;
+    expected = kib ? kib * 1024u : 400000u;
+    return true;
+}
+
+}  // namespace
+
+// ---- connection, bit rates, reopening ----
+
+using Connect = LinkTest;
+
+TEST_F(Connect, EveryListedBitRateOnTheOpenPort) {
+    uint32_t before = link->enquiriesSent;
+    ASSERT_TRUE(setio(9600));
+    // A closed port is opened and checked first: GetIOCap, SetIO, GetIOCap, GetStat.
+    EXPECT_EQ(link->enquiriesSent - before, 4u);
+    EXPECT_TRUE(link->isConnected());
+    for (uint32_t rate : listedRates) {
+        before = link->enquiriesSent;
+        ASSERT_TRUE(setio(rate)) << rate;
+        // On the open, connected port there is no reopening: SetIO, GetIOCap, GetStat.
+        EXPECT_EQ(link->enquiriesSent - before, 3u) << rate;
+        StatusRecord status;
+        ASSERT_TRUE(link->statusRecord(status));
+        EXPECT_EQ(status.picturesTaken, 6);
+        EXPECT_TRUE(status.cardPresent());
+        EXPECT_EQ(status.powerIndex(), 2);
+        ASSERT_TRUE(link->GetStat(0, false)) << rate;
+        EXPECT_EQ(link->linkError, 0);
+    }
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Connect, ClosedPortNeedsTheCameraAtTheRequestedRate) {
+    ASSERT_TRUE(connect(115200));
+    link->ClosePort();
+    EXPECT_FALSE(link->isConnected());
+    // The camera still runs at 115200: a reopening at 9600 meets silence and gives up in
+    // bounded time, with the line failure latched.
+    const double seconds = timed([&] { EXPECT_FALSE(setio(9600)); });
+    EXPECT_LT(seconds, 4.0);
+    EXPECT_EQ(link->linkError, 1);
+    EXPECT_FALSE(link->isConnected());
+    link->linkError = 0;
+    uint32_t before = link->enquiriesSent;
+    ASSERT_TRUE(setio(115200));
+    EXPECT_EQ(link->enquiriesSent - before, 4u);
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Connect, AnotherPortReopensAndAMissingPortFails) {
+    ASSERT_TRUE(setio(9600));
+    // COM4 has no device behind it: the open fails at once and the connection is gone.
+    const double seconds = timed([&] { EXPECT_FALSE(setio(9600, 4)); });
+    EXPECT_LT(seconds, 1.0);
+    EXPECT_FALSE(link->isConnected());
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_FALSE(link->SetIO(0, 9600, NOPARITY, ONESTOPBIT, 8, 2, false));
+    EXPECT_FALSE(link->SetIO(5, 9600, NOPARITY, ONESTOPBIT, 8, 2, false));
+    const uint32_t before = link->enquiriesSent;
+    ASSERT_TRUE(setio(9600));
+    EXPECT_EQ(link->enquiriesSent - before, 4u);
+    EXPECT_EQ(link->port->portNumber, port);
+}
+
+TEST_F(Connect, UnlistedBitRateSendsThe9600Code) {
+    ASSERT_TRUE(setio(9600));
+    // The camera takes code 0x0020 and stays at 9600 while our port moves to 4800, so the
+    // confirming exchange meets a camera that hears noise.
+    EXPECT_FALSE(setio(4800));
+    EXPECT_FALSE(link->isConnected());
+    EXPECT_EQ(link->linkError, 1);
+    link->linkError = 0;
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Connect, DumpFilesHoldTheStatusMessages) {
+    const std::string dir = linktest::env("DORVEX_TEST_TMP");
+    ASSERT_FALSE(dir.empty());
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    ASSERT_TRUE(link->SetIO(port, 9600, NOPARITY, ONESTOPBIT, 8, 2, true));
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(readFile(dir + "\\SetIO.dat", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->statusMessage));
+    EXPECT_EQ(file.size(), 39u);  // the GetStat reply that ends SetIO
+    ASSERT_TRUE(link->GetIOCap(true));
+    ASSERT_TRUE(readFile(dir + "\\GetIOCap.dat", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->statusMessage));
+    ASSERT_TRUE(link->setStatusClock(7, 8, 9, 10, 11, 12));
+    ASSERT_TRUE(link->SetDate(true));
+    ASSERT_TRUE(linktest::fileExists(dir + "\\SetDate.dat"));
+    ASSERT_TRUE(link->GetStat(0, true));
+    ASSERT_TRUE(readFile(dir + "\\GetStat.dat", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->statusRecord));
+    StatusRecord status;
+    ASSERT_TRUE(link->statusRecord(status));
+    EXPECT_EQ(status.year, 7);
+    EXPECT_EQ(status.month, 8);
+    EXPECT_EQ(status.day, 9);
+    EXPECT_EQ(status.hour, 10);
+    EXPECT_EQ(status.minute, 11);
+    uint16_t handle = 0;
+    ASSERT_TRUE(link->GetImgInfo(1, &handle, true));
+    ASSERT_TRUE(readFile(dir + "\\ImgInfo.inf", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->imageInfo));
+    ASSERT_TRUE(readFile(dir + "\\ImgInfo.dat", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->statusMessage));
+}
+
+// ---- faults on the line and refusals by the camera ----
+
+using Faults = LinkTest;
+
+TEST_F(Faults, FourBadChecksumsFailWithoutLineError) {
+    ASSERT_TRUE(setio(9600));
+    uint16_t handle = 0;
+    EXPECT_FALSE(link->GetImgInfo(1, &handle, false));
+    EXPECT_EQ(link->receiveStats.naks, 4u);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_TRUE(link->isConnected());
+    EXPECT_EQ(link->buffers->imageInfo.data, nullptr);
+    EXPECT_EQ(link->buffers->imageInfo.count, 0u);
+    // The faults are used up; the camera and the link carry on.
+    ASSERT_TRUE(link->GetImgInfo(1, &handle, false));
+    EXPECT_EQ(link->receiveStats.naks, 0u);
+}
+
+TEST_F(Faults, ThreeBadChecksumsAreRetransmitted) {
+    ASSERT_TRUE(setio(9600));
+    uint16_t handle = 0;
+    ASSERT_TRUE(link->GetImgInfo(1, &handle, false));
+    EXPECT_EQ(link->receiveStats.naks, 3u);
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(readFile(cardFile(1, "-info.bin"), expected));
+    EXPECT_EQ(bytesOf(link->buffers->imageInfo), expected);
+}
+
+TEST_F(Faults, RepeatedBlocksDoNotDoubleTheCount) {
+    ASSERT_TRUE(connect(115200));
+    uint16_t handle = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    ASSERT_TRUE(link->GetJpeg(handle, size, false));
+    EXPECT_EQ(link->receiveStats.repeats, 2u);
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(readFile(cardFile(1, ".jpg"), expected));
+    EXPECT_EQ(link->buffers->jpeg.count, expected.size());
+    EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Faults, ExtraEnquiryBeforeAPacketIsTolerated) {
+    ASSERT_TRUE(setio(9600));
+    uint16_t handle = 0;
+    ASSERT_TRUE(link->GetImgInfo(1, &handle, false));
+    EXPECT_EQ(link->receiveStats.extraEnquiries, 2u);
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(readFile(cardFile(1, "-info.bin"), expected));
+    EXPECT_EQ(bytesOf(link->buffers->imageInfo), expected);
+}
+
+TEST_F(Faults, BusyCameraIsReportedAndRetried) {
+    EXPECT_FALSE(setio(9600));
+    EXPECT_EQ(link->lastResultCode(), ResultBusy);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_FALSE(link->isConnected());
+    ASSERT_TRUE(setio(9600));
+    EXPECT_EQ(link->lastResultCode(), ResultOk);
+}
+
+TEST_F(Faults, MissingPictureOrThumbnailKeepsTheConnection) {
+    ASSERT_TRUE(setio(9600));
+    uint16_t handle = 0xFFFF;
+    EXPECT_FALSE(link->GetImgInfo(2, &handle, false));
+    EXPECT_EQ(handle, 0xFFFF);  // untouched on failure
+    EXPECT_EQ(link->lastResultCode(), ResultNoPicture);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_TRUE(link->isConnected());
+    EXPECT_EQ(link->buffers->imageInfo.data, nullptr);
+
+    ASSERT_TRUE(link->GetImgInfo(3, &handle, false));
+    link->buffers->releaseImageInfo();
+    EXPECT_FALSE(link->GetThumb(handle, false));
+    EXPECT_EQ(link->lastResultCode(), ResultNoThumbnail);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_TRUE(link->isConnected());
+    EXPECT_EQ(link->buffers->thumbnail.data, nullptr);
+    ASSERT_TRUE(link->GetStat(0, false));
+}
+
+TEST_F(Faults, SilentCameraFailsAfterBoundedEnquiries) {
+    ASSERT_TRUE(setio(9600));  // the camera falls silent after this SetIO's GetStat
+    uint32_t before = link->enquiriesSent;
+    double seconds = timed([&] { EXPECT_FALSE(link->GetIOCap(false)); });
+    EXPECT_EQ(link->enquiriesSent - before, 4u);
+    EXPECT_GE(seconds, 1.1);  // four enquiries of 300 ms
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_EQ(link->linkError, 1);
+    EXPECT_FALSE(link->isConnected());
+
+    // Cancel asks once, with the full read time-out.
+    link->linkError = 0;
+    before = link->enquiriesSent;
+    seconds = timed([&] { EXPECT_FALSE(link->CancelTransfer(false)); });
+    EXPECT_EQ(link->enquiriesSent - before, 1u);
+    EXPECT_GE(seconds, 2.9);
+    EXPECT_LT(seconds, 4.5);
+    EXPECT_EQ(link->linkError, 1);
+    EXPECT_EQ(link->cancelInProgress, 0);
+
+    // With the latch still set Cancel fails at once, without touching the port.
+    const uint32_t writes = link->port->writeCalls;
+    seconds = timed([&] { EXPECT_FALSE(link->CancelTransfer(false)); });
+    EXPECT_LT(seconds, 0.2);
+    EXPECT_EQ(link->port->writeCalls, writes);
+}
+
+TEST_F(Faults, LatchedErrorOnlyCostsTheFirstEnquiry) {
+    ASSERT_TRUE(setio(9600));
+    link->linkError = 1;
+    const uint32_t before = link->enquiriesSent;
+    const uint32_t writes = link->port->writeCalls;
+    ASSERT_TRUE(link->GetIOCap(false));
+    EXPECT_EQ(link->enquiriesSent - before, 2u);
+    EXPECT_EQ(link->linkError, 0);
+    // ENQ, STX 04 00 00 90 00 00 03 97, EOT: the failed first enquiry wrote nothing.
+    EXPECT_EQ(link->port->writeCalls - writes, 11u);
+}
+
+// ---- downloads ----
+
+using Download = LinkTest;
+
+TEST_F(Download, EveryCardPictureIsByteIdentical) {
+    ASSERT_TRUE(connect(115200));
+    StatusRecord status;
+    ASSERT_TRUE(link->statusRecord(status));
+    ASSERT_GT(status.picturesTaken, 0);
+    int jpegThumbnails = 0, tiffThumbnails = 0;
+    for (uint16_t number = 1; number <= status.picturesTaken; ++number) {
+        SCOPED_TRACE(number);
+        uint16_t handle = 0;
+        uint32_t size = 0;
+        ASSERT_TRUE(pictureInfo(*link, number, handle, size));
+        std::vector<uint8_t> expected;
+        ASSERT_TRUE(readFile(cardFile(number, "-info.bin"), expected));
+        EXPECT_EQ(bytesOf(link->buffers->imageInfo), expected);
+        link->buffers->releaseImageInfo();
+
+        ASSERT_TRUE(link->GetThumb(handle, false));
+        const bool jpeg = link->buffers->thumbnail.count > 0 && link->buffers->thumbnail.data[0] == 0xFF;
+        ASSERT_TRUE(readFile(cardFile(number, jpeg ? "-thumb.jpg" : "-thumb.tif"), expected));
+        EXPECT_EQ(bytesOf(link->buffers->thumbnail), expected);
+        (jpeg ? jpegThumbnails : tiffThumbnails)++;
+        link->buffers->releaseThumbnail();
+
+        ASSERT_TRUE(link->GetJpeg(handle, size, false));
+        ASSERT_TRUE(readFile(cardFile(number, ".jpg"), expected));
+        EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+        EXPECT_GT(link->receiveStats.blocks, 1u);  // a picture is a message of many blocks
+        // After a successful download the window stays up until its caller hides it.
+        EXPECT_TRUE(IsWindowVisible(link->hwnd()));
+        EXPECT_NE(GetCapture(), link->hwnd());
+        EXPECT_EQ(link->progressSuppressed, 1);
+        EXPECT_EQ(link->progressTotal, 0u);
+        link->hideProgress();
+        link->buffers->releaseJpeg();
+    }
+    EXPECT_GT(jpegThumbnails, 0);
+    EXPECT_GT(tiffThumbnails, 0);
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Download, UnknownSizeExpects400000Bytes) {
+    ASSERT_TRUE(connect(115200));
+    uint16_t handle = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    EXPECT_EQ(size, 400000u);  // the camera gave no size for this picture
+    ASSERT_TRUE(link->GetJpeg(handle, size, false));
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(readFile(cardFile(1, ".jpg"), expected));
+    EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+    link->hideProgress();
+    link->buffers->releaseJpeg();
+    // An expected size far below the real one drives the percentage past 100; still fine.
+    ASSERT_TRUE(link->GetJpeg(handle, 1000, false));
+    EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Download, SmallBlocksMakeAMultiBlockMessage) {
+    ASSERT_TRUE(setio(9600));
+    uint16_t handle = 0;
+    ASSERT_TRUE(link->GetImgInfo(1, &handle, false));
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(readFile(cardFile(1, "-info.bin"), expected));
+    EXPECT_EQ(bytesOf(link->buffers->imageInfo), expected);
+    // 17-byte blocks (a length byte that must be stuffed), then the 15-byte status.
+    EXPECT_EQ(link->receiveStats.blocks, (expected.size() + 16) / 17 + 1);
+    link->buffers->releaseImageInfo();
+    ASSERT_TRUE(link->GetThumb(handle, false));
+    EXPECT_GT(link->buffers->thumbnail.count, 17u);
+}
+
+TEST_F(Download, ClickOnCancelAbandonsTheDownload) {
+    ASSERT_TRUE(connect(115200));
+    uint16_t handle = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    const RECT cancel = link->cancelRect;
+    // A click elsewhere in the window is ignored.
+    PostMessageA(link->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(cancel.left - 5, cancel.top - 5));
+    ASSERT_TRUE(link->GetJpeg(handle, size, false));
+    link->hideProgress();
+    link->buffers->releaseJpeg();
+
+    PostMessageA(link->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON,
+                 MAKELPARAM((cancel.left + cancel.right) / 2, (cancel.top + cancel.bottom) / 2));
+    EXPECT_FALSE(link->GetJpeg(handle, size, false));
+    EXPECT_EQ(link->cancelRequested, 1);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_EQ(link->buffers->jpeg.data, nullptr);
+    EXPECT_FALSE(IsWindowVisible(link->hwnd()));
+    EXPECT_NE(GetCapture(), link->hwnd());
+    EXPECT_TRUE(link->isConnected());
+    EXPECT_EQ(link->lastResultCode(), ResultOk);  // the camera accepted the cancel
+    link->cancelRequested = 0;
+
+    // The camera is ready for the next download.
+    ASSERT_TRUE(link->GetJpeg(handle, size, false));
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(readFile(cardFile(1, ".jpg"), expected));
+    EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Download, StaleCancelDoesNotStopTheNextDownload) {
+    ASSERT_TRUE(connect(115200));
+    uint16_t handle = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(pictureInfo(*link, 2, handle, size));
+    link->cancelRequested = 1;  // left over from a click at the end of an earlier download
+    ASSERT_TRUE(link->GetJpeg(handle, size, false));
+    EXPECT_EQ(link->cancelRequested, 0);
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Download, RefusedCancelIsResentThenAccepted) {
+    ASSERT_TRUE(connect(115200));
+    uint16_t handle = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    const RECT cancel = link->cancelRect;
+    PostMessageA(link->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(cancel.left + 1, cancel.top + 1));
+    // The first Cancel request is NAKed four times and fails; the download goes on and the
+    // next accepted packet brings a second Cancel, which the camera accepts.
+    EXPECT_FALSE(link->GetJpeg(handle, size, false));
+    EXPECT_EQ(link->cancelRequested, 1);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_EQ(link->buffers->jpeg.data, nullptr);
+    link->cancelRequested = 0;
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Download, CancelRefusedByResultLetsTheDownloadFinish) {
+    ASSERT_TRUE(connect(115200));
+    uint16_t handle = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    const RECT cancel = link->cancelRect;
+    PostMessageA(link->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(cancel.left + 1, cancel.top + 1));
+    ASSERT_TRUE(link->GetJpeg(handle, size, false));
+    // Every Cancel was refused; the status of the download itself, not the Cancel's, decided.
+    EXPECT_EQ(link->cancelRequested, 1);
+    EXPECT_EQ(link->lastResultCode(), ResultOk);
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(readFile(cardFile(1, ".jpg"), expected));
+    EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+    ASSERT_TRUE(setio(9600));
+}
+
+// ---- reliability ----
+
+using Reliability = LinkTest;
+
+TEST_F(Reliability, HundredDownloadsOnANoisyLine) {
+    ASSERT_TRUE(connect(115200));
+    StatusRecord status;
+    ASSERT_TRUE(link->statusRecord(status));
+    ASSERT_GT(status.picturesTaken, 0);
+    std::vector<std::vector<uint8_t>> pictures(status.picturesTaken + 1);
+    for (unsigned n = 1; n <= status.picturesTaken; ++n) ASSERT_TRUE(readFile(cardFile(n, ".jpg"), pictures[n]));
+
+    int succeeded = 0, failed = 0, identical = 0, naks = 0, repeats = 0;
+    double longest = 0;
+    for (int i = 0; i < 100; ++i) {
+        const uint16_t number = static_cast<uint16_t>(i % status.picturesTaken + 1);
+        uint16_t handle = 0;
+        uint32_t size = 0;
+        if (!link->isConnected()) {
+            link->linkError = 0;
+            ASSERT_TRUE(setio(115200));
+        }
+        ASSERT_TRUE(pictureInfo(*link, number, handle, size)) << i;
+        link->buffers->releaseImageInfo();
+        int ok = 0;
+        longest = std::max(longest, timed([&] { ok = link->GetJpeg(handle, size, false); }));
+        naks += static_cast<int>(link->receiveStats.naks);
+        repeats += static_cast<int>(link->receiveStats.repeats);
+        if (ok) {
+            ++succeeded;
+            if (bytesOf(link->buffers->jpeg) == pictures[number]) ++identical;
+            EXPECT_EQ(link->lastResultCode(), ResultOk);
+        } else {
+            ++failed;
+            // A failure is a failure: no data left behind, and a reason to tell.
+            EXPECT_EQ(link->buffers->jpeg.data, nullptr);
+            EXPECT_TRUE(link->linkError || link->lastResultCode() != ResultOk);
+            link->linkError = 0;
+        }
+        link->hideProgress();
+        link->buffers->releaseJpeg();
+    }
+    std::printf("reliability: %d succeeded (%d byte-identical), %d failed; %d NAKs, %d repeated blocks; "
+                "longest download %.2f s\n",
+                succeeded, identical, failed, naks, repeats, longest);
+    EXPECT_EQ(succeeded + failed, 100);
+    EXPECT_EQ(identical, succeeded);
+    // About 1 % of the blocks were hit: retransmission must have been exercised and must save
+    // nearly every download (a failure needs four hits on one block).
+    EXPECT_GT(naks, 0);
+    EXPECT_GT(repeats, 0);
+    EXPECT_GE(succeeded, 95);
+    EXPECT_LT(longest, 20.0);
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Reliability, DroppedByteFailsOnTheLineAndTheLinkRecovers) {
+    ASSERT_TRUE(connect(115200));
+    uint16_t handle = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    int ok = 1;
+    const double seconds = timed([&] { ok = link->GetJpeg(handle, size, false); });
+    // A packet one byte short: we wait for its last byte for one read time-out, then give up
+    // without answering.
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(link->linkError, 1);
+    EXPECT_LT(seconds, 4.0);
+    EXPECT_FALSE(link->isConnected());  // a line failure puts the connection in doubt
+    link->linkError = 0;
+    Sleep(1500);  // the camera gives up waiting for our ACK
+    ASSERT_TRUE(setio(115200));
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    ASSERT_TRUE(link->GetJpeg(handle, size, false));
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(readFile(cardFile(1, ".jpg"), expected));
+    EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+    ASSERT_TRUE(setio(9600));
+}
+
+TEST_F(Reliability, CameraSwitchedOffDuringADownload) {
+    ASSERT_TRUE(setio(9600));
+    uint16_t handle = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    int ok = 1;
+    // The simulator paces its bytes at 9600 bit/s and is killed a second into the download.
+    const double seconds = timed([&] { ok = link->GetJpeg(handle, size, false); });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(link->linkError, 1);
+    EXPECT_LT(seconds, 1.0 + 4.0 + 1.0);
+    EXPECT_FALSE(IsWindowVisible(link->hwnd()));
+    link->linkError = 0;
+    // A new camera stands on the same COM port: the next SetIO reopens the port and finds it.
+    const uint32_t before = link->enquiriesSent;
+    ASSERT_TRUE(setio(9600));
+    EXPECT_EQ(link->enquiriesSent - before, 4u);
+    ASSERT_TRUE(link->GetStat(0, false));
+}
