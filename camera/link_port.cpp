@@ -100,7 +100,13 @@ bool LinkPort::configure(DWORD bitRate, BYTE byteSize, BYTE parity, BYTE stopBit
     if (!isOpen()) return false;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle, &dcb)) return false;
+    if (!GetCommState(handle, &dcb)) {
+        // Wine cannot read back a line speed that was set on the device as an arbitrary rate
+        // (termios2 BOTHER) and fails here. Every field that matters is set below, so start
+        // from a clean record instead of giving up on the port.
+        dcb = DCB{};
+        dcb.DCBlength = sizeof dcb;
+    }
     dcb.BaudRate = bitRate;
     dcb.ByteSize = byteSize;
     dcb.Parity = parity;

@@ -64,11 +64,25 @@ protected:
         return link->SetIO(number ? number : port, rate, NOPARITY, ONESTOPBIT, 8, 2, false) != 0;
     }
 
-    // Picture n's files as the simulator dumped them.
-    static std::string cardFile(unsigned number, const char* suffix) {
-        char name[64];
-        std::snprintf(name, sizeof name, "\\%02u%s", number, suffix);
-        return env("DORVEX_SIM_CARD") + name;
+    // Picture n's file as the simulator dumped it; kind is "jpg", "info", "thumb-jpg" or
+    // "thumb-tif". Both namings the simulator has used are accepted.
+    static std::string cardFile(unsigned number, const std::string& kind) {
+        static const char* const names[][3] = {{"jpg", ".jpg", ".jpg"},
+                                               {"info", "-info.bin", ".info"},
+                                               {"thumb-jpg", "-thumb.jpg", ".thm"},
+                                               {"thumb-tif", "-thumb.tif", ".tif"}};
+        std::string first;
+        for (const auto& name : names) {
+            if (kind != name[0]) continue;
+            for (int i = 1; i < 3; ++i) {
+                char file[64];
+                std::snprintf(file, sizeof file, "\\%02u%s", number, name[i]);
+                const std::string path = env("DORVEX_SIM_CARD") + file;
+                if (fileExists(path)) return path;
+                if (first.empty()) first = path;
+            }
+        }
+        return first;
     }
 
     uint8_t port = 1;

@@ -121,8 +121,10 @@ if [ -n "$kill_on" ]; then
     watch_pid=$!
 fi
 
-wine "$@"
+# Output through a file: Wine helpers that outlive the program must not hold ctest's pipe.
+wine "$@" </dev/null >"$work/test.out" 2>&1
 status=$?
+cat "$work/test.out"
 
 if [ -n "$kill_on" ]; then
     wait "$watch_pid" 2>/dev/null
