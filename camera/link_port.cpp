@@ -158,7 +158,8 @@ PortResult LinkPort::refill() {
     // the whole count of a larger read even with these time-outs, whereas a read of what is
     // queued returns at once and a one-byte read returns with the first byte that comes.
     const DWORD waiting = clearErrors();
-    const DWORD wanted = waiting == 0 ? 1 : waiting > sizeof received ? sizeof received : waiting;
+    DWORD wanted = waiting == 0 ? 1 : waiting > sizeof received ? sizeof received : waiting;
+    if (readChunkLimit >= 1 && wanted > readChunkLimit) wanted = readChunkLimit;
     resetOverlapped(readOverlapped);
     ++readCalls;
     DWORD moved = 0;

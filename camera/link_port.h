@@ -54,6 +54,9 @@ struct LinkPort {
     // Counters for diagnostics and the benchmark: ReadFile and WriteFile calls made.
     uint32_t readCalls = 0;
     uint32_t writeCalls = 0;
+    // Most bytes one ReadFile may ask for (1..4096). 1 reads one byte per call, the reference
+    // the benchmark measures the buffered reads against.
+    uint32_t readChunkLimit = 4096;
 
 private:
     PortResult refill();

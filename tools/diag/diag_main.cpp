@@ -18,6 +18,7 @@ const char usage[] =
     "  --port N      COM port 1..4 (default 1)\n"
     "  --rate BPS    bit rate of 'connect' (default 9600)\n"
     "  --dump        let the commands write their debug files in the current directory\n"
+    "  --read-size N most bytes per port read (1..4096, default 4096; 1 = one byte per call)\n"
     "commands (run in order; the first failure does not stop the rest):\n"
     "  connect           SetIO at 9600 bit/s, then at --rate when that differs\n"
     "  setio BPS         SetIO at BPS on --port\n"
@@ -75,6 +76,8 @@ struct Diag {
             report(what, 0);
             return false;
         }
+        const uint32_t reads = link.port->readCalls;
+        const uint32_t writes = link.port->writeCalls;
         LARGE_INTEGER frequency, start, end;
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&start);
@@ -85,8 +88,8 @@ struct Diag {
         const uint32_t bytes = ok ? link.buffers->jpeg.count : 0;
         std::snprintf(what, sizeof what, "jpeg %u: %lu bytes in %.3f s (%.0f bytes/s, %lu reads, %lu writes) -> %s",
                       number, static_cast<unsigned long>(bytes), seconds, seconds > 0 ? bytes / seconds : 0.0,
-                      static_cast<unsigned long>(link.port->readCalls),
-                      static_cast<unsigned long>(link.port->writeCalls), path.c_str());
+                      static_cast<unsigned long>(link.port->readCalls - reads),
+                      static_cast<unsigned long>(link.port->writeCalls - writes), path.c_str());
         const bool written = ok && writeFile(path, link.buffers->jpeg);
         link.buffers->releaseJpeg();
         if (link.cancelRequested) std::printf("     (cancel requested)\n");
@@ -212,6 +215,9 @@ int main(int argc, char** argv) {
             ++i;
         } else if (arg == "--rate" && i + 1 < argc && parseNumber(argv[i + 1], 0xFFFFFFFFul, n) && n > 0) {
             diag.rate = static_cast<uint32_t>(n);
+            ++i;
+        } else if (arg == "--read-size" && i + 1 < argc && parseNumber(argv[i + 1], 4096, n) && n >= 1) {
+            diag.link.port->readChunkLimit = static_cast<uint32_t>(n);
             ++i;
         } else if (arg == "--dump") {
             diag.dump = true;
