@@ -62,6 +62,18 @@
 #define IDC_PORT 1014
 #define IDC_DATE_LABEL 1015
 #define IDC_TIME_LABEL 1016
+#define IDC_YEAR 1017
+#define IDC_YEAR_SPIN 1018
+#define IDC_MONTH 1019
+#define IDC_MONTH_SPIN 1020
+#define IDC_DAY 1021
+#define IDC_DAY_SPIN 1022
+#define IDC_HOUR 1023
+#define IDC_HOUR_SPIN 1024
+#define IDC_MINUTE 1025
+#define IDC_MINUTE_SPIN 1026
+#define IDC_SECOND 1027
+#define IDC_SECOND_SPIN 1028
 #define IDC_CLOCK_FROM_PC 1029
 #define IDC_AUTO_THUMBNAILS 1030
 #define IDC_LIST_NUMBER 1031
@@ -74,6 +86,9 @@
 #define IDC_INFO_MAKE 1037
 #define IDC_INFO_MODEL 1038
 #define IDC_HELP_TEXT 1039
+
+// Resource type of a dialog's initialisation data (list entries), stored under the dialog's id
+#define RT_DIALOG_INIT 240
 
 // Help command passed from every dialog to the camera dialog
 #define ID_HELP_COMMAND 0xE146
