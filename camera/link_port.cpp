@@ -139,7 +139,12 @@ PortResult LinkPort::finishOverlapped(OVERLAPPED& overlapped, DWORD limitMs, DWO
         // cancel, then collect the request so that its buffer is ours again. Bytes that arrived
         // in the meantime still count.
         CancelIo(handle);
-        if (WaitForSingleObject(overlapped.hEvent, cancelGraceMs) != WAIT_OBJECT_0) return PortResult::Failed;
+        if (WaitForSingleObject(overlapped.hEvent, cancelGraceMs) != WAIT_OBJECT_0) {
+            // The driver still owns the request and its buffer: only closing the handle takes
+            // them back. The next SetIO opens the port again.
+            close();
+            return PortResult::Failed;
+        }
     }
     if (GetOverlappedResult(handle, &overlapped, &moved, FALSE)) return moved ? PortResult::Ok : PortResult::TimedOut;
     const DWORD error = GetLastError();

@@ -12,6 +12,8 @@
 #   --kill-on RE          once a trace line matches RE, wait --kill-delay seconds, kill the
 #                         simulator and start a new one on the same COM port
 #   --kill-delay S        (default 1)
+#   --check-file F=C      after the run, file F (relative to the program's working directory,
+#                         a scratch directory) must equal card file C (needs --dump-card)
 # The test program also gets DORVEX_TEST_TMP (a Windows path of a scratch directory) and
 # DORVEX_TEST_PORT. Exit status: the program's, or 1 when a trace expectation failed; 125
 # (skipped) without a Wine environment or a simulator.
@@ -25,6 +27,7 @@ expects=()
 counts=()
 kill_on=""
 kill_delay=1
+checks=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --sim) sim="$2"; shift 2 ;;
@@ -35,6 +38,7 @@ while [ $# -gt 0 ]; do
         --expect-count) counts+=("$2"); shift 2 ;;
         --kill-on) kill_on="$2"; shift 2 ;;
         --kill-delay) kill_delay="$2"; shift 2 ;;
+        --check-file) checks+=("$2"); shift 2 ;;
         --) shift; break ;;
         *) echo "run_with_sim: bad option $1" >&2; exit 2 ;;
     esac
@@ -122,7 +126,7 @@ if [ -n "$kill_on" ]; then
 fi
 
 # Output through a file: Wine helpers that outlive the program must not hold ctest's pipe.
-wine "$@" </dev/null >"$work/test.out" 2>&1
+(cd "$work/tmp" && wine "$@" </dev/null >"$work/test.out" 2>&1)
 status=$?
 cat "$work/test.out"
 
@@ -145,6 +149,12 @@ for spec in "${counts[@]}"; do
     got=$(grep -Ec "$re" "$trace")
     if [ "$got" != "$want" ]; then
         echo "run_with_sim: trace has $got lines matching '$re', expected $want"
+        status=1
+    fi
+done
+for spec in "${checks[@]}"; do
+    if ! cmp "$work/tmp/${spec%%=*}" "$work/card/${spec#*=}"; then
+        echo "run_with_sim: ${spec%%=*} differs from the card's ${spec#*=}"
         status=1
     fi
 done
