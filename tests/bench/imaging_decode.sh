@@ -53,5 +53,14 @@ def instructions(cmd, name):
 io, ir = instructions(ours_cmd, "dorvex"), instructions(ref_cmd, "djpeg")
 if io and ir:
     print(f"instructions dorvex {io:,}  djpeg {ir:,}  ratio {io / ir:.2f}")
-    print(f"             (per-function split: callgrind_annotate {work}/callgrind.dorvex)")
+    # Where our instructions go, by function.
+    annotate = subprocess.run(["callgrind_annotate", os.path.join(work, "callgrind.dorvex")],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+    rows = [l for l in annotate.splitlines() if "(" in l and "%)" in l and "PROGRAM TOTALS" not in l]
+    print("dorvex by function:")
+    for line in rows[:8]:
+        count, rest = line.split(None, 1)
+        share = rest.split(")")[0].strip("( ")
+        name = rest.split(")", 1)[1].strip().split(" [")[0].split(":", 1)[-1]
+        print(f"  {share:>7}  {count:>12}  {name[:90]}")
 PY
