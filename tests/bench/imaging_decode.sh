@@ -37,9 +37,11 @@ for _ in range(runs):
     ref.append(timed(ref_cmd))
 mo, mr = statistics.median(ours), statistics.median(ref)
 print(f"picture      {os.path.basename(picture)} ({os.path.getsize(picture)} bytes), {runs} runs each, alternating")
-print(f"dorvex       median {mo * 1000:.2f} ms")
-print(f"djpeg        median {mr * 1000:.2f} ms")
-print(f"ratio        {mo / mr:.2f} (dorvex / djpeg, whole process: read, decode, write PPM)")
+print(f"dorvex       median {mo * 1000:.2f} ms  (fastest {min(ours) * 1000:.2f})")
+print(f"djpeg        median {mr * 1000:.2f} ms  (fastest {min(ref) * 1000:.2f})")
+print(f"ratio        {mo / mr:.2f} of medians, {min(ours) / min(ref):.2f} of fastest runs "
+      f"(whole process: read, decode, write PPM; load average {os.getloadavg()[0]:.1f})")
+sys.stdout.flush()
 
 def instructions(cmd, name):
     out = os.path.join(work, f"callgrind.{name}")

@@ -40,8 +40,8 @@ bool readFile(const char* path, std::vector<uint8_t>* data) {
     return true;
 }
 
-// Writes rows of R, G, B (top row first, `rowStep` bytes apart, `pixelStep` bytes per pixel
-// with the red byte at `redOffset`) as a binary PPM.
+// Writes rows of pixels (top row first, `rowStep` bytes apart, `pixelStep` bytes per pixel,
+// R, G, B or with `bgr` B, G, R) as a binary PPM.
 bool writePpm(const char* path, int32_t width, int32_t height, const uint8_t* rows, long rowStep, int pixelStep,
               bool bgr) {
     std::FILE* file = std::fopen(path, "wb");
@@ -50,6 +50,11 @@ bool writePpm(const char* path, int32_t width, int32_t height, const uint8_t* ro
         return false;
     }
     std::fprintf(file, "P6\n%d %d\n255\n", width, height);
+    if (!bgr && pixelStep == 3 && rowStep == static_cast<long>(width) * 3) {
+        // Top-down unpadded R, G, B rows are exactly the PPM body.
+        std::fwrite(rows, 1, static_cast<size_t>(rowStep) * height, file);
+        return std::fclose(file) == 0;
+    }
     std::vector<uint8_t> line(static_cast<size_t>(width) * 3);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* source = rows + rowStep * y;
