@@ -270,6 +270,39 @@ TEST(JpegDecoder, FourTwoTwoWithOddWidth) {
     EXPECT_EQ(at(d, 20, 0, 0), 118);
 }
 
+TEST(JpegDecoder, LineCountFromDnl) {
+    Writer w;
+    w.soi();
+    w.tables();
+    w.sof0(8, 0, 1);
+    w.sos(1);
+    w.scan({{dcBlock(80)}, {dcBlock(0)}}, {0});
+    w.segment(0xDC, {0, 13});
+    w.eoi();
+    const Decoded d = decodeBytes(w.bytes);
+    ASSERT_TRUE(d.ok) << imageErrorName(d.error);
+    EXPECT_EQ(d.height, 13);
+    EXPECT_EQ(at(d, 0, 7, 0), 138);
+    EXPECT_EQ(at(d, 0, 12, 0), 128);
+}
+
+TEST(JpegDecoder, GreyscaleWithDeclaredSubsamplingIsNotInterleaved) {
+    // One component declared 2 x 2: its scan still holds one block per MCU, in raster order.
+    Writer w;
+    w.soi();
+    w.tables();
+    w.sof0(16, 16, 1, 0x22);
+    w.sos(1);
+    w.scan({{dcBlock(-400)}, {dcBlock(-200)}, {dcBlock(200)}, {dcBlock(400)}}, {0});
+    w.eoi();
+    const Decoded d = decodeBytes(w.bytes);
+    ASSERT_TRUE(d.ok) << imageErrorName(d.error);
+    EXPECT_EQ(at(d, 2, 2, 0), 78);
+    EXPECT_EQ(at(d, 12, 2, 0), 103);
+    EXPECT_EQ(at(d, 2, 12, 0), 153);
+    EXPECT_EQ(at(d, 12, 12, 0), 178);
+}
+
 std::vector<Block> rampBlocks(int count) {
     std::vector<Block> blocks;
     for (int i = 0; i < count; ++i) {
