@@ -94,10 +94,11 @@ ChromaTerms chromaTermsFast(int16_t cb, int16_t cr) {
 namespace {
 
 // floor(n / 1000) of four 32-bit lanes with |n| < 16,000,000, and a mask of the lanes where
-// the division is exact but n is not 0 (those need the double arithmetic). Biased to be
+// the division is exact (those need the double arithmetic) - unless `zeroInputs` marks the
+// lane's chroma inputs as 0, whose double products are exactly 0 as well. Biased to be
 // unsigned, x = n + 16,000,000 < 2^25, and x div 1000 = (x * 2199023256) >> 41: the
 // multiplier exceeds 2^41 / 1000 by less than 1, so the error stays below x / 2^41 < 1/1000.
-inline __m128i floorThousandths(__m128i n, __m128i* inexactMask) {
+inline __m128i floorThousandths(__m128i n, __m128i zeroInputs, __m128i* inexactMask) {
     const __m128i bias = _mm_set1_epi32(16000000);
     const __m128i multiplier = _mm_set1_epi32(static_cast<int32_t>(2199023256u));
     const __m128i x = _mm_add_epi32(n, bias);
@@ -107,10 +108,8 @@ inline __m128i floorThousandths(__m128i n, __m128i* inexactMask) {
     // q x 1000 = q x 1024 - q x 16 - q x 8
     const __m128i times1000 =
         _mm_sub_epi32(_mm_sub_epi32(_mm_slli_epi32(q, 10), _mm_slli_epi32(q, 4)), _mm_slli_epi32(q, 3));
-    const __m128i zero = _mm_setzero_si128();
     const __m128i divides = _mm_cmpeq_epi32(times1000, x);
-    const __m128i nonZero = _mm_xor_si128(_mm_cmpeq_epi32(n, zero), _mm_set1_epi32(-1));
-    *inexactMask = _mm_or_si128(*inexactMask, _mm_and_si128(divides, nonZero));
+    *inexactMask = _mm_or_si128(*inexactMask, _mm_andnot_si128(zeroInputs, divides));
     return _mm_sub_epi32(q, _mm_set1_epi32(16000));
 }
 
@@ -131,9 +130,12 @@ bool chromaTermsBlock(const int16_t* cb, const int16_t* cr, int16_t* red, int16_
             const __m128i r0 = half == 0 ? _mm_unpacklo_epi16(r, zero) : _mm_unpackhi_epi16(r, zero);
             const __m128i b0 = half == 0 ? _mm_unpacklo_epi16(b, zero) : _mm_unpackhi_epi16(b, zero);
             const __m128i rb = half == 0 ? _mm_unpacklo_epi16(r, b) : _mm_unpackhi_epi16(r, b);
-            out[0][half] = floorThousandths(_mm_madd_epi16(r0, redFactor), &needsDoubles);
-            out[1][half] = floorThousandths(_mm_madd_epi16(rb, greenFactors), &needsDoubles);
-            out[2][half] = floorThousandths(_mm_madd_epi16(b0, blueFactor), &needsDoubles);
+            const __m128i crZero = _mm_cmpeq_epi32(r0, zero);
+            const __m128i cbZero = _mm_cmpeq_epi32(b0, zero);
+            out[0][half] = floorThousandths(_mm_madd_epi16(r0, redFactor), crZero, &needsDoubles);
+            out[1][half] = floorThousandths(_mm_madd_epi16(rb, greenFactors), _mm_and_si128(crZero, cbZero),
+                                            &needsDoubles);
+            out[2][half] = floorThousandths(_mm_madd_epi16(b0, blueFactor), cbZero, &needsDoubles);
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(red + i), _mm_packs_epi32(out[0][0], out[0][1]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(green + i), _mm_packs_epi32(out[1][0], out[1][1]));

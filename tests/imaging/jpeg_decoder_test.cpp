@@ -164,6 +164,43 @@ TEST(JpegColour, IntegerSplitMatchesDoubleArithmetic) {
     }
 }
 
+TEST(JpegColour, BlockTermsMatchDoubleArithmetic) {
+    // Whole chroma blocks through the vector path: whenever it accepts a block, every term
+    // must be the double formula's, and that formula must call the sample exact. Values
+    // include multiples of 500 and green terms whose thousandths cancel (Cr 172, Cb -357).
+    std::mt19937 random(99);
+    const int16_t special[] = {0, 500, -500, 1000, 172, -357, 8191, -8192, 1, -1};
+    int accepted = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        int16_t cb[64], cr[64];
+        for (int i = 0; i < 64; ++i) {
+            const int kind = static_cast<int>(random() % 200);
+            cb[i] = kind == 0 ? special[random() % 10] : static_cast<int16_t>(static_cast<int>(random() % 600) - 300);
+            cr[i] = kind == 1 ? special[random() % 10] : static_cast<int16_t>(static_cast<int>(random() % 600) - 300);
+        }
+        if (trial % 4 == 0) {  // blocks with the cancelling pair
+            for (int i = 0; i < 64; ++i) {
+                cb[i] = static_cast<int16_t>(-357 * (i % 3));
+                cr[i] = static_cast<int16_t>(172 * (i % 3));
+            }
+            cb[trial % 64] = static_cast<int16_t>(trial % 400);
+        }
+        int16_t red[64], green[64], blue[64];
+        if (!chromaTermsBlock(cb, cr, red, green, blue)) {
+            continue;
+        }
+        ++accepted;
+        for (int i = 0; i < 64; ++i) {
+            const ChromaTerms t = chromaTerms(cb[i], cr[i]);
+            ASSERT_TRUE(t.exact) << cb[i] << " " << cr[i];
+            ASSERT_EQ(red[i], t.red);
+            ASSERT_EQ(green[i], t.green);
+            ASSERT_EQ(blue[i], t.blue);
+        }
+    }
+    EXPECT_GT(accepted, 100);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Whole streams
 
