@@ -1,0 +1,182 @@
+// The session object itself: initial values, notifications through a recording stand-in
+// for the Source Manager (and without any manager), container sizes, and the DG_CONTROL
+// table in every state from 3 to 7.
+#include "tests/source/control_table.h"
+#include "tests/source/session_fixture.h"
+#include "ui/camera_dialog.h"
+
+#include <cstdlib>
+#include <cstring>
+
+TEST_F(SessionTest, StartsInStateThreeWithNothingOpen) {
+    EXPECT_EQ(session->state, 3u);
+    EXPECT_EQ(session->conditionCode, TWCC_SUCCESS);
+    EXPECT_EQ(session->conditionReserved, 0);
+    EXPECT_EQ(session->decodedImage, nullptr);
+    EXPECT_EQ(session->cameraDialog, nullptr);
+    EXPECT_EQ(session->currentCall, nullptr);
+    EXPECT_EQ(session->appIdentity.Id, 0u);
+    EXPECT_EQ(session->sourceIdentity.Id, 0u);
+    EXPECT_STREQ(session->sourceIdentity.Version.Info, "1.00J - Nov.1997");
+    EXPECT_STREQ(session->sourceIdentity.ProductName, "Zelmar Dorvex");
+    EXPECT_EQ(session->nextRow, 0u);
+    EXPECT_EQ(session->transferComplete, 0u);
+    EXPECT_EQ(session->xferCount.current, 0xFFFF);
+    EXPECT_EQ(session->xferMech.current, TWSX_NATIVE);
+    EXPECT_EQ(session->units.current, TWUN_INCHES);
+    EXPECT_EQ(session->pixelType.current, TWPT_RGB);
+    EXPECT_STREQ(SourceSession::profileKey, "Software\\Zelmar\\Dorvex TwainDS");
+    // The call being served is known only while it is served.
+    TW_STATUS status{};
+    EXPECT_EQ(call(DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS);
+    EXPECT_EQ(session->currentCall, nullptr);
+}
+
+TEST_F(SessionTest, NotificationsGoThroughTheManagerLoadedForEachCall) {
+    DsmLogView log;
+    ASSERT_TRUE(log.valid());
+    open(1234);
+    enable();
+    ASSERT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 1);
+    EXPECT_EQ(session->state, 5u);  // a close request leaves the state alone
+    ASSERT_EQ(session->notifyApplication(MSG_XFERREADY), 1);
+    EXPECT_EQ(session->state, 6u);
+    ASSERT_EQ(log.count(), 2);
+    const TW_UINT16 messages[] = {MSG_CLOSEDSREQ, MSG_XFERREADY};
+    for (LONG i = 0; i < 2; ++i) {
+        const DsmCallRecord& r = log.record(i);
+        EXPECT_EQ(r.originPointer, reinterpret_cast<uintptr_t>(&session->sourceIdentity));
+        EXPECT_EQ(r.destinationPointer, reinterpret_cast<uintptr_t>(&session->appIdentity));
+        EXPECT_EQ(r.origin.Id, 1234u);
+        EXPECT_STREQ(r.origin.ProductName, "Zelmar Dorvex");
+        EXPECT_EQ(r.destination.Id, app.Id);
+        EXPECT_STREQ(r.destination.ProductName, "Session Test");
+        EXPECT_EQ(r.dg, DG_CONTROL);
+        EXPECT_EQ(r.dat, DAT_NULL);
+        EXPECT_EQ(r.msg, messages[i]);
+        EXPECT_TRUE(r.dataWasNull);
+    }
+    // The manager is not kept loaded between notifications.
+    EXPECT_EQ(GetModuleHandleA("TWAIN_32.DLL"), nullptr);
+    // Anything else is not sent and changes nothing.
+    for (TW_UINT16 msg : {MSG_NULL, MSG_CLOSEDSOK, MSG_GET, MSG_ENDXFER}) {
+        EXPECT_EQ(session->notifyApplication(msg), 0);
+    }
+    EXPECT_EQ(log.count(), 2);
+    EXPECT_EQ(session->state, 6u);
+}
+
+// Run on its own with the manager disabled (see CMakeLists.txt): the notification cannot be
+// delivered, but the transfer is ready all the same.
+TEST_F(SessionTest, WithoutAManagerXferReadyStillMeansStateSix) {
+    if (!std::getenv("DORVEX_TEST_NO_MANAGER")) GTEST_SKIP() << "runs as win.source.session.no_manager";
+    HMODULE manager = LoadLibraryA("TWAIN_32.DLL");
+    ASSERT_EQ(manager, nullptr) << "a Source Manager could still be loaded";
+    open();
+    enable();
+    EXPECT_EQ(session->notifyApplication(MSG_XFERREADY), 1);
+    EXPECT_EQ(session->state, 6u);
+    TW_PENDINGXFERS pending{};
+    EXPECT_EQ(call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending), TWRC_SUCCESS);
+    EXPECT_EQ(pending.Count, 0xFFFF);
+    EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 1);
+    EXPECT_EQ(session->state, 6u);
+}
+
+TEST_F(SessionTest, ContainersAreZeroedMovableBlocksSizedByType) {
+    struct Case {
+        TW_UINT16 type;
+        uint32_t items;
+        SIZE_T bytes;
+    } cases[] = {
+        {TWON_ARRAY, 26, 33}, {TWON_ARRAY, 0, 7}, {TWON_ENUMERATION, 4, 19}, {TWON_ENUMERATION, 100, 115},
+        {TWON_ONEVALUE, 0, 6}, {TWON_ONEVALUE, 400, 6}, {TWON_RANGE, 0, 22}, {TWON_RANGE, 9, 22},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "type " << c.type << " items " << c.items);
+        HGLOBAL h = session->allocContainer(c.type, c.items);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(GlobalSize(h), c.bytes);
+        auto* p = static_cast<uint8_t*>(GlobalLock(h));
+        ASSERT_NE(p, nullptr);
+        EXPECT_NE(static_cast<void*>(p), h);
+        for (SIZE_T i = 0; i < c.bytes; ++i) EXPECT_EQ(p[i], 0) << i;
+        GlobalUnlock(h);
+        EXPECT_EQ(GlobalFree(h), nullptr);
+    }
+    for (TW_UINT16 type : {TW_UINT16(0), TW_UINT16(1), TW_UINT16(2), TW_UINT16(7), TWON_DONTCARE16})
+        EXPECT_EQ(session->allocContainer(type, 4), nullptr) << type;
+    // Sizes that would wrap the header arithmetic are refused, not truncated.
+    EXPECT_EQ(session->allocContainer(TWON_ARRAY, 0xFFFFFFFCu), nullptr);
+    EXPECT_EQ(session->allocContainer(TWON_ENUMERATION, 0xFFFFFFF5u), nullptr);
+}
+
+namespace {
+
+// Leads fresh session objects through the states the way application and camera dialog do.
+class SessionDriver : public ControlDriver {
+public:
+    SessionDriver(std::unique_ptr<SourceSession>& s, TW_IDENTITY& a) : session(s), app(a) {}
+    void reach(int state) override {
+        session = std::make_unique<SourceSession>();
+        session->startup();
+        if (state >= 4) {
+            TW_IDENTITY source = session->sourceIdentity;
+            source.Id = 3;
+            ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source), TWRC_SUCCESS);
+        }
+        if (state >= 5) {
+            TW_USERINTERFACE ui{FALSE, FALSE, nullptr};
+            ASSERT_EQ(call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+        }
+        if (state >= 6) {
+            static const std::vector<uint8_t> jpeg = colourJpeg(9, 5);
+            ASSERT_EQ(session->prepareImage(jpeg.data(), uint32_t(jpeg.size())), 1);
+            session->notifyApplication(MSG_XFERREADY);
+        }
+        if (state >= 7) {
+            TW_UINT32 handle = 0;
+            ASSERT_EQ(call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_XFERDONE);
+            GlobalFree(reinterpret_cast<HGLOBAL>(uintptr_t(handle)));
+        }
+        session->conditionCode = TWCC_BUMMER;  // so that every row must set it
+    }
+    TW_UINT16 call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) override {
+        TripletCall c{&app, dg, dat, msg, data};
+        return session->dispatch(c);
+    }
+    TW_UINT16 lastConditionCode() override { return session->conditionCode; }
+    int currentState() override { return int(session->state); }
+
+private:
+    std::unique_ptr<SourceSession>& session;
+    TW_IDENTITY& app;
+};
+
+}  // namespace
+
+TEST_F(SessionTest, EveryControlOperationInEveryState) {
+    DsmLogView log;  // keeps the notifications of reach() inside this test
+    SessionDriver driver(session, app);
+    checkControlTable(driver, 3, 7);
+}
+
+TEST_F(SessionTest, CloseKeepsThePictureAndDisableKeepsTheDialog) {
+    open();
+    enable(true);
+    ready(colourJpeg(16, 16));
+    HWND dialog = session->cameraDialog->hwnd();
+    TW_USERINTERFACE ui{TRUE, FALSE, nullptr};
+    ASSERT_EQ(call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    EXPECT_EQ(session->state, 4u);
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(session->cameraDialog, nullptr);
+    EXPECT_NE(session->decodedImage, nullptr);
+    EXPECT_EQ(session->appIdentity.Id, 0u);
+    // The exit hook takes what is left.
+    session->shutdown();
+    EXPECT_EQ(session->decodedImage, nullptr);
+}
