@@ -41,7 +41,7 @@ run() {
     local sim_args=()
     while [ "$1" != "--" ]; do sim_args+=("$1"); shift; done
     shift
-    "$sim" --card "$work/card" --link "$DORVEX_PORTS/com1" --quiet "${sim_args[@]}" >"$work/sim.out" 2>&1 &
+    "$sim" --card "$work/card" --link "$DORVEX_PORTS/com1" "${sim_args[@]}" >"$work/sim.out" 2>&1 &
     sim_pid=$!
     for _ in $(seq 100); do grep -q '^pty: ' "$work/sim.out" && break; sleep 0.05; done
     wine "$diag" --port 1 --rate 115200 "$@" </dev/null >"$work/diag.out" 2>&1 || true

@@ -60,7 +60,7 @@ start_sim() {  # name (files NAME.out, NAME.err; trace of the first one is $trac
     local name="$1" tracefile="$trace"
     [ "$name" = sim ] || tracefile="$work/$name-trace.txt"
     # shellcheck disable=SC2086
-    "$sim" --link "$DORVEX_PORTS/com$port" --trace "$tracefile" --trace-time --quiet $sim_args \
+    "$sim" --link "$DORVEX_PORTS/com$port" --trace "$tracefile" --trace-time $sim_args \
         >"$work/$name.out" 2>"$work/$name.err" &
     local pid=$!
     echo "$pid" >"$work/$name.pid"
