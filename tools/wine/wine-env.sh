@@ -45,6 +45,11 @@ wine_env_start() {  # fresh | reuse
     done
     # Without a window manager Wine waits ~2 s whenever a window is hidden; unmanaged windows don't.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # The Japanese dialog and cell fonts name Windows faces that Linux lacks: map them to the
+    # IPA fonts so Japanese text renders. The names are not ASCII, so they go in as a UTF-16
+    # registry file rather than through the command line.
+    python3 "$DORVEX_ROOT/tools/wine/font_replacements.py" "$_wine_root/fonts.reg"
+    wine regedit /S "$(winepath -w "$_wine_root/fonts.reg" 2>/dev/null)" >/dev/null 2>&1
     wineserver -w
 
     local bin="$DORVEX_ROOT/build/win/bin"
