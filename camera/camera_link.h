@@ -146,6 +146,7 @@ private:
     int readUnstuffed(uint8_t& value);
     // One packet of a block, read after its handshake; see ReceiveMessage.
     int receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& terminator);
+    int readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, uint8_t& terminator, bool& good);
     int afterAcceptedPacket(uint32_t received);
     // Runs a command's exchange and checks its status; see camera_commands.cpp.
     int runCommand(const uint8_t* request, uint16_t length, uint16_t statusLength, bool singleEnquiry,

@@ -62,8 +62,36 @@ int CameraLink::SendRequest(const uint8_t* bytes, uint32_t length, bool singleEn
     return SendEot();
 }
 
+// Reads a packet's length, payload, terminator and checksum (the start byte is already read)
+// into buffer behind its first base bytes. Answers 0 when the line failed or the buffer could
+// not grow; otherwise good tells whether the checksum and terminator were right.
+int CameraLink::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, uint8_t& terminator, bool& good) {
+    uint8_t low = 0, high = 0;
+    if (!readUnstuffed(low) || !readUnstuffed(high)) return 0;
+    const uint32_t length = static_cast<uint32_t>(high) << 8 | low;
+    if (static_cast<uint64_t>(base) + length > maxMessageBytes) return 0;
+    if (length != 0) {
+        if (!LinkBuffers::resize(buffer, base + length)) return 0;
+    } else if (!appending) {
+        LinkBuffers::release(buffer);
+    } else {
+        buffer.count = base;
+    }
+    uint8_t sum = static_cast<uint8_t>(low + high);
+    for (uint32_t i = 0; i < length; ++i) {
+        if (!readUnstuffed(buffer.data[base + i])) return 0;
+        sum = static_cast<uint8_t>(sum + buffer.data[base + i]);
+    }
+    uint8_t checksum = 0;
+    if (!readUnstuffed(terminator) || !readUnstuffed(checksum)) return 0;
+    sum = static_cast<uint8_t>(sum + terminator);
+    good = checksum == sum && (terminator == framing::ETX || terminator == framing::ETB);
+    return 1;
+}
+
 // Reads one block (handshake, packet, retransmissions, repetitions) into buffer. The block's
-// payload goes behind the first base bytes (base is 0 for the first block of a message).
+// payload goes behind the bytes already received when appending (the first block of a
+// message replaces them).
 int CameraLink::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& terminator) {
     const uint32_t base = appending ? buffer.count : 0;
     uint8_t value = 0;
@@ -74,7 +102,7 @@ int CameraLink::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& termin
     int retries = 0;
     bool startRead = false;  // true when a repeated packet's STX was already read
     for (;;) {
-        bool bad = false;
+        bool startGood = true;
         if (!startRead) {
             if (!readUnstuffed(value)) return 0;
             if (value == framing::ENQ) {
@@ -82,33 +110,14 @@ int CameraLink::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& termin
                 ++receiveStats.extraEnquiries;
                 if (!readUnstuffed(value)) return 0;
             } else if (value != framing::STX) {
-                bad = true;  // read on as if the packet had begun, then NAK it
+                startGood = false;  // read on as if the packet had begun, then NAK it
             }
         }
         startRead = false;
+        bool good = false;
+        if (!readPacketBody(buffer, base, appending, terminator, good)) return 0;
 
-        uint8_t low = 0, high = 0;
-        if (!readUnstuffed(low) || !readUnstuffed(high)) return 0;
-        const uint32_t length = static_cast<uint32_t>(high) << 8 | low;
-        if (static_cast<uint64_t>(base) + length > maxMessageBytes) return 0;
-        if (length != 0) {
-            if (!LinkBuffers::resize(buffer, base + length)) return 0;
-        } else if (!appending) {
-            LinkBuffers::release(buffer);
-        } else {
-            buffer.count = base;
-        }
-        uint8_t sum = static_cast<uint8_t>(low + high);
-        for (uint32_t i = 0; i < length; ++i) {
-            if (!readUnstuffed(buffer.data[base + i])) return 0;
-            sum = static_cast<uint8_t>(sum + buffer.data[base + i]);
-        }
-        uint8_t checksum = 0;
-        if (!readUnstuffed(terminator) || !readUnstuffed(checksum)) return 0;
-        sum = static_cast<uint8_t>(sum + terminator);
-        if (terminator != framing::ETX && terminator != framing::ETB) bad = true;
-
-        if (checksum == sum && !bad) {
+        if (good && startGood) {
             if (!SendAck()) return 0;
             // The camera's EOT. STX instead means it missed our ACK and repeats the packet,
             // which then overwrites the same place.
