@@ -29,6 +29,8 @@ class Sessions(simtest.SimTestCase):
                 self.assertTrue(wait_until(lambda: "session end 1" in sim.trace()))
                 self.assertIsNone(sim.proc.poll())
         self.assertEqual(sim.proc.wait(10), 0)
+        self.assertEqual(sim.proc.stdout.read().decode().splitlines(),
+                         ["session 1 begin", "session 1 end", "session 2 begin", "session 2 end"])
         self.assertEqual(self.trace_lines(sim, "session"), ["session begin 1", "session end 1",
                                                             "session begin 2", "session end 2"])
         self.assertFalse(os.path.lexists(link))

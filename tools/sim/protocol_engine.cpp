@@ -1,5 +1,7 @@
 #include "tools/sim/protocol_engine.h"
 
+#include <cstdio>
+
 #include "camera/framing.h"
 
 namespace sim {
@@ -357,6 +359,10 @@ void ProtocolEngine::beginSessionIfNeeded() {
     if (sessionActive_) return;
     sessionActive_ = true;
     trace_.line("session begin " + std::to_string(++sessionNumber_));
+    if (!options_.quiet) {
+        std::printf("session %d begin\n", sessionNumber_);
+        std::fflush(stdout);
+    }
 }
 
 void ProtocolEngine::endSession() {
@@ -367,6 +373,10 @@ void ProtocolEngine::endSession() {
     sessionActive_ = false;
     ++sessionsEnded_;
     trace_.line("session end " + std::to_string(sessionNumber_));
+    if (!options_.quiet) {
+        std::printf("session %d end\n", sessionNumber_);
+        std::fflush(stdout);
+    }
 }
 
 void ProtocolEngine::run() {

@@ -53,6 +53,7 @@ Faults (a "transmission" is one sending of one block, resends included)
   --corrupt N          corrupt the checksum of the next N transmissions
   --corrupt-rate P     corrupt each transmission with probability P (0..1, or N%)
   --repeat N           send the next N acknowledged blocks again instead of EOT
+                       (alias --repeat-block)
   --repeat-rate P      ... each with probability P
   --extra-enq N        send an extra ENQ before the STX of the next N transmissions
   --extra-enq-rate P   ... each with probability P
@@ -73,7 +74,8 @@ Output
   --trace FILE         trace of every exchange, one event per line, flushed per line
   --trace-time         prefix each trace line with seconds since start: "[  12.345678] "
   --trace-full-hex     hex of every byte of every block (default: first 32 bytes, then "...")
-  --quiet              nothing on stdout but the first line
+  --quiet              stdout carries only the first line (otherwise also one line as each
+                       session begins and ends: "session N begin", "session N end")
   --help               this text
 
 Commands and replies (status bytes 0-1 = command code, 2-3 = result, rest as below, unlisted 0)
@@ -94,6 +96,7 @@ Commands and replies (status bytes 0-1 = command code, 2-3 = result, rest as bel
 
 Trace lines (stable prefixes)
   start mode=pty path=/dev/pts/N rate=9600 pictures=6
+  port open | port close                            a client opened / closed the pty
   session begin N | session end N
   rx enq | rx ack | rx nak | rx eot | rx byte 0xNN (unexpected)
   rx noise count=N host-rate=R camera-rate=C       bytes taken at a wrong line speed
@@ -111,8 +114,10 @@ Trace lines (stable prefixes)
   state rate OLD -> NEW | state clock YY-MM-DD hh:mm:ss
   fault corrupt|repeat|extra-enq|drop block I/B msg=CMD.data|CMD.status
   fault busy CMD | fault silent | fault refuse-cancel nak|result
-  cancel accepted | cancel nested CMD (a request arrived during a message)
-  timeout STEP | abort REASON
+  cancel nested CancelTransfer | cancel accepted    a cancel that came during a message
+  timeout ack-enq|ack-block|request-packet|eot      a wait that ran out
+  abort CMD | abort nak-limit block I/B msg=.. | abort superseded-by CMD | abort request-too-long
+  stop                                              last line of a clean exit
 )";
 }
 
@@ -244,7 +249,7 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     else if (name == "--ack-timeout") { ok = parseInt(value, 10, 600000, n); o.ackTimeoutMs = static_cast<int>(n); }
     else if (name == "--corrupt") { ok = parseInt(value, 0, 1000000, n); o.corrupt.count = static_cast<int>(n); }
     else if (name == "--corrupt-rate") ok = parseRate(value, o.corrupt.rate);
-    else if (name == "--repeat") { ok = parseInt(value, 0, 1000000, n); o.repeat.count = static_cast<int>(n); }
+    else if (name == "--repeat" || name == "--repeat-block") { ok = parseInt(value, 0, 1000000, n); o.repeat.count = static_cast<int>(n); }
     else if (name == "--repeat-rate") ok = parseRate(value, o.repeat.rate);
     else if (name == "--extra-enq") { ok = parseInt(value, 0, 1000000, n); o.extraEnq.count = static_cast<int>(n); }
     else if (name == "--extra-enq-rate") ok = parseRate(value, o.extraEnq.rate);

@@ -132,6 +132,9 @@ bool SimPort::writeAll(const uint8_t* bytes, size_t count, int timeoutMs, uint32
     // Paced output goes in chunks of about 2 ms of line time.
     const size_t chunk = paceRate ? (paceRate / 10 / 500 > 0 ? paceRate / 10 / 500 : 1) : count;
     size_t done = 0;
+    // Time spent waiting for the client is no credit for sending faster afterwards; within
+    // one call the clock runs on, so oversleeping on one piece is made up on the next.
+    if (paceRate) paceClockNs_ = nowNs();
     while (done < count) {
         if (stopRequested) return false;
         const size_t piece = count - done < chunk ? count - done : chunk;
@@ -141,7 +144,6 @@ bool SimPort::writeAll(const uint8_t* bytes, size_t count, int timeoutMs, uint32
             if (paceRate) {
                 // Each byte takes 10 bit times; wait until this piece would have left the line.
                 const int64_t now = nowNs();
-                if (paceClockNs_ < now - 20000000) paceClockNs_ = now;
                 paceClockNs_ += static_cast<int64_t>(n) * 10 * 1000000000LL / paceRate;
                 if (paceClockNs_ > now) std::this_thread::sleep_for(std::chrono::nanoseconds(paceClockNs_ - now));
             }
