@@ -4,10 +4,11 @@ closes in the middle of a download, and command-line errors."""
 import os
 import signal
 import subprocess
+import termios
 import time
 
 import simtest
-from sim_client import Client, LinkFailure, SimProcess, wait_until, word
+from sim_client import Client, SimProcess, request_bytes, wait_until, word
 
 
 class Sessions(simtest.SimTestCase):
@@ -75,6 +76,30 @@ class Sessions(simtest.SimTestCase):
             sim.stop()
             self.assertFalse(os.path.lexists(link))
             self.assertEqual(sim.trace()[-1], "stop")
+
+    def test_device_mode_follows_the_rate_on_the_tty(self):
+        # A pty pair stands in for a cable: the simulator gets the slave as its "device",
+        # the client talks on the master, whose termios are the slave's.
+        master, slave = os.openpty()
+        device = os.ttyname(slave)
+        os.close(slave)
+        proc = subprocess.Popen([simtest.SIM, "--device", device, "--quiet",
+                                 "--trace", os.path.join(self.tmp, "dev.txt")], stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(proc.stdout.readline().decode().strip(), "device: " + device)
+            c = Client.__new__(Client)
+            c.fd, c.buffer, c.naks_sent, c.repeats_seen, c.extra_enqs_seen = master, bytearray(), 0, 0, 0
+            c.rate = 9600
+            self.assertEqual(word(c.get_io_cap(), 2), 0)
+            # The client leaves the speed alone: the simulator itself retunes the tty.
+            self.assertEqual(word(c.transact(request_bytes(0x9080, 0x100, 0x11))[1], 2), 0)
+            self.assertTrue(wait_until(lambda: termios.tcgetattr(master)[5] == termios.B57600))
+            self.assertEqual(word(c.get_io_cap(), 6), 0x100)
+        finally:
+            proc.terminate()
+            self.assertEqual(proc.wait(10), 0)
+            proc.stdout.close()
+            os.close(master)
 
     def test_link_never_replaces_a_real_file(self):
         path = os.path.join(self.tmp, "file")
