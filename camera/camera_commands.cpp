@@ -130,7 +130,8 @@ int CameraLink::SetIO(uint8_t portNumber, uint32_t bitRate, int parity, int stop
         linkPort.connected = 0;
         return 0;
     }
-    if (linkPort.portNumber != portNumber || !linkPort.connected || !linkPort.isOpen()) {
+    // A port whose device went away is reopened too: its handle can never work again.
+    if (linkPort.portNumber != portNumber || !linkPort.connected || !linkPort.isOpen() || linkPort.broken()) {
         ClosePort();
         if (!OpenPort(portNumber, bitRate)) return 0;
     }
@@ -192,12 +193,10 @@ int CameraLink::SetDate(bool dump) {
     return 1;
 }
 
-// A picture command that failed on the line leaves the camera in an unknown state (it may have
-// been switched off or unplugged); the next SetIO then reopens the port instead of talking into
-// a dead handle. A refusal (result code, NAKs) keeps the connection.
+// Failures of the picture commands keep the connection: the camera refused, or the line
+// failed and the caller's next SetIO finds out (reopening the port if its device went away).
 void CameraLink::pictureCommandFailed(LinkBuffer& data) {
     LinkBuffers::release(data);
-    if (linkError) linkPort.connected = 0;
 }
 
 int CameraLink::GetImgInfo(uint16_t number, uint16_t* pictureHandle, bool dump) {

@@ -41,6 +41,7 @@ bool LinkPort::open(uint8_t number) {
     }
     receivedStart = receivedEnd = 0;
     timeoutsKnown = false;
+    ioFailed = false;
     return true;
 }
 
@@ -67,6 +68,7 @@ void LinkPort::close() {
     }
     receivedStart = receivedEnd = 0;
     timeoutsKnown = false;
+    ioFailed = false;
 }
 
 bool LinkPort::purge() {
@@ -191,6 +193,7 @@ PortResult LinkPort::refill() {
 PortResult LinkPort::readByte(uint8_t& value) {
     if (receivedStart == receivedEnd) {
         const PortResult result = refill();
+        if (result == PortResult::Failed) ioFailed = true;
         if (result != PortResult::Ok) return result;
     }
     value = received[receivedStart++];
@@ -198,6 +201,12 @@ PortResult LinkPort::readByte(uint8_t& value) {
 }
 
 PortResult LinkPort::writeByte(uint8_t value) {
+    const PortResult result = writeOne(value);
+    if (result == PortResult::Failed) ioFailed = true;
+    return result;
+}
+
+PortResult LinkPort::writeOne(uint8_t value) {
     if (!isOpen()) return PortResult::Failed;
     clearErrors();
     resetOverlapped(writeOverlapped);

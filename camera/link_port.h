@@ -31,6 +31,10 @@ struct LinkPort {
     LinkPort& operator=(const LinkPort&) = delete;
 
     bool isOpen() const { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+    // True once a transfer on this handle failed with an I/O error rather than a time-out
+    // (the device went away: a pty whose other end closed, an unplugged adapter). Only a
+    // new open makes such a port usable again.
+    bool broken() const { return ioFailed; }
 
     // CreateFileA of "COM<number>" for overlapped read and write, unshared.
     bool open(uint8_t number);
@@ -60,6 +64,7 @@ struct LinkPort {
 
 private:
     PortResult refill();
+    PortResult writeOne(uint8_t value);
     // Waits for an overlapped request started on this port, at most limitMs (+ margin).
     PortResult finishOverlapped(OVERLAPPED& overlapped, DWORD limitMs, DWORD& moved);
     // ClearCommError; answers the number of bytes waiting in the driver's input queue.
@@ -73,4 +78,5 @@ private:
     DWORD readTimeout = 3000;   // as last given to SetCommTimeouts
     DWORD writeTimeout = 3000;
     bool timeoutsKnown = false;
+    bool ioFailed = false;
 };
