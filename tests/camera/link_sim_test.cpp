@@ -214,6 +214,7 @@ TEST_F(Faults, SilentCameraFailsAfterBoundedEnquiries) {
     ASSERT_TRUE(setio(9600));  // the camera falls silent after this SetIO's GetStat
     uint32_t before = link->enquiriesSent;
     double seconds = timed([&] { EXPECT_FALSE(link->GetIOCap(false)); });
+    std::printf("silent camera: request failed after %.2f s\n", seconds);
     EXPECT_EQ(link->enquiriesSent - before, 4u);
     EXPECT_GE(seconds, 1.1);  // four enquiries of 300 ms
     EXPECT_LT(seconds, 3.0);
@@ -224,6 +225,7 @@ TEST_F(Faults, SilentCameraFailsAfterBoundedEnquiries) {
     link->linkError = 0;
     before = link->enquiriesSent;
     seconds = timed([&] { EXPECT_FALSE(link->CancelTransfer(false)); });
+    std::printf("silent camera: Cancel failed after %.2f s\n", seconds);
     EXPECT_EQ(link->enquiriesSent - before, 1u);
     EXPECT_GE(seconds, 2.9);
     EXPECT_LT(seconds, 4.5);
