@@ -16,10 +16,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         theSession();  // constructed in state 3 and started while the library loads
         break;
     case DLL_PROCESS_DETACH:
-        // On FreeLibrary the dialog and the picture go with the session. When the process is
-        // exiting (reserved non-null) other threads are gone and windows may be half torn
-        // down: the system reclaims everything, so nothing is touched.
-        if (!reserved) releaseSession();
+        // Also when the application exits without closing the source (reserved non-null): the
+        // dialog's teardown puts the camera back to its start-up rate and saves the settings.
+        // The source runs no threads of its own, and the system libraries it uses are still
+        // attached, since they were loaded before it.
+        (void)reserved;
+        releaseSession();
         break;
     default:
         break;

@@ -4,7 +4,9 @@
 #include "tests/source/control_table.h"
 #include "tests/source/entry_fixture.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 // Grants the driver the fixture's protected helpers.
 class EntryTableTest : public EntryTest {
@@ -259,4 +261,34 @@ TEST_F(EntryTest, CloseAndUnloadDestroyTheDialog) {
     unload();
     EXPECT_FALSE(IsWindow(dialogs[0]));
     EXPECT_TRUE(threadDialogs().empty());
+}
+
+// Run in a child process by the test below: the application exits while the source is
+// enabled, without closing it.
+TEST_F(EntryTest, ExitHelper) {
+    if (!std::getenv("DORVEX_TEST_EXIT_HELPER")) GTEST_SKIP() << "runs as a child of ExitingWithTheSourceEnabled";
+    open();
+    enable(true);
+    ExitProcess(7);
+}
+
+TEST_F(EntryTest, ExitingWithTheSourceEnabledEndsCleanly) {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string command = std::string("\"") + path + "\" --gtest_filter=EntryTest.ExitHelper";
+    SetEnvironmentVariableA("DORVEX_TEST_EXIT_HELPER", "1");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableA("DORVEX_TEST_EXIT_HELPER", nullptr);
+    ASSERT_TRUE(started);
+    const DWORD waited = WaitForSingleObject(child.hProcess, 30000);
+    if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
+    DWORD code = 0;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    EXPECT_EQ(waited, WAIT_OBJECT_0) << "the child did not exit";
+    EXPECT_EQ(code, 7u);
 }

@@ -370,3 +370,20 @@ TEST_F(TransferTest, ACompleteCycleLeavesNoGlobalMemoryBehind) {
     for (int i = 0; i < 5; ++i) cycle();
     EXPECT_EQ(processHeapUsage(), before);
 }
+
+TEST_F(TransferTest, NoMemoryForTheBitmapKeepsThePictureForAnotherTry) {
+    readyToTransfer(1, 1);
+    // Pretend the picture is far larger than any block a 32-bit process can get.
+    JpegDecoder& picture = *session->decodedImage;
+    picture.width = 40000;
+    picture.height = 40000;
+    EXPECT_EQ(nativeTransfer(), TWRC_FAILURE);
+    EXPECT_EQ(session->conditionCode, TWCC_LOWMEMORY);
+    EXPECT_EQ(session->state, 6u);
+    EXPECT_EQ(session->transferComplete, 0u);
+    picture.width = 1;
+    picture.height = 1;
+    SIZE_T size = 0;
+    EXPECT_EQ(nativeTransfer(nullptr, &size), TWRC_XFERDONE);
+    EXPECT_EQ(size, 44u);
+}
