@@ -6,7 +6,7 @@ import subprocess
 import time
 
 import simtest
-from sim_client import Client, LinkFailure, request_bytes, word
+from sim_client import ACK, ENQ, EOT, NAK, Client, LinkFailure, encode_packet, request_bytes, word
 
 
 class Faults(simtest.SimTestCase):
@@ -21,6 +21,28 @@ class Faults(simtest.SimTestCase):
         c.set_io(115200)
         _, status = c.get_img_info(1)
         return word(status, 4)
+
+    def test_bad_request_packet_gets_nak_and_the_resend_is_served(self):
+        sim = self.start()
+        with Client(sim.path) as c:
+            good = encode_packet(request_bytes(0x9020, 0))
+            bad = bytearray(good)
+            bad[-1] ^= 0x01
+            c.write((ENQ,))
+            self.assertEqual(c.read_byte(), ACK)
+            c.write(bad)
+            self.assertEqual(c.read_byte(), NAK)
+            c.write(b"\x00" + good)  # a stray byte before STX is passed over
+            self.assertEqual(c.read_byte(), ACK)
+            c.write(good)  # as if our ACK had been lost: the same packet again instead of EOT
+            self.assertEqual(c.read_byte(), ACK)
+            c.write((EOT,))
+            status = c.receive_message()
+            self.assertEqual((word(status, 0), word(status, 2), len(status)), (0x9020, 0, 39))
+        trace = sim.trace()
+        self.assertEqual(len(self.trace_lines(sim, "rx bad-packet len=6")), 1)
+        self.assertEqual(self.trace_lines(sim, "rx cmd"), ["rx cmd GetStat param=0"])
+        self.assertIn("rx byte 0x00", trace)
 
     def test_corrupt_block_is_resent_after_nak(self):
         sim = self.start("--corrupt", "2", "--fault-cmd", "GetJpeg")

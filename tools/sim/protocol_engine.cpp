@@ -102,78 +102,71 @@ int ProtocolEngine::readPacketBody(std::vector<uint8_t>& payload, uint8_t& termi
     }
 }
 
+// One packet of a request, after its STX: NAK when bad, NAK throughout a refused cancel,
+// otherwise ACK and append.
+ProtocolEngine::PacketStep ProtocolEngine::takeRequestPacket(Reception& r) {
+    std::vector<uint8_t> payload;
+    uint8_t terminator = 0;
+    bool good = false;
+    const int status = readPacketBody(payload, terminator, good);
+    if (status < 0) {
+        if (status == Timeout) trace_.line("timeout request-packet");
+        return PacketStep::Fail;
+    }
+    if (!good) {
+        trace_.line("rx bad-packet len=" + std::to_string(payload.size()) + " hex=" + trace_.hex(payload));
+        return sendControl(NAK, "nak") && ++r.naks <= maxRequestNaks ? PacketStep::Next : PacketStep::Fail;
+    }
+    trace_.line("rx packet len=" + std::to_string(payload.size()) + (terminator == ETB ? " etb" : " etx") +
+                " hex=" + trace_.hex(payload));
+    const bool isCancel = r.assembled.empty() && payload.size() >= 2 && payload[0] == 0x00 && payload[1] == 0x9E;
+    if (isCancel && (r.refusing || (faults_.refuseWithNak() && faults_.refuseCancel()))) {
+        if (!r.refusing) trace_.line("fault refuse-cancel nak");
+        r.refusing = true;
+        if (!sendControl(NAK, "nak")) return PacketStep::Fail;
+        // The host gives up after its fourth sending; the camera then carries on.
+        return ++r.cancelNaks >= hostSendings ? PacketStep::Refused : PacketStep::Next;
+    }
+    if (!sendControl(ACK, "ack")) return PacketStep::Fail;
+    r.assembled.insert(r.assembled.end(), payload.begin(), payload.end());
+    r.lastLength = payload.size();
+    ++r.packets;
+    r.expectEot = terminator == ETX;
+    return PacketStep::Next;
+}
+
 bool ProtocolEngine::receiveRequest(std::vector<uint8_t>& request, bool& refusedByNak) {
     refusedByNak = false;
     if (!sendControl(ACK, "ack")) return false;
-    std::vector<uint8_t> assembled;
-    size_t lastLength = 0;
-    int naks = 0, strays = 0, packets = 0, cancelNaks = 0;
-    bool refusing = false;
-    bool expectEot = false;
-    while (packets < maxRequestPackets) {
+    Reception r;
+    while (r.packets < maxRequestPackets) {
         const int b = readByte(options_.ackTimeoutMs);
-        if (b < 0) {
-            if (expectEot && b == Timeout) {
-                // The request is complete; a missing EOT costs nothing but this wait.
-                trace_.line("timeout eot");
-                request = assembled;
-                return true;
-            }
-            if (b == Timeout) trace_.line(expectEot ? "timeout eot" : "timeout request-packet");
-            return false;
-        }
-        if (expectEot && b == EOT) {
-            trace_.line("rx eot");
-            request = assembled;
+        if (b == Timeout) trace_.line(r.expectEot ? "timeout eot" : "timeout request-packet");
+        if ((b == Timeout && r.expectEot) || (b == EOT && r.expectEot)) {
+            // A missing EOT costs nothing but the wait: the request itself is complete.
+            if (b == EOT) trace_.line("rx eot");
+            request = r.assembled;
             return true;
         }
-        if (b == ENQ && !expectEot) {
-            // The host asked again (our ACK came late for it): answer again.
-            trace_.line("rx enq");
-            if (!sendControl(ACK, "ack")) return false;
-            continue;
-        }
+        if (b < 0) return false;
         if (b != STX) {
-            trace_.line("rx byte " + byteText(b));
-            if (++strays > maxStrayBytes) return false;
+            // ENQ again: the host missed our ACK and asks once more.
+            trace_.line(b == ENQ ? std::string("rx enq") : "rx byte " + byteText(b));
+            if (++r.strays > maxStrayBytes || (b == ENQ && !r.expectEot && !sendControl(ACK, "ack"))) return false;
             continue;
         }
-        if (expectEot) {
+        if (r.expectEot) {
             // STX instead of EOT: the host missed our ACK and sends its last packet again.
-            assembled.resize(assembled.size() - lastLength);
-            expectEot = false;
+            r.assembled.resize(r.assembled.size() - r.lastLength);
+            --r.packets;
+            r.expectEot = false;
         }
-        std::vector<uint8_t> payload;
-        uint8_t terminator = 0;
-        bool good = false;
-        const int status = readPacketBody(payload, terminator, good);
-        if (status < 0) {
-            if (status == Timeout) trace_.line("timeout request-packet");
+        const PacketStep step = takeRequestPacket(r);
+        if (step == PacketStep::Fail) return false;
+        if (step == PacketStep::Refused) {
+            refusedByNak = true;
             return false;
         }
-        if (!good) {
-            trace_.line("rx bad-packet len=" + std::to_string(payload.size()) + " hex=" + trace_.hex(payload));
-            if (!sendControl(NAK, "nak") || ++naks > maxRequestNaks) return false;
-            continue;
-        }
-        trace_.line("rx packet len=" + std::to_string(payload.size()) + (terminator == ETB ? " etb" : " etx") +
-                    " hex=" + trace_.hex(payload));
-        const bool isCancel = assembled.empty() && payload.size() >= 2 && payload[0] == 0x00 && payload[1] == 0x9E;
-        if (isCancel && (refusing || (faults_.refuseWithNak() && faults_.refuseCancel()))) {
-            if (!refusing) trace_.line("fault refuse-cancel nak");
-            refusing = true;
-            if (!sendControl(NAK, "nak")) return false;
-            if (++cancelNaks >= hostSendings) {
-                refusedByNak = true;
-                return false;
-            }
-            continue;
-        }
-        if (!sendControl(ACK, "ack")) return false;
-        assembled.insert(assembled.end(), payload.begin(), payload.end());
-        lastLength = payload.size();
-        ++packets;
-        if (terminator == ETX) expectEot = true;
     }
     trace_.line("abort request-too-long");
     return false;
@@ -199,6 +192,16 @@ std::vector<uint8_t> ProtocolEngine::wireForm(const uint8_t* payload, size_t len
 }
 
 ProtocolEngine::Outcome ProtocolEngine::nestedRequest() {
+    // A cancel's status can itself meet an enquiry; deeper than that is not a host talking.
+    if (nesting_ >= 2) {
+        trace_.line("abort nested-enquiries");
+        return Outcome::Aborted;
+    }
+    struct Depth {
+        int& n;
+        explicit Depth(int& count) : n(count) { ++n; }
+        ~Depth() { --n; }
+    } depth(nesting_);
     std::vector<uint8_t> request;
     bool refusedByNak = false;
     if (!receiveRequest(request, refusedByNak)) return refusedByNak ? Outcome::Resume : Outcome::Aborted;

@@ -34,8 +34,19 @@ private:
     bool send(const uint8_t* bytes, size_t count);
     bool sendControl(uint8_t byte, const char* name);
 
+    // State of one request's reception.
+    struct Reception {
+        std::vector<uint8_t> assembled;
+        size_t lastLength = 0;
+        int naks = 0, strays = 0, packets = 0, cancelNaks = 0;
+        bool refusing = false;
+        bool expectEot = false;
+    };
+    enum class PacketStep { Next, Fail, Refused };
+
     // After the host's ENQ: ACK, packets, EOT. refusedByNak tells a cancel refused with NAKs.
     bool receiveRequest(std::vector<uint8_t>& request, bool& refusedByNak);
+    PacketStep takeRequestPacket(Reception& reception);
     int readPacketBody(std::vector<uint8_t>& payload, uint8_t& terminator, bool& good);
     Reply answer(const std::vector<uint8_t>& request);
     void exchange(const std::vector<uint8_t>& request);
@@ -61,6 +72,7 @@ private:
     uint32_t extraRate_ = 0;  // a second accepted rate while SetIO's status goes out
     bool pending_ = false;
     std::vector<uint8_t> pendingRequest_;
+    int nesting_ = 0;
     bool silent_ = false;
     int silentSeen_ = 0;
     bool sessionActive_ = false;
