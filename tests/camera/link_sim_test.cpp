@@ -2,7 +2,9 @@
 // simulator with the faults it needs (see CMakeLists.txt); the wrapper script also checks the
 // simulator's trace of what went over the line.
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tests/camera/link_test_support.h"
@@ -24,6 +26,33 @@ bool pictureInfo(CameraLink& link, uint16_t number, uint16_t& handle, uint32_t& 
     expected = kib ? kib * 1024u : 400000u;
     return true;
 }
+
+// Watches the progress bar from inside a download: every position it is given, and whether
+// the progress window held the mouse capture at that moment.
+struct StepRecorder {
+    static HWND window;
+    static std::vector<int> positions;
+    static std::vector<bool> captured;
+    HHOOK hook;
+    explicit StepRecorder(HWND progress) {
+        window = progress;
+        positions.clear();
+        captured.clear();
+        hook = SetWindowsHookExA(WH_CALLWNDPROC, record, nullptr, GetCurrentThreadId());
+    }
+    ~StepRecorder() { UnhookWindowsHookEx(hook); }
+    static LRESULT CALLBACK record(int code, WPARAM wParam, LPARAM lParam) {
+        const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && message->message == PBM_SETPOS && GetParent(message->hwnd) == window) {
+            positions.push_back(static_cast<int>(message->wParam));
+            captured.push_back(GetCapture() == window);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+};
+HWND StepRecorder::window = nullptr;
+std::vector<int> StepRecorder::positions;
+std::vector<bool> StepRecorder::captured;
 
 }  // namespace
 
@@ -302,15 +331,33 @@ TEST_F(Download, UnknownSizeExpects400000Bytes) {
     uint32_t size = 0;
     ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
     EXPECT_EQ(size, 400000u);  // the camera gave no size for this picture
-    ASSERT_TRUE(link->GetJpeg(handle, size, false));
     std::vector<uint8_t> expected;
     ASSERT_TRUE(readFile(cardFile(1, "jpg"), expected));
-    EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+    {
+        StepRecorder steps(link->hwnd());
+        ASSERT_TRUE(link->GetJpeg(handle, size, false));
+        EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+        // The start at 0, one step per block at bytes x 100 / 400000 and the final 100; every
+        // step runs while the window holds the mouse capture.
+        ASSERT_GE(steps.positions.size(), 3u);
+        EXPECT_EQ(steps.positions.front(), 0);
+        EXPECT_EQ(steps.positions.back(), 100);
+        const int lastData = static_cast<int>(expected.size() * 100 / 400000);
+        EXPECT_NE(std::find(steps.positions.begin(), steps.positions.end(), lastData), steps.positions.end());
+        EXPECT_LT(*std::max_element(steps.positions.begin(), steps.positions.end() - 1), 100);
+        EXPECT_EQ(std::count(steps.captured.begin() + 1, steps.captured.end(), false), 0);
+    }
     link->hideProgress();
     link->buffers->releaseJpeg();
     // An expected size far below the real one drives the percentage past 100; still fine.
-    ASSERT_TRUE(link->GetJpeg(handle, 1000, false));
-    EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+    {
+        StepRecorder steps(link->hwnd());
+        ASSERT_TRUE(link->GetJpeg(handle, 1000, false));
+        EXPECT_EQ(bytesOf(link->buffers->jpeg), expected);
+        EXPECT_NE(std::find(steps.positions.begin(), steps.positions.end(),
+                            static_cast<int>(expected.size() * 100 / 1000)),
+                  steps.positions.end());
+    }
     ASSERT_TRUE(setio(9600));
 }
 
