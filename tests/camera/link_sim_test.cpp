@@ -156,6 +156,25 @@ TEST_F(Connect, DumpFilesHoldTheStatusMessages) {
     EXPECT_EQ(file, bytesOf(link->buffers->imageInfo));
     ASSERT_TRUE(readFile(dir + "\\ImgInfo.dat", file));
     EXPECT_EQ(file, bytesOf(link->buffers->statusMessage));
+    ASSERT_TRUE(link->GetThumb(handle, true));
+    ASSERT_TRUE(readFile(dir + "\\Thumb.jpg", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->thumbnail));
+    ASSERT_TRUE(readFile(dir + "\\Thumb.dat", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->statusMessage));
+    ASSERT_TRUE(link->GetJpeg(handle, 400000, true));
+    ASSERT_TRUE(readFile(dir + "\\Jpeg.jpg", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->jpeg));
+    EXPECT_GT(file.size(), 10000u);
+    ASSERT_TRUE(readFile(dir + "\\Jpeg.dat", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->statusMessage));
+    link->hideProgress();
+    ASSERT_TRUE(link->CancelTransfer(true));
+    ASSERT_TRUE(readFile(dir + "\\Cancel.dat", file));
+    EXPECT_EQ(file.size(), 11u);
+    // Without the switch nothing is written.
+    DeleteFileA((dir + "\\GetIOCap.dat").c_str());
+    ASSERT_TRUE(link->GetIOCap(false));
+    EXPECT_FALSE(linktest::fileExists(dir + "\\GetIOCap.dat"));
 }
 
 // ---- faults on the line and refusals by the camera ----
