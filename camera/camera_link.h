@@ -100,7 +100,8 @@ public:
     int lastResultCode() const;
     // Little-endian word at offset of the latest status message; false when it is too short.
     bool statusWord(uint32_t offset, uint16_t& value) const;
-    // The latest successful GetStat reply, decoded; false when none is held.
+    // The held status record decoded: the latest successful GetStat reply (all zero before the
+    // first one). False only when the record is too short to hold the clock.
     bool statusRecord(StatusRecord& out) const;
     // Writes a new camera clock into the held status record; SetDate then sends it.
     bool setStatusClock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute, uint8_t second);

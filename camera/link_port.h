@@ -1,9 +1,9 @@
 // LinkPort: one serial port handle and the Win32 calls made on it (link_port.cpp holds all of them).
 //
 // Bytes are written one per WriteFile call. Reads are served one byte at a time from a small
-// receive buffer that one overlapped ReadFile refills with whatever is waiting (or waits up to
-// the read time-out for the first byte when nothing is). Under Wine a one-byte ReadFile per byte costs more than a
-// 115200 bit/s line delivers, so reading one byte per call could not keep up.
+// receive buffer that one overlapped ReadFile refills with whatever is waiting (or that waits
+// up to the read time-out for the first byte when nothing is). Under Wine one ReadFile costs
+// more time than a byte takes on a 115200 bit/s line, so one call per byte could not keep up.
 //
 // Wine's serial driver never completes an overlapped read with those time-outs when no byte
 // arrives, so every wait here is bounded by the configured time-out plus a margin, after which
