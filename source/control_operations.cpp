@@ -168,7 +168,19 @@ void SourceSession::destroyDialog() {
     if (!cameraDialog) return;
     CameraDialog* dialog = cameraDialog;
     cameraDialog = nullptr;  // cleared first: its teardown may call back into the session
-    delete dialog;           // the destructor destroys the window
+    if (eventDepth > 0 && !retiredDialog) {
+        // Its handler is running below us: out of sight now, deleted when it returns.
+        if (dialog->hwnd()) ShowWindow(dialog->hwnd(), SW_HIDE);
+        retiredDialog = dialog;
+        return;
+    }
+    delete dialog;  // the destructor destroys the window
+}
+
+void SourceSession::deleteRetiredDialog() {
+    CameraDialog* dialog = retiredDialog;
+    retiredDialog = nullptr;
+    delete dialog;
 }
 
 void SourceSession::discardPicture() {

@@ -72,6 +72,7 @@ int SourceSession::startup() {
 
 void SourceSession::shutdown() {
     destroyDialog();
+    deleteRetiredDialog();
     delete decodedImage;
     decodedImage = nullptr;
 }
@@ -105,7 +106,11 @@ TW_UINT16 SourceSession::processEvent() {
     // Whatever DG and DAT say; the condition code is left alone.
     auto* event = static_cast<TW_EVENT*>(currentCall->data);
     if (!cameraDialog || !cameraDialog->hwnd() || !event || !event->pEvent) return TWRC_NOTDSEVENT;
-    if (!IsDialogMessageA(cameraDialog->hwnd(), static_cast<MSG*>(event->pEvent))) return TWRC_NOTDSEVENT;
+    ++eventDepth;
+    const BOOL taken = IsDialogMessageA(cameraDialog->hwnd(), static_cast<MSG*>(event->pEvent));
+    --eventDepth;
+    if (eventDepth == 0) deleteRetiredDialog();
+    if (!taken) return TWRC_NOTDSEVENT;
     event->TWMessage = MSG_NULL;
     return TWRC_DSEVENT;
 }

@@ -83,6 +83,12 @@ public:
     NegotiableValue pixelType{TWPT_RGB, TWPT_RGB};
 
 private:
+    // While the camera dialog handles a message passed with MSG_PROCESSEVENT, its handler is
+    // on the stack: a close that arrives then (a manager handing our notification straight to
+    // the application) retires the dialog, and it is deleted once the handler has returned.
+    int eventDepth = 0;
+    CameraDialog* retiredDialog = nullptr;
+
     TW_UINT16 route();
     TW_UINT16 processEvent();
     TW_UINT16 fail(TW_UINT16 code);
@@ -101,6 +107,7 @@ private:
     TW_UINT16 setupMemTransfer();
     TW_UINT16 transferGroup();
     void destroyDialog();
+    void deleteRetiredDialog();
     void discardPicture();
 
     // DAT_CAPABILITY (capabilities.cpp)

@@ -5,7 +5,9 @@
 
 extern "C" TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY origin, pTW_IDENTITY destination, TW_UINT32 dg,
                                                 TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
-    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, dsmCallLogName);
+    char name[64];
+    dsmCallLogName(name);
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, name);
     if (!mapping) return TWRC_SUCCESS;
     auto* log = static_cast<DsmCallLog*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(DsmCallLog)));
     if (log) {
@@ -21,8 +23,10 @@ extern "C" TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY origin, pTW_IDENTITY
             r.msg = msg;
             r.dataWasNull = data == nullptr;
         }
-        UnmapViewOfFile(log);
     }
+    const DsmCallback callback = log ? log->callback : nullptr;
+    if (log) UnmapViewOfFile(log);
     CloseHandle(mapping);
+    if (callback) callback(msg);
     return TWRC_SUCCESS;
 }

@@ -16,9 +16,19 @@ struct DsmCallRecord {
     TW_UINT32 dataWasNull;
 };
 
+// Called (in the process that loaded the stand-in) after a call has been recorded, as a
+// manager that hands notifications straight to the application would.
+typedef void (*DsmCallback)(TW_UINT16 msg);
+
 struct DsmCallLog {
     LONG count;  // calls seen, also those beyond the capacity
     DsmCallRecord records[32];
+    DsmCallback callback;
 };
 
-constexpr const char* dsmCallLogName = "DorvexTestDsmCallLog";
+#include <cstdio>
+
+// One log per process: test programs may run side by side.
+inline void dsmCallLogName(char (&name)[64]) {
+    std::snprintf(name, sizeof name, "DorvexTestDsmCallLog.%lu", static_cast<unsigned long>(GetCurrentProcessId()));
+}

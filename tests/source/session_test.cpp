@@ -180,3 +180,53 @@ TEST_F(SessionTest, CloseKeepsThePictureAndDisableKeepsTheDialog) {
     session->shutdown();
     EXPECT_EQ(session->decodedImage, nullptr);
 }
+
+namespace {
+
+// The application of the re-entry test, closing the source from inside the notification.
+TW_IDENTITY reentrantApp = makeAppIdentity(8, "Reentrant Application");
+HWND dialogDuringClose = nullptr;
+bool dialogAliveDuringClose = false;
+bool dialogVisibleDuringClose = true;
+
+void closeAtOnce(TW_UINT16 msg) {
+    if (msg != MSG_CLOSEDSREQ) return;
+    TW_USERINTERFACE ui{TRUE, FALSE, nullptr};
+    TripletCall disable{&reentrantApp, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui};
+    theSession().dispatch(disable);
+    TripletCall close{&reentrantApp, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr};
+    theSession().dispatch(close);
+    dialogAliveDuringClose = IsWindow(dialogDuringClose) != FALSE;
+    dialogVisibleDuringClose = IsWindowVisible(dialogDuringClose) != FALSE;
+}
+
+}  // namespace
+
+// A manager that hands the close request straight to the application, which closes the
+// source while the dialog's Cancel handler is still running: the dialog must outlive its
+// handler and go right after.
+TEST(SessionReentry, ACloseFromInsideTheDialogsHandlerWaitsForTheHandler) {
+    SourceSession& session = theSession();  // the one the dialog reports to
+    TW_IDENTITY source = session.sourceIdentity;
+    source.Id = 12;
+    TripletCall open{&reentrantApp, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source};
+    ASSERT_EQ(session.dispatch(open), TWRC_SUCCESS);
+    TW_USERINTERFACE ui{TRUE, FALSE, nullptr};
+    TripletCall enable{&reentrantApp, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui};
+    ASSERT_EQ(session.dispatch(enable), TWRC_SUCCESS);
+    dialogDuringClose = session.cameraDialog->hwnd();
+
+    DsmLogView log;
+    log.setCallback(closeAtOnce);
+    MSG escape{dialogDuringClose, WM_KEYDOWN, VK_ESCAPE, 0x00010001, GetTickCount(), {0, 0}};
+    TW_EVENT event{&escape, 0xFFFF};
+    TripletCall process{&reentrantApp, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event};
+    EXPECT_EQ(session.dispatch(process), TWRC_DSEVENT);
+    EXPECT_EQ(log.count(), 1);
+    EXPECT_TRUE(dialogAliveDuringClose);
+    EXPECT_FALSE(dialogVisibleDuringClose);
+    EXPECT_FALSE(IsWindow(dialogDuringClose));
+    EXPECT_EQ(session.cameraDialog, nullptr);
+    EXPECT_EQ(session.state, 3u);
+    releaseSession();
+}

@@ -72,7 +72,9 @@ HeapUsage processHeapUsage() {
 }
 
 DsmLogView::DsmLogView() {
-    mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DsmCallLog), dsmCallLogName);
+    char name[64];
+    dsmCallLogName(name);
+    mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DsmCallLog), name);
     if (mapping) log = static_cast<DsmCallLog*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(DsmCallLog)));
     clear();
 }

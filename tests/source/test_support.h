@@ -39,6 +39,7 @@ public:
     LONG count() const { return log ? log->count : -1; }
     const DsmCallRecord& record(LONG i) const { return log->records[i]; }
     void clear() { if (log) ZeroMemory(log, sizeof *log); }
+    void setCallback(DsmCallback callback) { if (log) log->callback = callback; }
 
 private:
     HANDLE mapping = nullptr;
