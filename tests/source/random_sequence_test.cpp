@@ -210,7 +210,6 @@ void RandomSequenceTest::walk(int steps) {
         ASSERT_EQ(session->conditionReserved, 0);
         ASSERT_EQ(session->currentCall, nullptr);
         statesSeen.insert(session->state);
-        if (i % 50 == 0) pumpMessages();
     }
     session->shutdown();
     pumpMessages();

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "resources/resource_ids.h"
+
 TW_IDENTITY makeAppIdentity(TW_UINT32 id, const char* name) {
     TW_IDENTITY app{};
     app.Id = id;
@@ -37,12 +39,13 @@ namespace {
 BOOL CALLBACK collectDialog(HWND hwnd, LPARAM param) {
     char cls[16] = {};
     GetClassNameA(hwnd, cls, sizeof cls);
-    if (std::strcmp(cls, "#32770") == 0) reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+    if (std::strcmp(cls, "#32770") == 0 && GetDlgItem(hwnd, IDC_OPEN))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
     return TRUE;
 }
 }  // namespace
 
-std::vector<HWND> threadDialogs() {
+std::vector<HWND> cameraDialogs() {
     std::vector<HWND> dialogs;
     EnumThreadWindows(GetCurrentThreadId(), collectDialog, reinterpret_cast<LPARAM>(&dialogs));
     return dialogs;

@@ -15,9 +15,11 @@ TW_IDENTITY makeAppIdentity(TW_UINT32 id, const char* name);
 std::string programDirectory();
 std::vector<uint8_t> readProgramFile(const char* name);
 
-// Top-level dialog windows ("#32770") of this thread.
-std::vector<HWND> threadDialogs();
-// Handles the messages waiting for this thread's windows.
+// The camera dialogs (top-level dialog windows with an Open button) of this thread; other
+// dialogs, such as the camera link's hidden progress window, are not counted.
+std::vector<HWND> cameraDialogs();
+// Handles the messages waiting for this thread's windows. Only once no camera dialog is
+// left: a live one would start connecting to the camera.
 void pumpMessages();
 
 // Live blocks and bytes on the process heap.
