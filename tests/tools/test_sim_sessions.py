@@ -70,10 +70,12 @@ class Sessions(simtest.SimTestCase):
     def test_signals_end_the_run_cleanly(self):
         for sig in (signal.SIGTERM, signal.SIGINT):
             link = os.path.join(self.tmp, "link%d" % sig)
-            sim = SimProcess(simtest.SIM, "--link", link, trace=os.path.join(self.tmp, "t%d" % sig))
-            with Client(sim.path):
+            sim = SimProcess(simtest.SIM, "--link", link, "--quiet", trace=os.path.join(self.tmp, "t%d" % sig))
+            with Client(sim.path) as c:
+                c.get_io_cap()
                 sim.proc.send_signal(sig)
                 self.assertEqual(sim.proc.wait(5), 0)
+            self.assertEqual(sim.proc.stdout.read(), b"")  # --quiet: nothing after the pty line
             sim.stop()
             self.assertFalse(os.path.lexists(link))
             self.assertEqual(sim.trace()[-1], "stop")

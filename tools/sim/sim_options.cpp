@@ -46,7 +46,8 @@ Camera state
 
 Link
   --block-size N       payload bytes per block of the camera's messages (default 4096, 1..65535)
-  --ack-timeout MS     how long the camera waits for the host's ACK (default 5000)
+  --ack-timeout MS     how long the camera waits for the host's ACK, or for the next byte of
+                       a request, before it drops the exchange (default 5000)
   --pace               send at the real byte rate of the current bit rate (10 bits per byte)
 
 Faults (a "transmission" is one sending of one block, resends included)
@@ -102,7 +103,7 @@ Trace lines (stable prefixes)
   rx noise count=N host-rate=R camera-rate=C       bytes taken at a wrong line speed
   rx packet len=N etx|etb hex=..                    a good request packet
   rx bad-packet len=N hex=..                        checksum or framing error (NAK follows)
-  rx cmd SetIO rate=115200 code=0x0200 settings=0x0011
+  rx cmd SetIO rate=115200 code=0x0200 settings=0x0011   (rate=unknown: code not in the table)
   rx cmd GetIOCap | rx cmd GetStat param=0 | rx cmd CancelTransfer
   rx cmd SetDate date=YY-MM-DD hh:mm:ss hex=yy mm dd hh mi ss
   rx cmd GetImgInfo number=N | rx cmd GetThumb handle=0xNNNN | rx cmd GetJpeg handle=0xNNNN
