@@ -13,8 +13,8 @@
 namespace {
 
 // The session lives in static storage so that creating it cannot fail, and is constructed and
-// destroyed explicitly so that its teardown runs when the library is freed, not at some later
-// point of process exit.
+// destroyed explicitly, from DllMain, rather than by the runtime's exit handlers in an order
+// of their choosing.
 alignas(SourceSession) unsigned char sessionStorage[sizeof(SourceSession)];
 SourceSession* instance = nullptr;
 
@@ -141,14 +141,11 @@ int SourceSession::notifyApplication(TW_UINT16 msg) {
 }
 
 HGLOBAL SourceSession::allocContainer(TW_UINT16 type, uint32_t itemBytes) {
-    SIZE_T bytes;
     switch (type) {
-    case TWON_ARRAY:
-        bytes = itemBytes + 7;  // TW_ARRAY header is 6 bytes
-        break;
-    case TWON_ENUMERATION:
-        bytes = itemBytes + 15;  // TW_ENUMERATION header is 14 bytes
-        break;
+    case TWON_ARRAY:  // 6-byte header
+        return itemBytes <= maxContainerItemBytes ? GlobalAlloc(containerFlags, SIZE_T(itemBytes) + 7) : nullptr;
+    case TWON_ENUMERATION:  // 14-byte header
+        return itemBytes <= maxContainerItemBytes ? GlobalAlloc(containerFlags, SIZE_T(itemBytes) + 15) : nullptr;
     case TWON_ONEVALUE:
         return GlobalAlloc(containerFlags, sizeof(TW_ONEVALUE));
     case TWON_RANGE:
@@ -156,6 +153,4 @@ HGLOBAL SourceSession::allocContainer(TW_UINT16 type, uint32_t itemBytes) {
     default:
         return nullptr;
     }
-    if (itemBytes > maxContainerItemBytes) return nullptr;
-    return GlobalAlloc(containerFlags, bytes);
 }
