@@ -1,19 +1,386 @@
 #include "ui/camera_dialog.h"
 
-#include "resources/resource_ids.h"
-#include "source/source_session.h"
+#include <algorithm>
+#include <iterator>
+#include <new>
 
-CameraDialog::CameraDialog(HWND parent) {
-    // Created hidden; the session shows it when the application asks for the user interface.
+#include "camera/camera_link.h"
+#include "resources/resource_ids.h"
+#include "source/module.h"
+#include "source/source_session.h"
+#include "ui/acquire_dialog.h"
+#include "ui/acquire_launch.h"
+#include "ui/context_help.h"
+#include "ui/settings_dialog.h"
+#include "ui/shared_palette.h"
+#include "ui/source_settings.h"
+#include "ui/user_messages.h"
+
+namespace {
+
+// The camera's line settings, the only ones ever used: 8 data bits, no parity, one stop bit,
+// CTS flow control.
+constexpr int lineParity = 0, lineStopBits = 0, lineByteSize = 8, lineFlowFlags = 2;
+
+constexpr HelpEntry cameraHelp[] = {
+    {IDC_PICS_TAKEN, IDC_PICS_TAKEN, 4000},
+    {IDC_POWER, IDC_POWER, 4001},
+    {IDC_OPEN, IDC_OPEN, 4002},
+    {IDC_SETTING, IDC_SETTING, 4003},
+};
+
+// Power texts 2010..2014 ("Enpty", "Low", "Full", "AC", "Unknown") by the sum of the two power
+// values; any larger sum would land on unrelated strings, so it reads as "Unknown".
+constexpr unsigned powerTextCount = 5;
+
+// Shows the wait cursor for the lifetime of the object.
+class WaitCursor {
+public:
+    WaitCursor() : previous(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(previous); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    HCURSOR previous;
+};
+
+void setItemText(HWND dialog, int id, const char* text) {
+    SetDlgItemTextA(dialog, id, text);
+}
+
+}  // namespace
+
+CameraDialog::CameraDialog(HWND parent) : settings(sourceSettings()) {
+    settings.load();
     createModeless(IDD_CAMERA, parent);
 }
 
 CameraDialog::~CameraDialog() {
-    destroyWindow();
+    destroyWindow();  // runs the shutdown steps while the object is still whole
+    deleteSharedPalette();
+    delete cameraLink;
+    cameraLink = nullptr;
+    logo.release();
+}
+
+BOOL CameraDialog::onInitDialog() {
+    registerHelpTarget(hwnd());
+    cameraLink = new (std::nothrow) CameraLink(1);
+    if (!cameraLink || !cameraLink->buffers) {
+        delete cameraLink;
+        cameraLink = nullptr;
+        // Without a link the source can do nothing: ask to be closed straight away.
+        PostMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+        return TRUE;
+    }
+    cameraLink->createWindow(hwnd());
+    const bool paletteScreen = screenIsPaletteBased();
+    if (paletteScreen) createSharedPalette();
+    if (logo.load(hwnd(), paletteScreen)) {
+        SendDlgItemMessageA(hwnd(), IDC_LOGO, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(logo.bitmap));
+        layOut();
+    }
+    EnableWindow(item(IDC_OPEN), FALSE);
+    EnableWindow(item(IDC_SETTING), FALSE);
+    EnableWindow(item(IDCANCEL), FALSE);
+    ShowWindow(hwnd(), SW_SHOW);
+    UpdateWindow(hwnd());
+    PostMessageA(hwnd(), UM_CONNECT, 0, 0);
+    return TRUE;
+}
+
+void CameraDialog::layOut() {
+    HWND logoControl = item(IDC_LOGO);
+    RECT logoRect{};
+    GetWindowRect(logoControl, &logoRect);
+    const int w = logoRect.right - logoRect.left, h = logoRect.bottom - logoRect.top;
+    SetWindowPos(logoControl, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    struct Place {
+        int id, x, y, width;
+    };
+    const Place places[] = {
+        {IDC_PICS_TAKEN_LABEL, 50, h, 80}, {IDC_PICS_TAKEN, 140, h, 60},  {IDC_POWER_LABEL, w - 240, h, 80},
+        {IDC_POWER, w - 150, h, 80},        {IDC_OPEN, 30, h + 36, 80},    {IDC_SETTING, 120, h + 36, 80},
+        {IDCANCEL, w - 110, h + 36, 80},
+    };
+    for (const Place& place : places)
+        SetWindowPos(item(place.id), nullptr, place.x, place.y, place.width, 26, SWP_NOZORDER | SWP_NOACTIVATE);
+    const int outerWidth = w + 2 + 2 * GetSystemMetrics(SM_CXDLGFRAME);
+    const int outerHeight = h + 78 + 2 * GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION);
+    SetWindowPos(hwnd(), nullptr, 0, 0, outerWidth, outerHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    centreOverOwner();
+}
+
+void CameraDialog::centreOverOwner() {
+    RECT area{};
+    HWND owner = GetWindow(hwnd(), GW_OWNER);
+    if (!owner || !GetWindowRect(owner, &area)) SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    RECT own{};
+    GetWindowRect(hwnd(), &own);
+    const int x = area.left + ((area.right - area.left) - (own.right - own.left)) / 2;
+    const int y = area.top + ((area.bottom - area.top) - (own.bottom - own.top)) / 2;
+    SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int CameraDialog::ask(UINT stringId, UINT type) {
+    char text[512] = {}, title[64] = {};
+    LoadStringA(moduleInstance(), stringId, text, sizeof text);
+    LoadStringA(moduleInstance(), IDS_TITLE, title, sizeof title);
+    return MessageBoxA(hwnd(), text, title, type);
+}
+
+int CameraDialog::takeLinkError() {
+    const int error = cameraLink ? cameraLink->linkError : 0;
+    if (cameraLink) cameraLink->linkError = 0;
+    return error;
+}
+
+void CameraDialog::requestClose() {
+    theSession().notifyApplication(MSG_CLOSEDSREQ);
 }
 
 void CameraDialog::onCancel() {
-    // The dialog is not destroyed here: the application answers with MSG_DISABLEDS and
-    // MSG_CLOSEDS, and the session deletes it then.
-    theSession().notifyApplication(MSG_CLOSEDSREQ);
+    // The window stays: the application answers with MSG_DISABLEDS and MSG_CLOSEDS.
+    requestClose();
+}
+
+// ---- connection ----
+
+int CameraDialog::connectAtConfiguredRate() {
+    if (!cameraLink) return 0;
+    lastCommError = 0;
+    const uint32_t bitRate = bitRateOfIndex(settings.bitRateIndex);
+    if (bitRate == 0 || settings.portIndex > 3) return 0;
+    WaitCursor wait;
+    if (cameraLink->SetIO(static_cast<uint8_t>(settings.portIndex + 1), bitRate, lineParity, lineStopBits,
+                          lineByteSize, lineFlowFlags, false))
+        return 1;
+    lastCommError = takeLinkError();
+    return 0;
+}
+
+int CameraDialog::connectCamera() {
+    if (!cameraLink) return 0;
+    // Repeats only while the camera reports busy and the user answers OK.
+    for (;;) {
+        const uint8_t configured = settings.bitRateIndex;
+        settings.bitRateIndex = 0;
+        const int at9600 = connectAtConfiguredRate();
+        settings.bitRateIndex = configured;
+        if (at9600) return configured == 0 ? 1 : connectAtConfiguredRate();
+        // No answer at 9600: the camera may still run at the configured rate from an earlier use.
+        if (lastCommError && configured != 0) return connectAtConfiguredRate();
+        if (cameraLink->lastResultCode() != ResultBusy) return 0;
+        if (ask(IDS_ASK_BUSY, MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return 0;
+    }
+}
+
+void CameraDialog::startConnection() {
+    if (!connectCamera()) {
+        if (ask(IDS_ASK_NO_RESPONSE, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+            requestClose();
+            return;
+        }
+        connectCamera();
+    }
+    StatusRecord status;
+    if (cameraLink && cameraLink->isConnected() && cameraLink->statusRecord(status) && status.powerB == 2 &&
+        ask(IDS_ASK_LOW_BATTERY, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        requestClose();
+        return;
+    }
+    EnableWindow(item(IDC_SETTING), TRUE);
+    EnableWindow(item(IDCANCEL), TRUE);
+    refreshStatus();
+}
+
+void CameraDialog::refreshStatus() {
+    HWND open = item(IDC_OPEN), setting = item(IDC_SETTING);
+    StatusRecord status;
+    if (cameraLink && cameraLink->isConnected() && cameraLink->statusRecord(status)) {
+        const unsigned power = static_cast<unsigned>(status.powerIndex());
+        char text[128] = {};
+        LoadStringA(moduleInstance(), IDS_POWER_FIRST + (power < powerTextCount ? power : powerTextCount - 1), text,
+                    sizeof text);
+        setItemText(hwnd(), IDC_POWER, text);
+        wsprintfA(text, "%u", static_cast<unsigned>(status.picturesTaken));
+        setItemText(hwnd(), IDC_PICS_TAKEN, text);
+        if (status.picturesTaken == 0) {
+            // Also when the focus is on neither Setting nor Cancel, as after connecting with every
+            // button disabled: the user lands on the one thing there is to do.
+            HWND focus = GetFocus();
+            if (IsWindowEnabled(open) || (focus != setting && focus != item(IDCANCEL))) {
+                SendMessageA(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(setting), TRUE);
+                EnableWindow(open, FALSE);
+            }
+        } else if (!IsWindowEnabled(open)) {
+            EnableWindow(open, TRUE);
+            SendMessageA(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(open), TRUE);
+        }
+        return;
+    }
+    setItemText(hwnd(), IDC_POWER, "");
+    setItemText(hwnd(), IDC_PICS_TAKEN, "");
+    SendMessageA(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(setting), TRUE);
+    EnableWindow(open, FALSE);
+}
+
+// ---- Open and Setting ----
+
+void CameraDialog::onOpen() {
+    StatusRecord status;
+    if (!cameraLink || !cameraLink->statusRecord(status) || !status.cardPresent()) {
+        ask(IDS_ERR_NO_CARD, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    const INT_PTR result = runAcquireDialog(*cameraLink, settings, hwnd());
+    if (result == AcquireDialog::ResultReportedError) {
+        requestClose();
+        return;
+    }
+    if (result != IDOK) return;
+    UpdateWindow(hwnd());
+    LinkBuffer& jpeg = cameraLink->buffers->jpeg;
+    if (!jpeg.data || jpeg.count == 0) return;
+    int prepared;
+    {
+        WaitCursor wait;
+        prepared = theSession().prepareImage(jpeg.data, jpeg.count);
+        cameraLink->buffers->releaseJpeg();
+    }
+    if (prepared) {
+        theSession().notifyApplication(MSG_XFERREADY);
+        return;
+    }
+    ask(IDS_ERR_CONVERSION, MB_OK | MB_ICONEXCLAMATION);
+    requestClose();
+}
+
+void CameraDialog::onSetting() {
+    SettingsRequest request;
+    if (!readCameraSettings(&request)) return;
+    SettingsDialog dialog(request, settings, hwnd());
+    if (dialog.run() == IDOK) applyCameraSettings(&request);
+}
+
+int CameraDialog::readCameraSettings(SettingsRequest* request) {
+    if (!cameraLink || !request) return 0;
+    if (!cameraLink->isConnected()) {
+        request->bitRateIndex = SettingsRequest::noIndex;
+        request->portIndex = SettingsRequest::noIndex;
+        return 1;
+    }
+    int ok;
+    {
+        WaitCursor wait;
+        ok = cameraLink->GetStat(0, false);
+    }
+    StatusRecord status;
+    if (!ok || !cameraLink->statusRecord(status)) {
+        refreshStatus();
+        ask(takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_TRANSFER, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    request->bitRateIndex = settings.bitRateIndex;
+    request->portIndex = settings.portIndex;
+    const uint8_t clock[6] = {status.year, status.month, status.day, status.hour, status.minute, status.second};
+    std::copy(std::begin(clock), std::end(clock), request->clock);
+    return 1;
+}
+
+int CameraDialog::applyCameraSettings(const SettingsRequest* request) {
+    if (!cameraLink || !request) return 0;
+    const uint8_t oldBitRate = settings.bitRateIndex, oldPort = settings.portIndex;
+    UINT failure = 0;
+    if (request->flags & (SettingsRequest::bitRateChanged | SettingsRequest::portChanged)) {
+        settings.bitRateIndex = request->bitRateIndex;
+        settings.portIndex = request->portIndex;
+        if (!connectCamera()) failure = IDS_ERR_CONNECT;
+    }
+    if (!failure && (request->flags & (SettingsRequest::dateChanged | SettingsRequest::timeChanged))) {
+        const uint8_t* c = request->clock;
+        int ok = cameraLink->setStatusClock(c[0], c[1], c[2], c[3], c[4], c[5]);
+        if (ok) {
+            WaitCursor wait;
+            ok = cameraLink->SetDate(false);
+        }
+        if (!ok) failure = takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_CLOCK;
+    }
+    if (!failure) {
+        refreshStatus();
+        return 1;
+    }
+    // The earlier choice comes back into the settings; the link is not reconnected to it.
+    settings.bitRateIndex = oldBitRate;
+    settings.portIndex = oldPort;
+    refreshStatus();
+    ask(failure, MB_OK | MB_ICONEXCLAMATION);
+    return 0;
+}
+
+// ---- messages ----
+
+void CameraDialog::onCommand(int id, int notifyCode, HWND control) {
+    switch (id) {
+    case IDC_OPEN:
+        onOpen();
+        return;
+    case IDC_SETTING:
+        onSetting();
+        return;
+    case ID_HELP_COMMAND:
+        runHelpCommand();
+        return;
+    default:
+        DialogWindow::onCommand(id, notifyCode, control);
+    }
+}
+
+BOOL CameraDialog::onQueryNewPalette() {
+    if (!logo.palette) return FALSE;
+    HDC dc = GetDC(hwnd());
+    if (!dc) return FALSE;
+    HPALETTE previous = SelectPalette(dc, logo.palette, FALSE);
+    RealizePalette(dc);
+    if (previous) SelectPalette(dc, previous, FALSE);
+    ReleaseDC(hwnd(), dc);
+    InvalidateRect(hwnd(), nullptr, FALSE);
+    return TRUE;
+}
+
+INT_PTR CameraDialog::onMessage(UINT message, WPARAM, LPARAM, bool& handled) {
+    handled = true;
+    switch (message) {
+    case UM_CONNECT:
+        startConnection();
+        return TRUE;
+    case UM_CONTEXT_HELP:
+        showContextHelp(hwnd(), cameraHelp, std::size(cameraHelp));
+        return TRUE;
+    case WM_HELP:
+        forwardHelpRequest(hwnd());
+        return TRUE;
+    case WM_QUERYNEWPALETTE:
+        SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, onQueryNewPalette());
+        return TRUE;
+    default:
+        handled = false;
+        return FALSE;
+    }
+}
+
+void CameraDialog::onDestroy() {
+    unregisterHelpTarget(hwnd());
+    if (cameraLink) {
+        // Back to 9600 bit/s, so that the next connection finds the camera where it starts.
+        if (cameraLink->isConnected() && settings.portIndex <= 3) {
+            WaitCursor wait;
+            cameraLink->SetIO(static_cast<uint8_t>(settings.portIndex + 1), 9600, lineParity, lineStopBits,
+                              lineByteSize, lineFlowFlags, false);
+        }
+        delete cameraLink;  // closes the port and destroys the link's window
+        cameraLink = nullptr;
+    }
+    settings.save();
 }
