@@ -5,14 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "camera/camera_link.h"
+#include "imaging/shared_palette.h"
 #include "resources/resource_ids.h"
+#include "tests/ui/screenshot.h"
 #include "tests/ui/ui_script.h"
 #include "ui/camera_dialog.h"
+#include "ui/shared_palette.h"
 #include "ui/source_settings.h"
 
 namespace {
@@ -557,4 +561,98 @@ TEST_F(CameraSettingsTest, HelpTextsOverTheSettingsDialog) {
     ASSERT_EQ(std::size(cases), shown.size());
     for (size_t i = 0; i < shown.size(); ++i)
         EXPECT_EQ(cases[i].string ? loadString(cases[i].string) : std::string(), shown[i]) << "control " << cases[i].id;
+}
+
+// ---- screenshots for the documentation (only under with_screenshots.sh) ----
+
+TEST_F(CameraDialogTest, Screenshots) {
+    if (!std::getenv("DORVEX_SHOT_DIR")) GTEST_SKIP() << "no screenshot wrapper";
+    RegDeleteKeyA(HKEY_CURRENT_USER, profileKey);
+    UiScript connect;
+    open(connect);
+    const DWORD uiThread = GetCurrentThreadId();
+    bool camera = false, settings = false, popup = false;
+    UiScript script;
+    HWND cameraWindow = hwnd();
+    script.step("camera", [cameraWindow](HWND w) { return w == cameraWindow; }, [&](HWND d) {
+        Sleep(300);
+        camera = takeScreenshot("camera_dialog", d);
+        postClick(d, IDC_SETTING);
+    }, false);
+    script.step("settings", isSettingsDialog, [&](HWND d) {
+        Sleep(300);
+        settings = takeScreenshot("settings_dialog", d);
+        RECT r{};
+        GetWindowRect(GetDlgItem(d, IDC_AUTO_THUMBNAILS), &r);
+        SetCursorPos(r.left + 20, (r.top + r.bottom) / 2);
+        std::thread request([d] { SendMessageA(d, WM_HELP, 0, 0); });
+        HWND shown = nullptr;
+        for (int i = 0; i < 100 && !shown; ++i) {
+            Sleep(20);
+            shown = findHelpPopup(uiThread);
+        }
+        if (shown) {
+            Sleep(300);
+            popup = takeScreenshot("help_popup", shown);
+            PostMessageA(shown, WM_KEYDOWN, 'A', 0);
+        }
+        request.join();
+        postClick(d, IDCANCEL);
+    });
+    script.start();
+    EXPECT_TRUE(script.finish(60000));
+    EXPECT_TRUE(camera);
+    EXPECT_TRUE(settings);
+    EXPECT_TRUE(popup);
+}
+
+// ---- palettes (run on a 24-bit screen and on a 256-colour one) ----
+
+TEST_F(CameraDialogTest, PalettesFollowTheScreen) {
+    const char* expected = std::getenv("DORVEX_EXPECT_PALETTE");
+    const bool paletteScreen = expected && std::string(expected) == "1";
+    ASSERT_EQ(paletteScreen, screenIsPaletteBased()) << "the screen is not what the scenario set up";
+    RegDeleteKeyA(HKEY_CURRENT_USER, profileKey);
+    UiScript script;
+    open(script);
+    const LRESULT answer = SendMessageA(hwnd(), WM_QUERYNEWPALETTE, 0, 0);
+    if (!paletteScreen) {
+        EXPECT_EQ(nullptr, sharedPalette);
+        EXPECT_EQ(nullptr, dialog->logoPalette());
+        EXPECT_EQ(FALSE, answer);
+    } else {
+        ASSERT_NE(nullptr, sharedPalette);
+        PALETTEENTRY entries[256] = {};
+        ASSERT_EQ(256u, GetPaletteEntries(sharedPalette, 0, 256, entries));
+        for (unsigned i = 0; i < 256; ++i) {
+            const PaletteColour want = sharedPaletteColour(static_cast<int>(i));
+            EXPECT_EQ(want.red, entries[i].peRed) << i;
+            EXPECT_EQ(want.green, entries[i].peGreen) << i;
+            EXPECT_EQ(want.blue, entries[i].peBlue) << i;
+        }
+        // The logo's palette holds the colour table of bitmap 200.
+        ASSERT_NE(nullptr, dialog->logoPalette());
+        HRSRC info = FindResourceA(nullptr, MAKEINTRESOURCEA(IDB_LOGO), MAKEINTRESOURCEA(2));
+        ASSERT_NE(nullptr, info);
+        const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(nullptr, info)));
+        const auto* table = reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(header) + header->biSize);
+        ASSERT_EQ(256u, GetPaletteEntries(dialog->logoPalette(), 0, 256, entries));
+        for (unsigned i = 0; i < 256; ++i) {
+            EXPECT_EQ(table[i].rgbRed, entries[i].peRed) << i;
+            EXPECT_EQ(table[i].rgbBlue, entries[i].peBlue) << i;
+        }
+        EXPECT_EQ(TRUE, answer);
+    }
+    // The logo is laid out at the top left and the dialog sized around it.
+    RECT logo{}, client{};
+    GetWindowRect(GetDlgItem(hwnd(), IDC_LOGO), &logo);
+    MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&logo), 2);
+    GetClientRect(hwnd(), &client);
+    EXPECT_EQ(0, logo.left);
+    EXPECT_EQ(0, logo.top);
+    EXPECT_EQ(474, logo.right - logo.left);
+    EXPECT_EQ(264, logo.bottom - logo.top);
+    EXPECT_GE(client.bottom, 264 + 36 + 26);
+    closeDialog();
+    EXPECT_EQ(nullptr, sharedPalette);
 }
