@@ -574,12 +574,15 @@ TEST_F(CameraDialogTest, Screenshots) {
     bool camera = false, settings = false, popup = false;
     UiScript script;
     HWND cameraWindow = hwnd();
+    // The cursor stays off the dialogs, so that no control is drawn hot under it.
+    SetCursorPos(0, 0);
     script.step("camera", [cameraWindow](HWND w) { return w == cameraWindow; }, [&](HWND d) {
         Sleep(300);
         camera = takeScreenshot("camera_dialog", d);
         postClick(d, IDC_SETTING);
     }, false);
     script.step("settings", isSettingsDialog, [&](HWND d) {
+        SetCursorPos(0, 0);
         Sleep(300);
         settings = takeScreenshot("settings_dialog", d);
         RECT r{};
