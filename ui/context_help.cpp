@@ -66,9 +66,10 @@ bool forwardHelpRequest(HWND dialog) {
 
 bool runHelpCommand() {
     // A request that came from the F1 key shows nothing; only the caption's help button does.
-    // The high bit means "down". The thread's own key state is asked as well: under Wine the
-    // asynchronous state can still read "up" in the thread handling the key's own help request.
-    if ((GetAsyncKeyState(VK_F1) & 0x8000) || (GetKeyState(VK_F1) & 0x8000)) return false;
+    // The high bit means "down". The thread's own key state is asked first: under Wine 8 the
+    // asynchronous state can still read "up" in the thread handling the key's own help request,
+    // and asking for it overwrites the thread's state with that stale value.
+    if ((GetKeyState(VK_F1) & 0x8000) || (GetAsyncKeyState(VK_F1) & 0x8000)) return false;
     HWND active = GetActiveWindow();
     if (!active) return false;
     SendMessageA(active, UM_CONTEXT_HELP, 0, 0);
