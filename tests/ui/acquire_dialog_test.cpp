@@ -1,0 +1,465 @@
+// The acquire and image information dialogs against the camera simulator, driven through their
+// real windows. run_with_sim.sh starts the simulator for one scenario (a gtest suite) on COM1
+// and tells the program where the card's files are (DORVEX_TEST_CARD) and where screenshots go
+// (DORVEX_SCREENSHOT_DIR, optional).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "camera/camera_link.h"
+#include "dialog_driver.h"
+#include "resources/resource_ids.h"
+#include "source/module.h"
+#include "ui/acquire_dialog.h"
+#include "ui/source_settings.h"
+#include "ui/thumbnail_grid.h"
+
+namespace {
+
+const UINT previousErrorMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+
+std::string env(const char* name) {
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+std::string loadText(int id) {
+    char text[512] = {};
+    LoadStringA(moduleInstance(), id, text, sizeof(text));
+    return text;
+}
+
+std::vector<uint8_t> cardFile(const std::string& name) {
+    std::ifstream in(env("DORVEX_TEST_CARD") + "\\" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string controlText(HWND dialog, int id) {
+    char text[128] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof(text));
+    return text;
+}
+
+void screenshot(HWND window, const char* name) {
+    const std::string dir = env("DORVEX_SCREENSHOT_DIR");
+    if (dir.empty() || !window) return;
+    EXPECT_TRUE(saveWindowScreenshot(window, dir + "\\" + name + ".bmp")) << name;
+}
+
+// The camera dialog's part: an owner window and a connected link.
+class AcquireTest : public ::testing::Test {
+protected:
+    HWND owner = nullptr;
+    CameraLink* link = nullptr;
+    SourceSettings settings;
+    DialogDriver driver;
+
+    void SetUp() override {
+        owner = CreateWindowExA(0, "STATIC", "camera", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                                moduleInstance(), nullptr);
+        link = new CameraLink(1);
+        ASSERT_NE(link->createWindow(owner), nullptr);
+        const int port = atoi(env("DORVEX_TEST_PORT").c_str());
+        ASSERT_TRUE(link->SetIO(static_cast<uint8_t>(port ? port : 1), 9600, 0, 0, 8, 2, false));
+        ASSERT_TRUE(link->SetIO(static_cast<uint8_t>(port ? port : 1), 115200, 0, 0, 8, 2, false));
+        ASSERT_TRUE(link->GetStat(0, false));
+        settings.autoThumbnails = 0;
+    }
+    void TearDown() override {
+        driver.stop();
+        delete link;
+        DestroyWindow(owner);
+    }
+
+    // Runs the dialog with the driver's script; fails the test when the script did not finish.
+    INT_PTR runDialog(AcquireDialog& dialog, DWORD timeoutMs = 60000) {
+        driver.start(timeoutMs);
+        const INT_PTR result = dialog.run(owner);
+        driver.stop();
+        EXPECT_FALSE(driver.timedOut()) << "stuck before step: " << driver.pendingStep();
+        EXPECT_TRUE(driver.finished()) << "not reached: " << driver.pendingStep();
+        return result;
+    }
+
+    static int filledSlots(const AcquireDialog& dialog) {
+        int n = 0;
+        for (int i = 0; i < dialog.pictures().count; ++i) n += dialog.pictures().entries[i].isFilled() ? 1 : 0;
+        return n;
+    }
+    std::vector<uint8_t> downloaded() const {
+        const LinkBuffer& jpeg = link->buffers->jpeg;
+        return std::vector<uint8_t>(jpeg.data, jpeg.data + jpeg.count);
+    }
+};
+
+bool listed(const AcquireDialog& d) {
+    return d.hwnd() && !d.isBusy() && IsWindowEnabled(d.item(IDC_AQUIRE));
+}
+
+// ---- the built-in card of six pictures, without pacing ----
+
+using Basic = AcquireTest;
+
+TEST_F(Basic, ListsEveryPictureWithNumberQualityAndDate) {
+    AcquireDialog dialog(*link, settings);
+    std::vector<std::string> labels, dates;
+    LRESULT defaultId = 0;
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        for (int i = 0; i < dialog.pictures().count; ++i) {
+            labels.push_back(dialog.pictures().entries[i].label);
+            dates.push_back(dialog.pictures().entries[i].dateText);
+        }
+        defaultId = SendMessageA(dialog.hwnd(), DM_GETDEFID, 0, 0);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(labels, (std::vector<std::string>{"01.Super Fine", "02.Fine", "03.Normal", "04.Super Fine",
+                                                "05.Super Fine", "06.Fine"}));
+    ASSERT_EQ(dates.size(), 6u);
+    EXPECT_EQ(dates[0], "2001/02/01 09:07");
+    EXPECT_EQ(dates[1], "2001/02/02 10:14");
+    EXPECT_EQ(LOWORD(defaultId), IDC_AQUIRE);
+    EXPECT_TRUE(driver.messages.empty());
+}
+
+TEST_F(Basic, GridDialogAndButtonsAreLaidOutAroundTheGrid) {
+    AcquireDialog dialog(*link, settings);
+    RECT gridRect{}, aquire{}, cancel{}, client{};
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        auto clientRect = [&](int id, RECT& r) {
+            GetWindowRect(dialog.item(id), &r);
+            MapWindowPoints(nullptr, dialog.hwnd(), reinterpret_cast<POINT*>(&r), 2);
+        };
+        clientRect(IDC_THUMBNAIL_GRID, gridRect);
+        clientRect(IDC_AQUIRE, aquire);
+        clientRect(IDCANCEL, cancel);
+        GetClientRect(dialog.hwnd(), &client);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    const int w = ThumbnailGrid::windowWidth(), h = ThumbnailGrid::windowHeight();
+    EXPECT_EQ(gridRect.left, 10);
+    EXPECT_EQ(gridRect.top, 10);
+    EXPECT_EQ(gridRect.right - gridRect.left, w);
+    EXPECT_EQ(aquire.left, 30);
+    EXPECT_EQ(aquire.top, h + 20);
+    EXPECT_EQ(aquire.right - aquire.left, 80);
+    EXPECT_EQ(aquire.bottom - aquire.top, 26);
+    EXPECT_EQ(cancel.left, w - 90);
+    EXPECT_GE(client.right, cancel.right);
+    EXPECT_GE(client.bottom, cancel.bottom);
+}
+
+TEST_F(Basic, AutomaticThumbnailsThenScreenshotOfTheDialog) {
+    settings.autoThumbnails = 1;
+    AcquireDialog dialog(*link, settings);
+    int thumbnails = 0;
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        for (int i = 0; i < dialog.pictures().count; ++i) thumbnails += dialog.pictures().entries[i].thumbnail ? 1 : 0;
+        DialogDriver::clickCell(dialog.hwnd(), 1);
+    });
+    driver.add("shot", [] { return true; }, [&] {
+        screenshot(dialog.hwnd(), "acquire_dialog");
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(thumbnails, 6);  // JPEG, TIFF YCbCr and TIFF RGB thumbnails all decode
+    EXPECT_TRUE(driver.messages.empty());
+}
+
+TEST_F(Basic, ShowInfoThenThumbnailShowsItInBothDialogs) {
+    AcquireDialog dialog(*link, settings);
+    std::vector<std::string> texts;
+    bool buttonEnabledAtStart = false, buttonEnabledAfter = true;
+    bool focusOnOk = false;
+    HBITMAP gridThumbnail = nullptr;
+    driver.add("listed", [&] { return listed(dialog); }, [&] { DialogDriver::clickCell(dialog.hwnd(), 1); });
+    driver.add("show info", [&] { return dialog.thumbnailGrid()->isSelected(1) == 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDC_SHOW_INFO); });
+    driver.add("read texts", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) != nullptr; }, [&] {
+        HWND info = DialogDriver::findDialogWithControl(IDC_LIST_NUMBER);
+        for (int id : {IDC_LIST_NUMBER, IDC_INFO_DATE, IDC_INFO_QUALITY, IDC_INFO_SIZE, IDC_INFO_SHUTTER,
+                       IDC_INFO_APERTURE, IDC_INFO_EXPOSURE, IDC_INFO_MAKE, IDC_INFO_MODEL})
+            texts.push_back(controlText(info, id));
+        buttonEnabledAtStart = IsWindowEnabled(GetDlgItem(info, IDC_THUMBNAIL)) != FALSE;
+        DialogDriver::click(info, IDC_THUMBNAIL);
+    });
+    driver.add("fetched",
+               [] {
+                   HWND info = DialogDriver::findDialogWithControl(IDC_LIST_NUMBER);
+                   return info && !IsWindowEnabled(GetDlgItem(info, IDC_THUMBNAIL));
+               },
+               [&] {
+                   HWND info = DialogDriver::findDialogWithControl(IDC_LIST_NUMBER);
+                   buttonEnabledAfter = IsWindowEnabled(GetDlgItem(info, IDC_THUMBNAIL)) != FALSE;
+                   focusOnOk = GetFocus() == GetDlgItem(info, IDOK);
+                   gridThumbnail = dialog.pictures().entries[1].thumbnail;
+                   screenshot(info, "information_dialog");
+                   DialogDriver::click(info, IDOK);
+               });
+    driver.add("close", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) == nullptr; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(texts, (std::vector<std::string>{"2", "2001/02/02 10:14", "Fine", "1152 x 872", "1/125", "F4", "-0.3",
+                                               "Zelmar", "Dorvex"}));
+    EXPECT_TRUE(buttonEnabledAtStart);
+    EXPECT_FALSE(buttonEnabledAfter);
+    EXPECT_TRUE(focusOnOk);
+    EXPECT_NE(gridThumbnail, nullptr);
+    EXPECT_TRUE(driver.messages.empty());
+}
+
+TEST_F(Basic, InformationTextsOfAPictureWithoutExposureCompensation) {
+    AcquireDialog dialog(*link, settings);
+    std::vector<std::string> texts;
+    driver.add("listed", [&] { return listed(dialog); }, [&] { DialogDriver::clickCell(dialog.hwnd(), 3); });
+    driver.add("show info", [&] { return dialog.thumbnailGrid()->isSelected(3) == 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDC_SHOW_INFO); });
+    driver.add("read", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) != nullptr; }, [&] {
+        HWND info = DialogDriver::findDialogWithControl(IDC_LIST_NUMBER);
+        for (int id : {IDC_INFO_QUALITY, IDC_INFO_SIZE, IDC_INFO_SHUTTER, IDC_INFO_APERTURE, IDC_INFO_EXPOSURE})
+            texts.push_back(controlText(info, id));
+        DialogDriver::click(info, IDOK);
+    });
+    driver.add("close", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) == nullptr; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(texts, (std::vector<std::string>{"Super Fine", "1024 x 768", "1/250", "F8", loadText(IDS_UNKNOWN)}));
+}
+
+TEST_F(Basic, ThumbnailButtonFetchesOnceThenBeeps) {
+    AcquireDialog dialog(*link, settings);
+    HBITMAP fetched = nullptr;
+    driver.add("listed", [&] { return listed(dialog); },
+               [&] { DialogDriver::click(dialog.hwnd(), IDC_THUMBNAIL); });  // slot 0 is selected
+    driver.add("fetched", [&] { return dialog.pictures().entries[0].thumbnail != nullptr; }, [&] {
+        fetched = dialog.pictures().entries[0].thumbnail;
+        DialogDriver::click(dialog.hwnd(), IDC_THUMBNAIL);
+    });
+    driver.add("beeped", [&] { return dialog.beepCount() == 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_NE(fetched, nullptr);
+    EXPECT_TRUE(driver.messages.empty());
+}
+
+TEST_F(Basic, DoubleClickAcquiresAndASecondRunReplacesThePicture) {
+    {
+        AcquireDialog dialog(*link, settings);
+        driver.add("listed", [&] { return listed(dialog); }, [&] { DialogDriver::doubleClickCell(dialog.hwnd(), 0); });
+        EXPECT_EQ(runDialog(dialog), IDOK);
+    }
+    EXPECT_EQ(downloaded(), cardFile("01.jpg"));
+    EXPECT_FALSE(IsWindowVisible(link->hwnd()));  // the progress window is hidden again
+    link->buffers->releaseJpeg();
+
+    DialogDriver second;
+    AcquireDialog dialog(*link, settings);
+    second.add("listed", [&] { return listed(dialog); }, [&] { DialogDriver::clickCell(dialog.hwnd(), 4); });
+    second.add("aquire", [&] { return dialog.thumbnailGrid()->isSelected(4) == 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDC_AQUIRE); });
+    second.start(60000);
+    EXPECT_EQ(dialog.run(owner), IDOK);
+    second.stop();
+    EXPECT_TRUE(second.finished());
+    EXPECT_EQ(downloaded(), cardFile("05.jpg"));
+}
+
+// ---- an empty card ----
+
+using Empty = AcquireTest;
+
+TEST_F(Empty, NothingToListAndEveryCommandBeeps) {
+    AcquireDialog dialog(*link, settings);
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        DialogDriver::click(dialog.hwnd(), IDC_AQUIRE);
+        DialogDriver::click(dialog.hwnd(), IDC_SHOW_INFO);
+        DialogDriver::click(dialog.hwnd(), IDC_THUMBNAIL);
+    });
+    driver.add("beeped", [&] { return dialog.beepCount() == 3; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(dialog.pictures().count, 0);
+    EXPECT_TRUE(driver.messages.empty());
+}
+
+// ---- pictures 1, 2, 3 with number 2 deleted ----
+
+using Deleted = AcquireTest;
+
+TEST_F(Deleted, SkipsTheDeletedNumberAndLeavesTheLastSlotEmpty) {
+    AcquireDialog dialog(*link, settings);
+    std::vector<std::string> labels;
+    std::string infoDate;
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        for (int i = 0; i < 3; ++i) labels.push_back(dialog.pictures().entries[i].label);
+        EXPECT_EQ(filledSlots(dialog), 2);
+        EXPECT_FALSE(dialog.pictures().entries[2].isFilled());
+        DialogDriver::clickCell(dialog.hwnd(), 2);  // empty: changes nothing
+        DialogDriver::clickCell(dialog.hwnd(), 1);
+    });
+    driver.add("info", [&] { return dialog.thumbnailGrid()->isSelected(1) == 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDC_SHOW_INFO); });
+    driver.add("read", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) != nullptr; }, [&] {
+        HWND info = DialogDriver::findDialogWithControl(IDC_LIST_NUMBER);
+        infoDate = controlText(info, IDC_INFO_DATE);
+        DialogDriver::click(info, IDOK);
+    });
+    driver.add("close", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) == nullptr; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(labels, (std::vector<std::string>{"01.Super Fine", "02.Normal", ""}));
+    EXPECT_EQ(infoDate, "2001/02/03 11:21");  // picture number 3, asked for by its number
+    EXPECT_TRUE(driver.messages.empty());
+}
+
+// ---- pictures 2 and 3 without thumbnail, automatic thumbnails on ----
+
+using NoThumb = AcquireTest;
+
+TEST_F(NoThumb, MissingThumbnailsAreReportedOnceAfterTheList) {
+    settings.autoThumbnails = 1;
+    AcquireDialog dialog(*link, settings);
+    size_t messagesWhenListed = 99;
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        messagesWhenListed = driver.messages.size();
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    ASSERT_EQ(driver.messages.size(), 1u);
+    EXPECT_EQ(driver.messages[0].text, loadText(IDS_INFO_SOME_WITHOUT_THUMBNAIL));
+    EXPECT_TRUE(driver.messages[0].informationIcon);
+    EXPECT_LE(messagesWhenListed, 1u);
+}
+
+TEST_F(NoThumb, ThumbnailRequestsForAPictureWithoutOneShow3200) {
+    AcquireDialog dialog(*link, settings);
+    bool infoButtonDisabled = false;
+    driver.add("listed", [&] { return listed(dialog); }, [&] { DialogDriver::clickCell(dialog.hwnd(), 1); });
+    driver.add("thumbnail", [&] { return dialog.thumbnailGrid()->isSelected(1) == 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDC_THUMBNAIL); });
+    driver.add("show info", [&] { return driver.messages.size() == 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDC_SHOW_INFO); });
+    driver.add("info thumbnail", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) != nullptr; },
+               [&] { DialogDriver::click(DialogDriver::findDialogWithControl(IDC_LIST_NUMBER), IDC_THUMBNAIL); });
+    driver.add("answered", [&] { return driver.messages.size() == 2; }, [&] {
+        HWND info = DialogDriver::findDialogWithControl(IDC_LIST_NUMBER);
+        infoButtonDisabled = info && !IsWindowEnabled(GetDlgItem(info, IDC_THUMBNAIL));
+        if (info) DialogDriver::click(info, IDOK);
+    });
+    driver.add("close", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) == nullptr; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    ASSERT_EQ(driver.messages.size(), 2u);
+    for (const SeenMessage& m : driver.messages) {
+        EXPECT_EQ(m.text, loadText(IDS_INFO_NO_THUMBNAIL));
+        EXPECT_TRUE(m.informationIcon);
+    }
+    EXPECT_TRUE(infoButtonDisabled);
+    EXPECT_EQ(dialog.pictures().count, 4);
+}
+
+// ---- the line goes silent after the second picture's information ----
+
+using LineFailure = AcquireTest;
+
+TEST_F(LineFailure, ListingReportsCommunicationErrorAndEndsWith3) {
+    AcquireDialog dialog(*link, settings);
+    EXPECT_EQ(runDialog(dialog, 120000), AcquireDialog::ResultReportedError);
+    ASSERT_EQ(driver.messages.size(), 1u);
+    EXPECT_EQ(driver.messages[0].text, loadText(IDS_ERR_COMMUNICATION));
+    EXPECT_FALSE(driver.messages[0].informationIcon);
+}
+
+// ---- 30 pictures at the real line speed: slow enough to act while the list is read ----
+
+using Paced = AcquireTest;
+
+TEST_F(Paced, CancelStopsTheListingAndASecondCancelCloses) {
+    AcquireDialog dialog(*link, settings);
+    int filledWhenStopped = -1;
+    driver.add("first picture", [&] { return dialog.isBusy() && filledSlots(dialog) >= 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    driver.add("stopped", [&] { return listed(dialog); }, [&] {
+        filledWhenStopped = filledSlots(dialog);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_GE(filledWhenStopped, 1);
+    EXPECT_LT(filledWhenStopped, 30);
+    EXPECT_TRUE(driver.messages.empty());
+}
+
+TEST_F(Paced, DoubleClickWhileListingIsIgnoredAndAcquiresAfterwards) {
+    AcquireDialog dialog(*link, settings);
+    bool jpegDuringListing = true;
+    driver.add("first picture", [&] { return dialog.isBusy() && filledSlots(dialog) >= 1; },
+               [&] { DialogDriver::doubleClickCell(dialog.hwnd(), 0); });
+    driver.add("still listing", [&] { return dialog.isBusy() && filledSlots(dialog) >= 3; }, [&] {
+        jpegDuringListing = link->buffers->jpeg.count != 0;
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);  // stop the listing early
+    });
+    driver.add("listed", [&] { return listed(dialog); }, [&] { DialogDriver::doubleClickCell(dialog.hwnd(), 2); });
+    EXPECT_EQ(runDialog(dialog, 120000), IDOK);
+    EXPECT_FALSE(jpegDuringListing);
+    EXPECT_EQ(downloaded(), cardFile("03.jpg"));
+}
+
+TEST_F(Paced, DownloadCancelledInTheProgressWindowLeavesTheDialogOpen) {
+    AcquireDialog dialog(*link, settings);
+    HANDLE clicker = nullptr;
+    bool stillOpen = false;
+    driver.add("stop listing", [&] { return dialog.isBusy() && filledSlots(dialog) >= 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        // During the download only the progress window's clicks are looked at, and this thread
+        // is inside the download: another thread clicks its Cancel.
+        clicker = CreateThread(
+            nullptr, 0,
+            [](LPVOID parameter) -> DWORD {
+                auto* l = static_cast<CameraLink*>(parameter);
+                for (int i = 0; i < 2000 && !IsWindowVisible(l->hwnd()); ++i) Sleep(5);
+                const RECT& r = l->cancelRect;
+                PostMessageA(l->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON,
+                             MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+                return 0;
+            },
+            link, 0, nullptr);
+        DialogDriver::click(dialog.hwnd(), IDC_AQUIRE);  // slot 0: 202 KB, some seconds at this speed
+    });
+    driver.add("cancelled", [&] { return !IsWindowVisible(link->hwnd()) && listed(dialog); }, [&] {
+        stillOpen = IsWindow(dialog.hwnd()) != FALSE;
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog, 120000), IDCANCEL);
+    if (clicker) {
+        WaitForSingleObject(clicker, 15000);
+        CloseHandle(clicker);
+    }
+    EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(driver.messages.empty());
+    EXPECT_EQ(link->buffers->jpeg.count, 0u);
+}
+
+// ---- a card of pictures made for the quality rule ----
+
+using Quality = AcquireTest;
+
+TEST_F(Quality, NamesFollowModelWidthAndCode) {
+    AcquireDialog dialog(*link, settings);
+    std::vector<std::string> labels;
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        for (int i = 0; i < dialog.pictures().count; ++i) labels.push_back(dialog.pictures().entries[i].label);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    // See make_quality_card in run_with_sim.sh.
+    EXPECT_EQ(labels, (std::vector<std::string>{"01.Economy", "02.Fine", "03.Normal", "04.Super Fine", "05."}));
+}
+
+}  // namespace

@@ -1,0 +1,532 @@
+#include "ui/acquire_dialog.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <new>
+
+#include "camera/camera_link.h"
+#include "imaging/exif_reader.h"
+#include "imaging/jpeg_decoder.h"
+#include "imaging/tiff_thumbnail_decoder.h"
+#include "resources/resource_ids.h"
+#include "source/module.h"
+#include "ui/context_help.h"
+#include "ui/information_dialog.h"
+#include "ui/picture_info_text.h"
+#include "ui/shared_palette.h"
+#include "ui/source_settings.h"
+#include "ui/thumbnail_grid.h"
+#include "ui/user_messages.h"
+
+namespace {
+
+constexpr HelpEntry acquireHelp[] = {
+    {IDC_THUMBNAIL_GRID, IDC_THUMBNAIL_GRID, IDS_HELP_FIRST + 4},
+    {IDC_AQUIRE, IDC_AQUIRE, IDS_HELP_FIRST + 5},
+    {IDC_SHOW_INFO, IDC_SHOW_INFO, IDS_HELP_FIRST + 6},
+    {IDC_THUMBNAIL, IDC_THUMBNAIL, IDS_HELP_FIRST + 7},
+};
+
+// Expected size of a download whose size the camera did not report, for the progress bar.
+constexpr uint32_t unknownPictureSize = 400000;
+
+// Pixel layout of the dialog around the grid.
+constexpr int gridLeft = 10;
+constexpr int gridTop = 10;
+constexpr int buttonWidth = 80;
+constexpr int buttonHeight = 26;
+constexpr int buttonGap = 20;
+
+int32_t clampedLength(uint32_t count) {
+    return count > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(count);
+}
+
+PictureFacts factsOf(const ImageInfoRecord& info) {
+    PictureFacts facts;
+    facts.dateTimeOriginal = info.dateTimeOriginal ? info.dateTimeOriginal->c_str() : nullptr;
+    facts.make = info.make ? info.make->c_str() : nullptr;
+    facts.model = info.model ? info.model->c_str() : nullptr;
+    facts.width = info.width;
+    facts.height = info.height;
+    facts.qualityCode = info.qualityCode;
+    facts.fNumber = info.fNumber;
+    facts.exposureTime = info.exposureTime;
+    facts.exposureBias = info.exposureBias;
+    return facts;
+}
+
+// Wait cursor for the life of the object.
+class WaitCursor {
+public:
+    WaitCursor() : previous(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(previous); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    HCURSOR previous;
+};
+
+}  // namespace
+
+AcquireDialog::AcquireDialog(CameraLink& cameraLink, SourceSettings& sourceSettings)
+    : link(cameraLink), settings(sourceSettings) {}
+
+AcquireDialog::~AcquireDialog() {
+    delete grid;
+    grid = nullptr;
+    list.clear();
+}
+
+INT_PTR AcquireDialog::run(HWND parent) {
+    errorId = 0;
+    stopRequested = 0;
+    busy = 0;
+    return runModal(IDD_ACQUIRE, parent);
+}
+
+// ---- initialisation ----
+
+BOOL AcquireDialog::onInitDialog() {
+    setCommandButtons(false);
+    if (!createGrid()) {
+        PostMessageA(hwnd(), WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    }
+    layOut();
+    StatusRecord status;
+    const int count = link.statusRecord(status) ? status.picturesTaken : 0;
+    if (!list.allocate(count)) {
+        PostMessageA(hwnd(), WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    }
+    grid->setList(list);
+    busy = 1;
+    ShowWindow(hwnd(), SW_SHOW);
+    UpdateWindow(hwnd());
+    PostMessageA(hwnd(), UM_LOAD_PICTURES, 0, 0);
+    return TRUE;
+}
+
+bool AcquireDialog::createGrid() {
+    grid = new (std::nothrow) ThumbnailGrid;
+    if (!grid) return false;
+    // A grid without a window could show nothing and select nothing: treat it like no grid.
+    return grid->create(hwnd(), IDC_THUMBNAIL_GRID) != nullptr;
+}
+
+void AcquireDialog::layOut() {
+    HWND gridWindow = grid->hwnd();
+    SetWindowPos(gridWindow, nullptr, gridLeft, gridTop, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT r;
+    GetWindowRect(gridWindow, &r);
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    const int y = h + buttonGap;
+    MoveWindow(item(IDC_AQUIRE), 30, y, buttonWidth, buttonHeight, FALSE);
+    MoveWindow(item(IDC_SHOW_INFO), 120, y, buttonWidth, buttonHeight, FALSE);
+    MoveWindow(item(IDC_THUMBNAIL), 210, y, buttonWidth, buttonHeight, FALSE);
+    MoveWindow(item(IDCANCEL), w - 90, y, buttonWidth, buttonHeight, FALSE);
+    const int width = w + 22 + 2 * GetSystemMetrics(SM_CXDLGFRAME);
+    const int height = h + 56 + GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYDLGFRAME);
+    SetWindowPos(hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    centreOverOwner();
+}
+
+void AcquireDialog::centreOverOwner() {
+    RECT dialog;
+    GetWindowRect(hwnd(), &dialog);
+    RECT area;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    RECT around = area;
+    HWND owner = GetWindow(hwnd(), GW_OWNER);
+    if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &around);
+    const int width = dialog.right - dialog.left;
+    const int height = dialog.bottom - dialog.top;
+    int x = (around.left + around.right - width) / 2;
+    int y = (around.top + around.bottom - height) / 2;
+    // Keep the whole dialog on the screen, its caption above all.
+    if (x + width > area.right) x = area.right - width;
+    if (y + height > area.bottom) y = area.bottom - height;
+    if (x < area.left) x = area.left;
+    if (y < area.top) y = area.top;
+    SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void AcquireDialog::setCommandButtons(bool enabled) {
+    for (int id : {IDC_AQUIRE, IDC_SHOW_INFO, IDC_THUMBNAIL}) EnableWindow(item(id), enabled ? TRUE : FALSE);
+}
+
+// ---- listing ----
+
+void AcquireDialog::loadPictures() {
+    int filled = 0;
+    bool thumbnailMissing = false;
+    for (int number = 1; number <= list.count; ++number) {
+        const int result = listOnePicture(number, filled, thumbnailMissing);
+        if (result < 0) return;  // reported; the dialog is ending
+        if (result > 0) {
+            ++filled;
+            grid->scrollTo(filled / 4 - 2);  // the next slot's row becomes the bottom one
+        }
+        pumpMessages();
+        if (stopRequested) break;
+    }
+    finishListing(thumbnailMissing);
+}
+
+// 1: slot filled; 0: the camera has no picture under this number; -1: failure, reported.
+int AcquireDialog::listOnePicture(int pictureNumber, int slot, bool& thumbnailMissing) {
+    PictureEntry* entry = list.entry(slot);
+    if (!entry) return 0;
+    uint16_t handle = 0;
+    if (!link.GetImgInfo(static_cast<uint16_t>(pictureNumber), &handle, false)) {
+        if (takeLinkError()) {
+            failWith(IDS_ERR_COMMUNICATION);
+            return -1;
+        }
+        if (link.lastResultCode() == ResultNoPicture) return 0;
+        failWith(IDS_ERR_TRANSFER);
+        return -1;
+    }
+    entry->pictureHandle = handle;
+    entry->pictureNumber = static_cast<uint16_t>(pictureNumber);
+    snprintf(entry->label, sizeof(entry->label), "%02d.", slot + 1);
+    entry->dateText[0] = '\0';
+    uint16_t word = 0;
+    entry->sizeKiB = link.statusWord(6, word) ? word : 0;
+    entry->markFlag = link.statusWord(8, word) ? word : 0;
+    fillSlotTexts(*entry);
+    link.buffers->releaseImageInfo();
+
+    errorId = 0;
+    if (settings.autoThumbnails && entry->pictureHandle) {
+        if (!fetchThumbnail(slot)) {
+            failWith(errorId ? errorId : IDS_ERR_TRANSFER);
+            return -1;
+        }
+        if (errorId) thumbnailMissing = true;
+    }
+    return 1;
+}
+
+void AcquireDialog::fillSlotTexts(PictureEntry& entry) {
+    const LinkBuffer& block = link.buffers->imageInfo;
+    ExifReader reader;
+    reader.attach(block.data, clampedLength(block.count));
+    if (!reader.readInfo()) return;
+    const ImageInfoRecord& info = reader.info;
+    if (info.dateTimeOriginal) formatDateText(info.dateTimeOriginal->c_str(), entry.dateText, sizeof(entry.dateText));
+    if (!info.model) return;
+    const int qualityId = qualityNameId(info.model->c_str(), info.width, info.qualityCode);
+    if (!qualityId) return;
+    const size_t used = strnlen(entry.label, sizeof(entry.label));
+    LoadStringA(moduleInstance(), qualityId, entry.label + used, static_cast<int>(sizeof(entry.label) - used));
+}
+
+void AcquireDialog::finishListing(bool thumbnailMissing) {
+    busy = 0;
+    grid->scrollTo(0);
+    setCommandButtons(true);
+    // Aquire becomes the default button in place of Cancel.
+    SendMessageA(item(IDCANCEL), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendMessageA(hwnd(), DM_SETDEFID, IDC_AQUIRE, 0);
+    SendMessageA(item(IDC_AQUIRE), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    SendMessageA(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(IDC_AQUIRE)), TRUE);
+    if (thumbnailMissing) showMessage(IDS_INFO_SOME_WITHOUT_THUMBNAIL, MB_ICONINFORMATION);
+}
+
+// Runs what the user did since the last picture: scrolling, clicks, Cancel, help requests.
+void AcquireDialog::pumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Someone is ending the application's loop: stop listing and let the loops see it.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            stopRequested = 1;
+            return;
+        }
+        if (hwnd() && IsDialogMessageA(hwnd(), &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// ---- camera operations ----
+
+int AcquireDialog::takeLinkError() {
+    const int lineFailed = link.linkError;
+    link.linkError = 0;
+    return lineFailed;
+}
+
+int AcquireDialog::fetchThumbnail(int slot) {
+    PictureEntry* entry = list.entry(slot);
+    if (!entry || !entry->pictureHandle) return 0;
+    if (!link.GetThumb(static_cast<uint16_t>(entry->pictureHandle), false)) {
+        if (takeLinkError()) {
+            errorId = IDS_ERR_COMMUNICATION;
+            return 0;
+        }
+        if (link.lastResultCode() == ResultNoThumbnail) {
+            errorId = IDS_INFO_NO_THUMBNAIL;
+            return 1;
+        }
+        errorId = IDS_ERR_TRANSFER;
+        return 0;
+    }
+    HDC dc = GetDC(hwnd());
+    HPALETTE previous = nullptr;
+    const bool dither = sharedPalette != nullptr;
+    if (dither) {
+        previous = SelectPalette(dc, sharedPalette, FALSE);
+        RealizePalette(dc);
+    }
+    const LinkBuffer& data = link.buffers->thumbnail;
+    HBITMAP bitmap = nullptr;
+    if (data.count > 0 && data.data[0] == 0xFF) {
+        JpegDecoder decoder;
+        decoder.attach(data.data, clampedLength(data.count));
+        if (decoder.decode()) bitmap = decoder.createBitmap(dc, dither ? 1 : 0);
+    } else if (data.count > 0) {
+        TiffThumbnailDecoder decoder;
+        decoder.attach(data.data, clampedLength(data.count));
+        if (decoder.decode()) bitmap = decoder.createBitmap(dc, dither ? 1 : 0);
+    }
+    // A thumbnail that does not decode leaves the placeholder; it is not an error.
+    if (bitmap) {
+        if (entry->thumbnail) DeleteObject(entry->thumbnail);
+        entry->thumbnail = bitmap;
+    }
+    link.buffers->releaseThumbnail();
+    if (previous) SelectPalette(dc, previous, FALSE);
+    ReleaseDC(hwnd(), dc);
+    return 1;
+}
+
+int AcquireDialog::downloadPicture(int slot) {
+    const PictureEntry* entry = list.entry(slot);
+    if (!entry || !entry->pictureHandle) return 0;
+    const uint32_t expected = entry->sizeKiB ? entry->sizeKiB * 1024u : unknownPictureSize;
+    // A click on the progress window's Cancel at the very end of an earlier download must not
+    // cancel this one.
+    link.cancelRequested = 0;
+    if (link.GetJpeg(static_cast<uint16_t>(entry->pictureHandle), expected, false)) return 1;
+    if (takeLinkError()) {
+        errorId = IDS_ERR_COMMUNICATION;
+    } else {
+        const int cancelled = link.cancelRequested;
+        link.cancelRequested = 0;
+        if (!cancelled) errorId = IDS_ERR_TRANSFER;
+    }
+    return 0;
+}
+
+// ---- commands ----
+
+int AcquireDialog::firstSelectedSlot() const {
+    for (int i = 0; grid && i < list.count; ++i)
+        if (grid->isSelected(i)) return i;
+    return -1;
+}
+
+int AcquireDialog::firstSelectedSlotWithoutThumbnail() const {
+    for (int i = 0; grid && i < list.count; ++i)
+        if (grid->isSelected(i) && !list.entries[i].thumbnail) return i;
+    return -1;
+}
+
+void AcquireDialog::onCommand(int id, int notifyCode, HWND control) {
+    switch (id) {
+    case IDC_AQUIRE:
+    case IDC_SHOW_INFO:
+    case IDC_THUMBNAIL:
+        // The buttons are disabled while listing; a command sent to them anyway waits too.
+        if (busy) return;
+        if (id == IDC_AQUIRE) onAquire();
+        if (id == IDC_SHOW_INFO) onShowInfo();
+        if (id == IDC_THUMBNAIL) onThumbnail();
+        return;
+    default:
+        DialogWindow::onCommand(id, notifyCode, control);
+    }
+}
+
+void AcquireDialog::onCancel() {
+    if (busy)
+        stopRequested = 1;
+    else
+        endDialog(IDCANCEL);
+}
+
+void AcquireDialog::onAquire() {
+    const int slot = firstSelectedSlot();
+    if (slot < 0) {
+        errorBeep();
+        return;
+    }
+    errorId = 0;
+    if (downloadPicture(slot)) {
+        link.hideProgress();
+        endDialog(IDOK);
+    } else if (errorId) {
+        UpdateWindow(hwnd());
+        failWith(errorId);
+    }
+    // Cancelled by the user in the progress window: the dialog stays open.
+}
+
+void AcquireDialog::onShowInfo() {
+    const int slot = firstSelectedSlot();
+    if (slot < 0) {
+        errorBeep();
+        return;
+    }
+    PictureEntry& entry = list.entries[slot];
+    PictureInfoText text;
+    text.clear();
+    {
+        WaitCursor wait;
+        uint16_t scratch = 0;
+        if (!link.GetImgInfo(entry.pictureNumber, &scratch, false)) {
+            failWith(takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_TRANSFER);
+            return;
+        }
+        const LinkBuffer& block = link.buffers->imageInfo;
+        ExifReader reader;
+        reader.attach(block.data, clampedLength(block.count));
+        if (reader.readInfo())
+            fillPictureInfoText(factsOf(reader.info), text);
+        else if (reader.info.width != 0)
+            fillPictureSizeOnly(factsOf(reader.info), text);
+        link.buffers->releaseImageInfo();
+    }
+    ImageInfoDialog information(static_cast<unsigned>(slot + 1), text, entry, hwnd());
+    information.run();
+}
+
+void AcquireDialog::onThumbnail() {
+    const int slot = firstSelectedSlotWithoutThumbnail();
+    if (slot < 0 || !list.entries[slot].pictureHandle) {
+        errorBeep();
+        return;
+    }
+    int fetched;
+    {
+        WaitCursor wait;
+        errorId = 0;
+        fetched = fetchThumbnail(slot);
+    }
+    if (!fetched)
+        failWith(errorId ? errorId : IDS_ERR_TRANSFER);
+    else if (errorId == IDS_INFO_NO_THUMBNAIL)
+        showMessage(IDS_INFO_NO_THUMBNAIL, MB_ICONINFORMATION);
+    else
+        InvalidateRect(grid->hwnd(), nullptr, FALSE);
+}
+
+// The information dialog asks for the thumbnail of the selected picture. 0 asks it to close.
+LRESULT AcquireDialog::onFetchThumbnailRequest() {
+    const int slot = firstSelectedSlotWithoutThumbnail();
+    if (slot < 0 || !list.entries[slot].pictureHandle) return 1;
+    int fetched;
+    {
+        WaitCursor wait;
+        errorId = 0;
+        fetched = fetchThumbnail(slot);
+    }
+    if (!fetched) {
+        showMessage(errorId ? errorId : IDS_ERR_TRANSFER, MB_ICONEXCLAMATION);
+        PostMessageA(hwnd(), WM_COMMAND, IDCANCEL, 0);
+        return 0;
+    }
+    if (errorId == IDS_INFO_NO_THUMBNAIL)
+        showMessage(IDS_INFO_NO_THUMBNAIL, MB_ICONINFORMATION);
+    else
+        InvalidateRect(grid->hwnd(), nullptr, FALSE);
+    return 1;
+}
+
+// ---- window messages ----
+
+void AcquireDialog::onSelectionChanged() {
+    HWND aquire = item(IDC_AQUIRE);
+    // While listing Aquire is disabled and cannot take the focus.
+    if (IsWindowEnabled(aquire)) SendMessageA(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(aquire), TRUE);
+    if (grid && grid->hwnd()) InvalidateRect(grid->hwnd(), nullptr, FALSE);
+}
+
+BOOL AcquireDialog::onQueryNewPalette() {
+    if (!sharedPalette) return FALSE;
+    HDC dc = GetDC(hwnd());
+    HPALETTE previous = SelectPalette(dc, sharedPalette, FALSE);
+    RealizePalette(dc);
+    SelectPalette(dc, previous, FALSE);
+    ReleaseDC(hwnd(), dc);
+    InvalidateRect(hwnd(), nullptr, FALSE);
+    return TRUE;
+}
+
+INT_PTR AcquireDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+    handled = true;
+    switch (message) {
+    case UM_SELCHANGED:
+        onSelectionChanged();
+        SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, 1);
+        return TRUE;
+    case UM_ACTIVATE_PICTURE:
+        if (!busy) onAquire();
+        SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, 1);
+        return TRUE;
+    case UM_LOAD_PICTURES:
+        loadPictures();
+        return TRUE;
+    case UM_FETCH_THUMBNAIL:
+        SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, onFetchThumbnailRequest());
+        return TRUE;
+    case UM_CONTEXT_HELP:
+        showContextHelp(hwnd(), acquireHelp, std::size(acquireHelp));
+        return TRUE;
+    case WM_HELP:
+        forwardHelpRequest(hwnd());
+        return TRUE;
+    case WM_QUERYNEWPALETTE: {
+        const BOOL changed = onQueryNewPalette();
+        SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, changed);
+        return changed;
+    }
+    default:
+        break;
+    }
+    return DialogWindow::onMessage(message, wParam, lParam, handled);
+}
+
+void AcquireDialog::onDestroy() {
+    // The grid first: its cells point into the list.
+    delete grid;
+    grid = nullptr;
+    list.clear();
+}
+
+// ---- messages to the user ----
+
+void AcquireDialog::showMessage(int stringId, UINT icon) {
+    char text[512];
+    char title[128];
+    if (LoadStringA(moduleInstance(), stringId, text, sizeof(text)) <= 0) text[0] = '\0';
+    if (LoadStringA(moduleInstance(), IDS_TITLE, title, sizeof(title)) <= 0) title[0] = '\0';
+    MessageBoxA(hwnd(), text, title, MB_OK | icon);
+}
+
+// Reports a failure that ends the dialog; the camera dialog then closes too.
+void AcquireDialog::failWith(int stringId) {
+    showMessage(stringId, MB_ICONEXCLAMATION);
+    endDialog(ResultReportedError);
+}
+
+void AcquireDialog::errorBeep() {
+    ++beeps;
+    MessageBeep(MB_ICONEXCLAMATION);
+}
