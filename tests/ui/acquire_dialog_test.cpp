@@ -97,6 +97,16 @@ protected:
     }
 };
 
+// Waits for the progress window and clicks its Cancel; exit code 1 when it saw the window.
+DWORD WINAPI clickProgressCancel(LPVOID parameter) {
+    auto* link = static_cast<CameraLink*>(parameter);
+    for (int i = 0; i < 2000 && !IsWindowVisible(link->hwnd()); ++i) Sleep(5);
+    if (!IsWindowVisible(link->hwnd())) return 0;
+    const RECT& r = link->cancelRect;
+    PostMessageA(link->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    return 1;
+}
+
 bool listed(const AcquireDialog& d) {
     return d.hwnd() && !d.isBusy() && IsWindowEnabled(d.item(IDC_AQUIRE));
 }
@@ -419,17 +429,7 @@ TEST_F(Paced, DownloadCancelledInTheProgressWindowLeavesTheDialogOpen) {
     driver.add("listed", [&] { return listed(dialog); }, [&] {
         // During the download only the progress window's clicks are looked at, and this thread
         // is inside the download: another thread clicks its Cancel.
-        clicker = CreateThread(
-            nullptr, 0,
-            [](LPVOID parameter) -> DWORD {
-                auto* l = static_cast<CameraLink*>(parameter);
-                for (int i = 0; i < 2000 && !IsWindowVisible(l->hwnd()); ++i) Sleep(5);
-                const RECT& r = l->cancelRect;
-                PostMessageA(l->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON,
-                             MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
-                return 0;
-            },
-            link, 0, nullptr);
+        clicker = CreateThread(nullptr, 0, clickProgressCancel, link, 0, nullptr);
         DialogDriver::click(dialog.hwnd(), IDC_AQUIRE);  // slot 0: 202 KB, some seconds at this speed
     });
     driver.add("cancelled", [&] { return !IsWindowVisible(link->hwnd()) && listed(dialog); }, [&] {
@@ -437,10 +437,12 @@ TEST_F(Paced, DownloadCancelledInTheProgressWindowLeavesTheDialogOpen) {
         DialogDriver::click(dialog.hwnd(), IDCANCEL);
     });
     EXPECT_EQ(runDialog(dialog, 120000), IDCANCEL);
-    if (clicker) {
-        WaitForSingleObject(clicker, 15000);
-        CloseHandle(clicker);
-    }
+    DWORD sawProgress = 0;
+    ASSERT_NE(clicker, nullptr);
+    WaitForSingleObject(clicker, 15000);
+    GetExitCodeThread(clicker, &sawProgress);
+    CloseHandle(clicker);
+    EXPECT_EQ(sawProgress, 1u);
     EXPECT_TRUE(stillOpen);
     EXPECT_TRUE(driver.messages.empty());
     EXPECT_EQ(link->buffers->jpeg.count, 0u);
