@@ -132,7 +132,8 @@ bool saveWindowScreenshot(HWND window, const std::string& path) {
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
     if (width <= 0 || height <= 0) return false;
-    HDC screen = GetDC(nullptr);
+    // The window's own DC reads what Wine has drawn, even before it reaches the X server.
+    HDC screen = GetWindowDC(window);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -145,7 +146,7 @@ bool saveWindowScreenshot(HWND window, const std::string& path) {
     bool ok = false;
     if (bitmap) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+        BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
         GdiFlush();
         const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
         const DWORD imageSize = stride * static_cast<DWORD>(height);
@@ -164,6 +165,6 @@ bool saveWindowScreenshot(HWND window, const std::string& path) {
         DeleteObject(bitmap);
     }
     DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    ReleaseDC(window, screen);
     return ok;
 }

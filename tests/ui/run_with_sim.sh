@@ -59,7 +59,7 @@ fi
 "$sim" "${sim_args[@]}" --dump-card "$work/card" >/dev/null || { echo "cannot dump the card"; exit 1; }
 
 rm -f "$DORVEX_PORTS/com1"
-"$sim" "${sim_args[@]}" --link "$DORVEX_PORTS/com1" --quiet --trace "$work/trace.txt" >"$work/sim.out" 2>&1 &
+"$sim" "${sim_args[@]}" --link "$DORVEX_PORTS/com1" --trace "$work/trace.txt" >"$work/sim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
     [ -s "$work/sim.out" ] && break
