@@ -16,6 +16,7 @@
 #include "resources/resource_ids.h"
 #include "source/module.h"
 #include "ui/acquire_dialog.h"
+#include "ui/shared_palette.h"
 #include "ui/source_settings.h"
 #include "ui/thumbnail_grid.h"
 
@@ -287,6 +288,119 @@ TEST_F(Basic, DoubleClickAcquiresAndASecondRunReplacesThePicture) {
     second.stop();
     EXPECT_TRUE(second.finished());
     EXPECT_EQ(downloaded(), cardFile("05.jpg"));
+}
+
+// Moves the cursor to the middle of a window and asks the dialog for context help.
+void helpOver(HWND dialog, HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    PostMessageA(dialog, 0x467 /* UM_CONTEXT_HELP */, 0, 0);
+}
+
+HWND helpPopup() {
+    return DialogDriver::findDialogWithControl(IDC_HELP_TEXT);
+}
+
+TEST_F(Basic, ContextHelpNamesTheGridAndTheButtons) {
+    AcquireDialog dialog(*link, settings);
+    std::vector<std::string> shown;
+    auto readAndClose = [&] {
+        HWND popup = helpPopup();
+        shown.push_back(controlText(popup, IDC_HELP_TEXT));
+        PostMessageA(popup, WM_COMMAND, IDCANCEL, 0);
+    };
+    auto cell = [&](int slot) {
+        return GetDlgItem(GetDlgItem(dialog.item(IDC_THUMBNAIL_GRID), 50), 51 + slot);
+    };
+    driver.add("over a picture", [&] { return listed(dialog); }, [&] { helpOver(dialog.hwnd(), cell(1)); });
+    driver.add("grid text", [] { return helpPopup() != nullptr; }, readAndClose);
+    driver.add("over Aquire", [] { return helpPopup() == nullptr; },
+               [&] { helpOver(dialog.hwnd(), dialog.item(IDC_AQUIRE)); });
+    driver.add("aquire text", [] { return helpPopup() != nullptr; }, readAndClose);
+    driver.add("over Show Info.", [] { return helpPopup() == nullptr; },
+               [&] { helpOver(dialog.hwnd(), dialog.item(IDC_SHOW_INFO)); });
+    driver.add("info text", [] { return helpPopup() != nullptr; }, readAndClose);
+    driver.add("over Thumbnail", [] { return helpPopup() == nullptr; },
+               [&] { helpOver(dialog.hwnd(), dialog.item(IDC_THUMBNAIL)); });
+    driver.add("thumbnail text", [] { return helpPopup() != nullptr; }, readAndClose);
+    driver.add("over Cancel", [] { return helpPopup() == nullptr; },
+               [&] { helpOver(dialog.hwnd(), dialog.item(IDCANCEL)); });
+    driver.add("nothing for Cancel", [] { return true; }, [&] {
+        if (helpPopup()) readAndClose();
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(shown, (std::vector<std::string>{loadText(4004), loadText(4005), loadText(4006), loadText(4007)}));
+}
+
+TEST_F(Basic, InformationDialogHelpNamesItsThumbnailButton) {
+    AcquireDialog dialog(*link, settings);
+    std::string shown;
+    driver.add("listed", [&] { return listed(dialog); }, [&] { DialogDriver::click(dialog.hwnd(), IDC_SHOW_INFO); });
+    driver.add("help", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) != nullptr; }, [&] {
+        HWND info = DialogDriver::findDialogWithControl(IDC_LIST_NUMBER);
+        helpOver(info, GetDlgItem(info, IDC_THUMBNAIL));
+    });
+    driver.add("read", [] { return helpPopup() != nullptr; }, [&] {
+        shown = controlText(helpPopup(), IDC_HELP_TEXT);
+        PostMessageA(helpPopup(), WM_COMMAND, IDCANCEL, 0);
+    });
+    driver.add("close info", [] { return helpPopup() == nullptr; },
+               [&] { DialogDriver::click(DialogDriver::findDialogWithControl(IDC_LIST_NUMBER), IDOK); });
+    driver.add("close", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) == nullptr; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(shown, loadText(4014));
+}
+
+// With the shared palette (a palette-based screen), thumbnails are dithered to its colour cube
+// and the dialogs realise it when they get the focus.
+TEST_F(Basic, WithTheSharedPaletteThumbnailsUseOnlyItsColours) {
+    ASSERT_NE(createSharedPalette(), nullptr);
+    settings.autoThumbnails = 1;
+    AcquireDialog dialog(*link, settings);
+    int offCube = -1, sampled = 0;
+    LRESULT realised = 0;
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        realised = SendMessageA(dialog.hwnd(), WM_QUERYNEWPALETTE, 0, 0);
+        HBITMAP thumbnail = dialog.pictures().entries[0].thumbnail;
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        HGDIOBJ old = SelectObject(memory, thumbnail);
+        offCube = 0;
+        for (int y = 0; y < 60; y += 7)
+            for (int x = 0; x < 80; x += 7) {
+                const COLORREF c = GetPixel(memory, x, y);
+                ++sampled;
+                bool inCube = false;
+                for (int i = 0; i < 256 && !inCube; ++i) {
+                    const PALETTEENTRY e = sharedPaletteEntry(static_cast<unsigned>(i));
+                    inCube = RGB(e.peRed, e.peGreen, e.peBlue) == c;
+                }
+                offCube += inCube ? 0 : 1;
+            }
+        SelectObject(memory, old);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    deleteSharedPalette();
+    EXPECT_EQ(realised, TRUE);
+    EXPECT_GT(sampled, 50);
+    EXPECT_EQ(offCube, 0);
+}
+
+TEST_F(Basic, WithoutTheSharedPaletteNothingIsRealised) {
+    AcquireDialog dialog(*link, settings);
+    LRESULT realised = -1;
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        realised = SendMessageA(dialog.hwnd(), WM_QUERYNEWPALETTE, 0, 0);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_EQ(realised, FALSE);
 }
 
 // ---- an empty card ----
