@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -107,11 +108,15 @@ protected:
     }
 };
 
+// Expected size of the running download, as the progress window saw it.
+volatile uint32_t expectedDuringDownload = 0;
+
 // Waits for the progress window and clicks its Cancel; exit code 1 when it saw the window.
 DWORD WINAPI clickProgressCancel(LPVOID parameter) {
     auto* link = static_cast<CameraLink*>(parameter);
     for (int i = 0; i < 2000 && !IsWindowVisible(link->hwnd()); ++i) Sleep(5);
     if (!IsWindowVisible(link->hwnd())) return 0;
+    expectedDuringDownload = link->progressTotal;
     const RECT& r = link->cancelRect;
     PostMessageA(link->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
     return 1;
@@ -128,11 +133,14 @@ using Basic = AcquireTest;
 TEST_F(Basic, ListsEveryPictureWithNumberQualityAndDate) {
     AcquireDialog dialog(*link, settings);
     std::vector<std::string> labels, dates;
+    std::vector<int> marks, sizes;
     LRESULT defaultId = 0;
     driver.add("listed", [&] { return listed(dialog); }, [&] {
         for (int i = 0; i < dialog.pictures().count; ++i) {
             labels.push_back(dialog.pictures().entries[i].label);
             dates.push_back(dialog.pictures().entries[i].dateText);
+            marks.push_back(dialog.pictures().entries[i].markFlag);
+            sizes.push_back(dialog.pictures().entries[i].sizeKiB);
         }
         defaultId = SendMessageA(dialog.hwnd(), DM_GETDEFID, 0, 0);
         DialogDriver::click(dialog.hwnd(), IDCANCEL);
@@ -144,6 +152,13 @@ TEST_F(Basic, ListsEveryPictureWithNumberQualityAndDate) {
     EXPECT_EQ(dates[0], "2001/02/01 09:07");
     EXPECT_EQ(dates[1], "2001/02/02 10:14");
     EXPECT_EQ(LOWORD(defaultId), IDC_AQUIRE);
+    EXPECT_EQ(marks, (std::vector<int>{0, 1, 0, 0, 0, 0}));  // the simulator marks picture 2
+    ASSERT_EQ(sizes.size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        char name[16];
+        snprintf(name, sizeof(name), "%02d.jpg", i + 1);
+        EXPECT_EQ(sizes[i], static_cast<int>((cardFile(name).size() + 1023) / 1024)) << name;
+    }
     EXPECT_TRUE(driver.messages.empty());
 }
 
@@ -572,6 +587,7 @@ TEST_F(Paced, DownloadCancelledInTheProgressWindowLeavesTheDialogOpen) {
     GetExitCodeThread(clicker, &sawProgress);
     CloseHandle(clicker);
     EXPECT_EQ(sawProgress, 1u);
+    EXPECT_EQ(expectedDuringDownload, 400000u);  // picture 1 reports no size
     EXPECT_TRUE(stillOpen);
     EXPECT_TRUE(driver.messages.empty());
     EXPECT_EQ(link->buffers->jpeg.count, 0u);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "source/module.h"
 #include "ui/picture_list.h"
@@ -371,6 +372,43 @@ TEST_F(GridTest, CellPaintsFramePlaceholderAndCroppedThumbnail) {
     click(1);
     EXPECT_EQ(pixelOf(cell(0), 12, 7), RGB(192, 192, 192));
     EXPECT_EQ(pixelOf(cell(1), 12, 7), RGB(255, 0, 0));
+}
+
+// The pixels of a rectangle of a cell as painted, for comparing two renderings.
+std::vector<COLORREF> pixelsOf(HWND cell, RECT r) {
+    RedrawWindow(cell, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    std::vector<COLORREF> pixels;
+    HDC dc = GetDC(cell);
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) pixels.push_back(GetPixel(dc, x, y));
+    ReleaseDC(cell, dc);
+    return pixels;
+}
+
+bool hasInk(const std::vector<COLORREF>& pixels) {
+    for (COLORREF c : pixels)
+        if (c != RGB(192, 192, 192)) return true;
+    return false;
+}
+
+TEST_F(GridTest, LabelDateAndMarkAreClippedToTheirLengths) {
+    build(1);
+    fill(list, 0, 1);
+    const RECT text{0, 76, 110, 108};
+    const RECT mark{90, 76, 108, 90};
+    strcpy(list.entries[0].label, "01.Super Fine");
+    strcpy(list.entries[0].dateText, "2026/12/07 09:30");
+    const std::vector<COLORREF> exact = pixelsOf(cell(0), text);
+    EXPECT_TRUE(hasInk(exact));
+    strcpy(list.entries[0].label, "01.Super FineXYZ");  // 16 characters, 13 shown
+    strcpy(list.entries[0].dateText, "2026/12/07 09:30:59");
+    EXPECT_EQ(pixelsOf(cell(0), text), exact);
+    strcpy(list.entries[0].label, "01.Super Fin");  // one fewer shows less
+    EXPECT_NE(pixelsOf(cell(0), text), exact);
+
+    EXPECT_FALSE(hasInk(pixelsOf(cell(0), mark)));
+    list.entries[0].markFlag = 1;
+    EXPECT_TRUE(hasInk(pixelsOf(cell(0), mark)));
 }
 
 TEST(GridLifetime, DestroyingTheGridObjectRemovesItsWindows) {
