@@ -418,6 +418,34 @@ TEST_F(Basic, WithoutTheSharedPaletteNothingIsRealised) {
     EXPECT_EQ(realised, FALSE);
 }
 
+// ---- a 256-colour screen: the camera dialog would have made the shared palette ----
+
+using PaletteScreen = AcquireTest;
+
+TEST_F(PaletteScreen, ThumbnailsAreDitheredAndThePaletteRealised) {
+    ASSERT_TRUE(screenIsPaletteBased());
+    ASSERT_NE(createSharedPalette(), nullptr);
+    settings.autoThumbnails = 1;
+    AcquireDialog dialog(*link, settings);
+    // The dithered colours themselves are checked on the 24-bit screen (Basic); an 8-bit device
+    // bitmap under Wine does not read back its exact palette colours.
+    int thumbnails = 0;
+    LRESULT realised = 0;
+    driver.add("listed", [&] { return listed(dialog); }, [&] {
+        realised = SendMessageA(dialog.hwnd(), WM_QUERYNEWPALETTE, 0, 0);
+        for (int i = 0; i < dialog.pictures().count; ++i) thumbnails += dialog.pictures().entries[i].thumbnail ? 1 : 0;
+        DialogDriver::clickCell(dialog.hwnd(), 2);
+    });
+    driver.add("shot", [] { return true; }, [&] {
+        screenshot(dialog.hwnd(), "acquire_dialog_256_colours");
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    deleteSharedPalette();
+    EXPECT_EQ(realised, TRUE);
+    EXPECT_EQ(thumbnails, 6);
+}
+
 // ---- an empty card ----
 
 using Empty = AcquireTest;
