@@ -90,6 +90,13 @@ INT_PTR HelpPopup::onMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)
         if (LOWORD(wParam) == WA_INACTIVE) PostMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
         handled = false;
         return FALSE;
+    case WM_SHOWWINDOW:
+        // The dialog manager cancels modes (WM_CANCELMODE releases the capture) between the
+        // initialisation and the showing of a modal dialog, at least under Wine: take the
+        // capture again once the pop-up is shown.
+        if (wParam) SetCapture(hwnd());
+        handled = false;
+        return FALSE;
     default:
         handled = false;
         return FALSE;
