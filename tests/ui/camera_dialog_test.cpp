@@ -12,7 +12,10 @@
 
 #include "camera/camera_link.h"
 #include "imaging/shared_palette.h"
+#include "imaging/jpeg_decoder.h"
 #include "resources/resource_ids.h"
+#include "source/source_session.h"
+#include "tests/ui/dialog_driver.h"
 #include "tests/ui/screenshot.h"
 #include "tests/ui/ui_script.h"
 #include "ui/camera_dialog.h"
@@ -687,4 +690,73 @@ TEST_F(CameraDialogTest, PalettesFollowTheScreen) {
     EXPECT_GE(client.bottom, 264 + 36 + 26);
     closeDialog();
     EXPECT_EQ(nullptr, sharedPalette);
+}
+
+// ---- Open: the acquire dialog, then the picture goes to the session ----
+
+namespace {
+
+bool isAcquireDialog(HWND window) {
+    return isDialogWith(window, IDC_AQUIRE);
+}
+
+// From the helper thread: waits until the acquire dialog has listed its pictures.
+bool waitForListing(HWND acquire) {
+    for (int i = 0; i < 300; ++i) {
+        if (IsWindowEnabled(GetDlgItem(acquire, IDC_AQUIRE))) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(CameraDialogTest, OpenAcquiresOnePictureForTheApplication) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, profileKey);
+    UiScript connect;
+    open(connect);
+    SourceSession& session = theSession();
+    const TW_UINT32 stateBefore = session.state;
+    bool listed = false;
+    UiScript script(90000);
+    script.step("choose picture 2", isAcquireDialog, [&](HWND d) {
+        listed = waitForListing(d);
+        DialogDriver::clickCell(d, 1);
+        Sleep(200);
+        postClick(d, IDC_AQUIRE);
+    });
+    script.start();
+    SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+    ASSERT_TRUE(script.finish(30000));
+    EXPECT_TRUE(listed);
+    EXPECT_TRUE(boxes(script).empty());
+    // The picture is decoded into the session, which now reports a transfer ready.
+    ASSERT_NE(nullptr, session.decodedImage);
+    EXPECT_GT(session.decodedImage->width, 0u);
+    EXPECT_GT(session.decodedImage->height, 0u);
+    EXPECT_EQ(6u, session.state);
+    // The link's copy of the JPEG is released; the dialog stays for the next picture.
+    EXPECT_EQ(nullptr, dialog->link()->buffers->jpeg.data);
+    EXPECT_EQ(0u, dialog->link()->buffers->jpeg.count);
+    EXPECT_TRUE(enabled(hwnd(), IDC_OPEN));
+    session.state = stateBefore;
+}
+
+TEST_F(CameraDialogTest, OpenCancelledChangesNothing) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, profileKey);
+    UiScript connect;
+    open(connect);
+    SourceSession& session = theSession();
+    const TW_UINT32 stateBefore = session.state;
+    UiScript script(90000);
+    script.step("cancel", isAcquireDialog, [&](HWND d) {
+        waitForListing(d);
+        postClick(d, IDCANCEL);
+    });
+    script.start();
+    SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+    ASSERT_TRUE(script.finish(30000));
+    EXPECT_EQ(stateBefore, session.state);
+    EXPECT_TRUE(enabled(hwnd(), IDC_OPEN));
+    EXPECT_TRUE(dialog->link()->isConnected());
 }
