@@ -760,3 +760,37 @@ TEST_F(CameraDialogTest, OpenCancelledChangesNothing) {
     EXPECT_TRUE(enabled(hwnd(), IDC_OPEN));
     EXPECT_TRUE(dialog->link()->isConnected());
 }
+
+// ---- settings without a camera: choosing a port and bit rate connects ----
+
+TEST_F(CameraDialogTest, SettingsWithoutCameraConnectWithTheNewChoice) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, profileKey);  // COM1, where no camera is
+    UiScript connect(60000);
+    connect.answerBox(IDYES);
+    open(connect);
+    ASSERT_FALSE(dialog->link()->isConnected());
+    int rateShown = 0, portShown = 0;
+    bool yearEnabled = true;
+    UiScript script(60000);
+    script.step("COM2 at 19200", isSettingsDialog, [&](HWND d) {
+        rateShown = static_cast<int>(SendDlgItemMessageA(d, IDC_BIT_RATE, CB_GETCURSEL, 0, 0));
+        portShown = static_cast<int>(SendDlgItemMessageA(d, IDC_PORT, CB_GETCURSEL, 0, 0));
+        yearEnabled = IsWindowEnabled(GetDlgItem(d, IDC_YEAR)) != FALSE;
+        select(d, IDC_BIT_RATE, 1);
+        select(d, IDC_PORT, 1);
+        postClick(d, IDOK);
+    });
+    script.start();
+    SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDC_SETTING, BN_CLICKED), 0);
+    ASSERT_TRUE(script.finish(30000));
+    EXPECT_EQ(CB_ERR, rateShown);
+    EXPECT_EQ(CB_ERR, portShown);
+    EXPECT_FALSE(yearEnabled);
+    EXPECT_TRUE(boxes(script).empty());
+    EXPECT_TRUE(dialog->link()->isConnected());
+    EXPECT_EQ("6", text(IDC_PICS_TAKEN));
+    EXPECT_TRUE(enabled(hwnd(), IDC_OPEN));
+    closeDialog();
+    EXPECT_EQ(1, profileValue("BaudRate"));
+    EXPECT_EQ(1, profileValue("ComPort"));
+}
