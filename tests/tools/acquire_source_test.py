@@ -5,7 +5,7 @@ with the camera simulator on COM1.
 Session: the source is listed as "Zelmar Dorvex" with its identity, opens, negotiates,
 enables; the camera dialog's Cancel sends MSG_CLOSEDSREQ, which reaches the application and
 ends the session cleanly (disable, close).
-Road: --auto 1 takes picture 1 of the simulator's card by native and by memory transfer; the
+Road: --auto N takes picture N of the simulator's card by native and by memory transfer; the
 saved BMP equals the simulator's JPEG decoded by dorvex-imaging, pixel for pixel.
 
 usage: acquire_source_test.py ACQUIRE_EXE HOST_BIN TEST_CLASS
@@ -116,25 +116,32 @@ class Session(WithSimulator):
 
 
 class Road(WithSimulator):
-    def test_picture_one_by_native_and_memory_transfer_equals_the_decoded_jpeg(self):
+    def decoded(self, card, position):
+        ppm = os.path.join(self.work, "%02d.ppm" % position)
+        subprocess.run([IMAGING, "decode", os.path.join(card, "%02d.jpg" % position), ppm], check=True,
+                       capture_output=True, timeout=120)
+        return read_ppm(ppm)
+
+    def test_pictures_by_native_and_memory_transfer_equal_the_decoded_jpegs(self):
         card = os.path.join(self.work, "card")
         subprocess.run([SIM, "--dump-card", card], check=True, capture_output=True, timeout=120)
-        ppm = os.path.join(self.work, "01.ppm")
-        subprocess.run([IMAGING, "decode", os.path.join(card, "01.jpg"), ppm], check=True, capture_output=True,
-                       timeout=120)
-        expected = read_ppm(ppm)
-        for mechanism in ("native", "memory"):
-            out = os.path.join(self.work, mechanism + ".bmp")
+        # Position 1 is the grid's initial selection; position 4 needs the click on its cell.
+        for position, mechanism in ((1, "native"), (1, "memory"), (4, "native")):
+            expected = self.decoded(card, position)
+            out = os.path.join(self.work, "%s_%d.bmp" % (mechanism, position))
             started = time.time()
-            status, text = self.run_acquire(["--auto", "1", "--" + mechanism, "--out", windows_path(out),
+            status, text = self.run_acquire(["--auto", str(position), "--" + mechanism, "--out", windows_path(out),
                                              "--answer", "ok", "--timeout", "110"])
             self.assertEqual(status, 0, text)
+            self.assertIn('Camera connected: pictures taken "6", power "Full"', text)
+            self.assertIn("selecting list position %d" % position, text)
             self.assertIn("MSG_XFERREADY", text)
             self.assertIn("Session closed", text)
             width, height, rgb = read_bmp_rgb(out)
             self.assertEqual((width, height), expected[:2])
-            self.assertTrue(rgb == expected[2], "%s transfer: pixels differ from the decoded JPEG" % mechanism)
-            print("%s: %d x %d in %.1f s" % (mechanism, width, height, time.time() - started))
+            self.assertTrue(rgb == expected[2], "picture %d by %s transfer: pixels differ from the decoded JPEG"
+                            % (position, mechanism))
+            print("picture %d, %s: %d x %d in %.1f s" % (position, mechanism, width, height, time.time() - started))
 
 
 if __name__ == "__main__":
