@@ -558,6 +558,22 @@ TEST_F(LineFailure, ListingReportsCommunicationErrorAndEndsWith3) {
     EXPECT_FALSE(driver.messages[0].informationIcon);
 }
 
+// ---- the line goes silent after the information of Show Info. ----
+
+using ThumbnailFailure = AcquireTest;
+
+TEST_F(ThumbnailFailure, FromTheInformationDialogClosesBothWithCancel) {
+    AcquireDialog dialog(*link, settings);
+    driver.add("listed", [&] { return listed(dialog); }, [&] { DialogDriver::click(dialog.hwnd(), IDC_SHOW_INFO); });
+    driver.add("thumbnail", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) != nullptr; },
+               [&] { DialogDriver::click(DialogDriver::findDialogWithControl(IDC_LIST_NUMBER), IDC_THUMBNAIL); });
+    // The information dialog runs inside the acquire dialog's loop, so the acquire dialog can only
+    // return once both have closed. The camera dialog stays: the result is IDCANCEL, not 3.
+    EXPECT_EQ(runDialog(dialog, 120000), IDCANCEL);
+    ASSERT_EQ(driver.messages.size(), 1u);
+    EXPECT_EQ(driver.messages[0].text, loadText(IDS_ERR_COMMUNICATION));
+}
+
 // ---- 30 pictures at the real line speed: slow enough to act while the list is read ----
 
 using Paced = AcquireTest;
