@@ -1,16 +1,22 @@
-// A message box of the source as the user meets it, in the running language: the settings
-// dialog refuses a bad date with string 3007 under the title "Zelmar Dorvex". The source shows its
-// boxes through the ANSI functions, so under a Japanese user language the text travels through
-// code page 932; it is read back here as UTF-16 from the box itself. Under with_screenshots.sh
-// the box is also photographed (message_box_en/_ja.png).
+// Windows of the source that no dialog test photographs, in the running language:
+// - a message box as the user meets it: the settings dialog refuses a bad date with string 3007
+//   under the title "Zelmar Dorvex". The source shows its boxes through the ANSI functions, so
+//   under a Japanese user language the text travels through code page 932; it is read back here
+//   as UTF-16 from the box itself;
+// - the transfer progress window of the camera link, part way through a download.
+// Under with_screenshots.sh both are photographed (message_box_*.png, progress_window_*.png).
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
+#include "camera/camera_link.h"
 #include "resources/resource_ids.h"
 #include "tests/ui/screenshot.h"
 #include "tests/ui/ui_script.h"
@@ -78,4 +84,45 @@ TEST(MessageBox, ShowsTheRunningLanguagesTextUnderTheProductTitle) {
     if (std::getenv("DORVEX_SHOT_DIR")) {
         EXPECT_TRUE(photographed);
     }
+}
+
+namespace {
+
+// The first child of `window` with control id `id` (the label has none: -1).
+HWND childWithId(HWND window, int id) {
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (static_cast<int16_t>(GetDlgCtrlID(child)) == id) return child;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(ProgressWindow, ShowsTheRunningLanguagesTextsPartWayThroughADownload) {
+    CameraLink link(0);
+    HWND window = link.createWindow(nullptr);
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(link.startProgress(0, 100, 1), 1);
+    for (int position = 1; position <= 40; ++position) link.stepProgress(position);
+    link.showProgress();
+    pumpFor(300);
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_EQ(utf8(windowTextW(window)), "Zelmar Dorvex");
+    EXPECT_EQ(utf8(windowTextW(childWithId(window, -1))), japaneseRun() ? "転送中．．．" : "Progress of Transfer...");
+    EXPECT_EQ(utf8(windowTextW(GetDlgItem(window, IDCANCEL))), japaneseRun() ? "ｷｬﾝｾﾙ" : "Cancel");
+    EXPECT_EQ(SendDlgItemMessageW(window, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0), 40);
+    if (std::getenv("DORVEX_SHOT_DIR")) {
+        // Taken from another thread while this one keeps the window painted.
+        SetCursorPos(0, 0);
+        bool photographed = false;
+        std::atomic<bool> finished{false};
+        std::thread shooter([&] {
+            photographed = takeScreenshot("progress_window", window);
+            finished = true;
+        });
+        pumpUntil([&] { return finished.load(); }, 20000);
+        shooter.join();
+        EXPECT_TRUE(photographed);
+    }
+    link.hideProgress();
+    link.destroyWindow();
 }
