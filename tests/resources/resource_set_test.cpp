@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "source/module.h"
 #include "tests/resources/dialog_template.h"
@@ -317,4 +318,43 @@ TEST(DialogsOnScreen, TheCellFontHasGlyphsForTheTextsItDraws) {
     EXPECT_EQ(utf8(missingGlyphs(window, font, texts)), "");
     DestroyWindow(window);
     DeleteObject(font);
+}
+
+namespace {
+
+// One string of a version resource's StringFileInfo, in the table its own Translation names.
+std::wstring versionString(const std::vector<uint8_t>& block, const wchar_t* name) {
+    struct Translation {
+        WORD language, codePage;
+    }* translation = nullptr;
+    UINT size = 0;
+    void* data = const_cast<uint8_t*>(block.data());
+    if (!VerQueryValueW(data, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size) ||
+        size < sizeof *translation)
+        return L"(no translation)";
+    WCHAR path[128];
+    wsprintfW(path, L"\\StringFileInfo\\%04x%04x\\%s", translation->language, translation->codePage, name);
+    WCHAR* value = nullptr;
+    if (!VerQueryValueW(data, path, reinterpret_cast<void**>(&value), &size) || !value) return L"(missing)";
+    return value;
+}
+
+}  // namespace
+
+TEST(VersionResources, EachSetNamesTheModuleWithItsOwnVersion) {
+    for (LANGID language : {english, japanese}) {
+        SCOPED_TRACE(language == english ? "English set" : "Japanese set");
+        HRSRC found = FindResourceExW(moduleInstance(), reinterpret_cast<LPCWSTR>(RT_VERSION), MAKEINTRESOURCEW(1), language);
+        ASSERT_NE(found, nullptr);
+        const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(moduleInstance(), found)));
+        // VerQueryValue may write into the block it reads, so it gets a copy.
+        const std::vector<uint8_t> block(bytes, bytes + SizeofResource(moduleInstance(), found));
+        const char* version = language == english ? "1.00E" : "1.00J";
+        EXPECT_EQ(utf8(versionString(block, L"FileDescription")), "Dorvex TwainDS");
+        EXPECT_EQ(utf8(versionString(block, L"OriginalFilename")), "DorvexTwain.ds");
+        EXPECT_EQ(utf8(versionString(block, L"ProductName")), "Dorvex");
+        EXPECT_EQ(utf8(versionString(block, L"CompanyName")), "Zelmar Corporation");
+        EXPECT_EQ(utf8(versionString(block, L"FileVersion")), version);
+        EXPECT_EQ(utf8(versionString(block, L"ProductVersion")), version);
+    }
 }
