@@ -41,8 +41,8 @@ Camera state
   --clock TIME         camera clock at start, YYYY-MM-DDTHH:MM:SS (default 2001-02-03T04:05:06);
                        the clock runs from there unless --frozen-clock
   --frozen-clock       the clock stands still (changed only by SetDate)
-  --dump-card DIR      write the card's pictures and thumbnails (NN.jpg, NN-thumb.jpg or
-                       NN-thumb.tif, NN-info.bin) to DIR and exit
+  --dump-card DIR      write the card's pictures, thumbnails and information blocks
+                       (NN.jpg, NN.thm (JPEG) or NN.tif, NN.info) to DIR and exit
 
 Link
   --block-size N       payload bytes per block of the camera's messages (default 4096, 1..65535)
