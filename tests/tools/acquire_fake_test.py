@@ -144,13 +144,14 @@ class Transfers(FakeSourceFolder):
 
 
 class Driver(FakeSourceFolder):
-    def run_driven(self, args, pictures=3, box=False, timeout=20):
+    def run_driven(self, args, pictures=3, box=False, timeout=20, empty=0):
         os.environ["FAKE_DS_PICTURES"] = str(pictures)
         os.environ["FAKE_DS_BOX"] = "1" if box else "0"
+        os.environ["FAKE_DS_EMPTY"] = str(empty)
         try:
             return self.run_acquire(["--source", "Fake Alpha", "--timeout", str(timeout)] + args, script="dialogs")
         finally:
-            del os.environ["FAKE_DS_PICTURES"], os.environ["FAKE_DS_BOX"]
+            del os.environ["FAKE_DS_PICTURES"], os.environ["FAKE_DS_BOX"], os.environ["FAKE_DS_EMPTY"]
 
     def test_auto_reports_the_camera_status_and_cancels(self):
         status, text = self.run_driven(["--auto"], pictures=4)
@@ -175,6 +176,14 @@ class Driver(FakeSourceFolder):
         self.assertEqual(status, 2, text)
         self.assertIn("Giving up: the list has no position 5", text)
         self.assertIn("MSG_CLOSEDSREQ", text)
+
+    def test_an_empty_slot_is_not_acquired_as_the_earlier_selection(self):
+        out = os.path.join(self.root, "empty_slot.bmp")
+        status, text = self.run_driven(["--auto", "2", "--out", windows_path(out)], pictures=4, empty=2)
+        self.assertEqual(status, 2, text)
+        self.assertIn("list position 2 cannot be selected", text)
+        self.assertNotIn("Pressed Aquire", text)
+        self.assertFalse(os.path.exists(out))
 
     def test_an_empty_card_gives_up_at_the_camera_dialog(self):
         status, text = self.run_driven(["--auto", "1"], pictures=0)

@@ -70,12 +70,23 @@ class WithSimulator(unittest.TestCase):
         # Missing profile values mean COM1 at 9600 bit/s without automatic thumbnails, whatever
         # an earlier test left in the prefix's registry.
         subprocess.run(["wine", "reg", "delete", PROFILE, "/f"], capture_output=True, timeout=60)
-        self.sim = subprocess.Popen([SIM, "--link", os.path.join(os.environ["DORVEX_PORTS"], "com1"), "--quiet"],
+        self.sim = None
+        self.start_sim([])
+
+    def start_sim(self, args):
+        self.stop_sim()
+        self.sim = subprocess.Popen([SIM, "--link", os.path.join(os.environ["DORVEX_PORTS"], "com1"), "--quiet"] + args,
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         first = self.sim.stdout.readline()
         self.assertTrue(first.startswith("pty: "), "simulator did not start: %r" % first)
 
     def tearDown(self):
+        self.stop_sim()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def stop_sim(self):
+        if not self.sim:
+            return
         self.sim.terminate()
         try:
             self.sim.wait(timeout=10)
@@ -83,7 +94,7 @@ class WithSimulator(unittest.TestCase):
             self.sim.kill()
             self.sim.wait()
         self.sim.stdout.close()
-        shutil.rmtree(self.work, ignore_errors=True)
+        self.sim = None
 
     def run_acquire(self, args, timeout=120, env=None):
         # Under a Japanese user language the source's texts come in code page 932.
@@ -144,6 +155,38 @@ class Road(WithSimulator):
             self.assertTrue(rgb == expected[2], "picture %d by %s transfer: pixels differ from the decoded JPEG"
                             % (position, mechanism))
             print("picture %d, %s: %d x %d in %.1f s" % (position, mechanism, width, height, time.time() - started))
+
+    def test_a_picture_below_the_visible_rows_and_around_a_deleted_one(self):
+        # 14 pictures: position 14 is in the fifth row, scrolled into view before the click.
+        card = os.path.join(self.work, "card14")
+        subprocess.run([SIM, "--pictures", "14", "--dump-card", card], check=True, capture_output=True, timeout=120)
+        expected = self.decoded(card, 14)
+        self.start_sim(["--pictures", "14"])
+        out = os.path.join(self.work, "fourteen.bmp")
+        status, text = self.run_acquire(["--auto", "14", "--out", windows_path(out), "--timeout", "110"])
+        self.assertEqual(status, 0, text)
+        width, height, rgb = read_bmp_rgb(out)
+        self.assertEqual((width, height), expected[:2])
+        self.assertTrue(rgb == expected[2], "picture 14 differs")
+        # A deleted picture takes no slot: position 3 is picture 4, and the last slot stays
+        # empty - a click there selects nothing, and nothing is acquired in its place.
+        card = os.path.join(self.work, "card_deleted")
+        subprocess.run([SIM, "--deleted", "3", "--dump-card", card], check=True, capture_output=True, timeout=120)
+        expected = self.decoded(card, 4)
+        self.start_sim(["--deleted", "3"])
+        out = os.path.join(self.work, "after_deleted.bmp")
+        status, text = self.run_acquire(["--auto", "3", "--memory", "--out", windows_path(out), "--timeout", "110"])
+        self.assertEqual(status, 0, text)
+        width, height, rgb = read_bmp_rgb(out)
+        self.assertEqual((width, height), expected[:2])
+        self.assertTrue(rgb == expected[2], "position 3 after a deleted picture is not picture 4")
+        self.start_sim(["--deleted", "3"])
+        out = os.path.join(self.work, "empty_slot.bmp")
+        status, text = self.run_acquire(["--auto", "6", "--out", windows_path(out), "--timeout", "110"])
+        self.assertEqual(status, 2, text)
+        self.assertIn("list position 6 cannot be selected", text)
+        self.assertNotIn("Pressed Aquire", text)
+        self.assertFalse(os.path.exists(out))
 
     def test_the_driver_finds_the_japanese_dialogs_too(self):
         # Captions differ in the Japanese resources; the driver goes by control ids and the

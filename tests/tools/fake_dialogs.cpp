@@ -25,9 +25,25 @@ int environmentNumber(const char* name, int fallback) {
     return GetEnvironmentVariableA(name, text, sizeof text) > 0 ? std::atoi(text) : fallback;
 }
 
+// Cells show their selection in red, like the real ones; FAKE_DS_EMPTY names a slot (1-based)
+// that is empty and ignores clicks.
 LRESULT CALLBACK cellProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_LBUTTONDOWN)
-        selected = GetDlgCtrlID(hwnd) - 51;
+    int slot = GetDlgCtrlID(hwnd) - 51;
+    if (message == WM_LBUTTONDOWN && slot + 1 != environmentNumber("FAKE_DS_EMPTY", 0)) {
+        selected = slot;
+        InvalidateRect(GetParent(hwnd), nullptr, TRUE);
+        RedrawWindow(GetParent(hwnd), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+    } else if (message == WM_PAINT) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT all;
+        GetClientRect(hwnd, &all);
+        HBRUSH brush = CreateSolidBrush(slot == selected ? RGB(255, 0, 0) : RGB(192, 192, 192));
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 

@@ -11,6 +11,10 @@ namespace {
 constexpr int sheetId = 50;
 constexpr int firstCellId = 51;
 constexpr char boxTitle[] = "Zelmar Dorvex";
+constexpr int cellsPerRow = 4;
+constexpr int visibleRows = 3;
+// How long a clicked cell may take to show its selection: 3 s of ticks.
+constexpr int maxConfirmTicks = 30;
 
 BOOL CALLBACK collectWindow(HWND hwnd, LPARAM list) {
     reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
@@ -74,6 +78,16 @@ int answerId(BoxAnswer answer) {
     }
 }
 
+// A selected cell has a red frame; (12, 7) lies on it.
+bool cellShowsSelection(HWND cell) {
+    HDC dc = GetDC(cell);
+    if (!dc)
+        return false;
+    COLORREF colour = GetPixel(dc, 12, 7);
+    ReleaseDC(cell, dc);
+    return colour == RGB(255, 0, 0);
+}
+
 void clickWindow(HWND hwnd) {
     LPARAM centre = MAKELPARAM(55, 55);
     PostMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, centre);
@@ -105,8 +119,8 @@ void DialogDriver::tick() {
     case State::WaitListing:
         waitListing();
         break;
-    case State::PressAquire:
-        pressAquire();
+    case State::ConfirmSelection:
+        confirmSelection();
         break;
     default:
         break;
@@ -179,22 +193,37 @@ void DialogDriver::waitListing() {
     }
     if (!IsWindowEnabled(GetDlgItem(acquireDialog, IDC_AQUIRE)))
         return;
-    HWND sheet = GetDlgItem(GetDlgItem(acquireDialog, IDC_THUMBNAIL_GRID), sheetId);
-    HWND cell = sheet ? GetDlgItem(sheet, firstCellId + options.picture - 1) : nullptr;
+    HWND grid = GetDlgItem(acquireDialog, IDC_THUMBNAIL_GRID);
+    HWND sheet = GetDlgItem(grid, sheetId);
+    cell = sheet ? GetDlgItem(sheet, firstCellId + options.picture - 1) : nullptr;
     if (!cell) {
         pressButton(acquireDialog, IDCANCEL);
         giveUp("the list has no position " + std::to_string(options.picture));
         return;
     }
+    // The grid shows three rows; a cell further down is scrolled into the bottom row first,
+    // so that its frame can be seen.
+    int row = (options.picture - 1) / cellsPerRow;
+    if (row >= visibleRows)
+        SendMessageA(grid, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, row - (visibleRows - 1)), 0);
     std::printf("Listing done; selecting list position %d\n", options.picture);
     clickWindow(cell);
-    state = State::PressAquire;
+    confirmTicks = 0;
+    state = State::ConfirmSelection;
 }
 
-void DialogDriver::pressAquire() {
-    // One tick after the click, so the grid has taken the selection.
-    if (!IsWindow(acquireDialog)) {
+// A click on an empty slot selects nothing and leaves the earlier selection, which Aquire
+// would then take: Aquire is pressed only once the cell shows its red frame.
+void DialogDriver::confirmSelection() {
+    if (!IsWindow(acquireDialog) || !IsWindow(cell)) {
         giveUp("the acquire dialog closed before Aquire");
+        return;
+    }
+    if (!cellShowsSelection(cell)) {
+        if (++confirmTicks >= maxConfirmTicks) {
+            pressButton(acquireDialog, IDCANCEL);
+            giveUp("list position " + std::to_string(options.picture) + " cannot be selected (an empty slot?)");
+        }
         return;
     }
     if (pressButton(acquireDialog, IDC_AQUIRE)) {

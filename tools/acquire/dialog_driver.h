@@ -7,8 +7,9 @@
 // --auto:    wait until the camera dialog has connected (Open or Setting enabled), report the
 //            status texts (1005, 1007), press Cancel.
 // --auto N:  the same wait, press Open, wait for the acquire dialog's listing to end (Aquire
-//            enabled), click the cell of list position N in the grid, press Aquire; the
-//            application then takes the picture when MSG_XFERREADY arrives.
+//            enabled), click the cell of list position N in the grid (scrolled into view),
+//            press Aquire once the cell shows it is selected; the application then takes the
+//            picture when MSG_XFERREADY arrives.
 // Message boxes titled "Zelmar Dorvex" are reported once each, and answered only when an
 // answer was given on the command line; while one is up nothing else is done.
 #pragma once
@@ -32,13 +33,13 @@ public:
     bool gaveUp() const { return state == State::GaveUp; }
 
 private:
-    enum class State { WaitConnected, WaitAcquireDialog, WaitListing, PressAquire, WaitTransfer, Done, GaveUp };
+    enum class State { WaitConnected, WaitAcquireDialog, WaitListing, ConfirmSelection, WaitTransfer, Done, GaveUp };
 
     bool handleMessageBoxes();
     void waitConnected();
     void waitAcquireDialog();
     void waitListing();
-    void pressAquire();
+    void confirmSelection();
     void giveUp(const std::string& why);
 
     const AcquireOptions& options;
@@ -46,6 +47,8 @@ private:
     HWND cameraDialog = nullptr;
     HWND acquireDialog = nullptr;
     int connectedTicks = 0;
+    HWND cell = nullptr;
+    int confirmTicks = 0;
     std::set<HWND> reportedBoxes;
     std::set<HWND> answeredBoxes;
 };
