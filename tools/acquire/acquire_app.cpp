@@ -140,6 +140,9 @@ void AcquireApp::messageLoop() {
 void AcquireApp::onNotification(TW_UINT16 msg) {
     if (msg == MSG_XFERREADY) {
         std::printf("MSG_XFERREADY\n");
+        // A close asked for during the download wins: the pending transfer is not taken.
+        if (driver && driver->closeWanted() && !closing)
+            return closeWhileBusy();
         takePicture();
     } else if (msg == MSG_CLOSEDSREQ) {
         std::printf("MSG_CLOSEDSREQ: the source asks to be closed\n");
@@ -170,14 +173,53 @@ void AcquireApp::takePicture() {
     if (!endTransfer(client))
         return failTwain();
     std::string error;
-    if (!writeBmp(options.outPath, picture, error)) {
+    std::string path = picturePath();
+    if (!writeBmp(path, picture, error)) {
         std::printf("%s\n", error.c_str());
         return finish(ExitFailure);
     }
     size_t bytes = encodeBmp(picture).size();
     std::printf("Saved %d x %d picture (%zu bytes) to %s\n", picture.width(), picture.height(), bytes,
-                options.outPath.c_str());
+                path.c_str());
+    // --auto all goes on with the next picture; the driver ends the session after the last.
+    if (options.autoMode == AutoMode::All && driver) {
+        driver->pictureTaken();
+        return;
+    }
     finish(ExitPicture);
+}
+
+// FILE.bmp, or FILE-NN.bmp for list position NN with --auto all.
+std::string AcquireApp::picturePath() const {
+    if (options.autoMode != AutoMode::All || !driver)
+        return options.outPath;
+    std::string path = options.outPath;
+    size_t slash = path.find_last_of("/\\");
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        dot = path.size();
+    char number[16];
+    std::snprintf(number, sizeof number, "-%02d", driver->listPosition());
+    return path.substr(0, dot) + number + path.substr(dot);
+}
+
+// --close-during: the application closes the source while the source is running one of its
+// own loops (this runs from our timer, dispatched by that loop). The manager refuses to close
+// a source from inside one of its calls, so the close is tried at once and then again by
+// endSession once WM_QUIT has unwound the source's loops back to ours.
+void AcquireApp::closeWhileBusy() {
+    closing = true;
+    if (client.disableSource())
+        std::printf("MSG_DISABLEDS during the source's loop: done\n");
+    else
+        std::printf("MSG_DISABLEDS during the source's loop: %s\n", client.failureText().c_str());
+    if (client.closeSource())
+        std::printf("MSG_CLOSEDS during the source's loop: done\n");
+    else
+        std::printf("MSG_CLOSEDS during the source's loop: %s\n", client.failureText().c_str());
+    client.noteFailure("");
+    finish(ExitNoPicture);
+    PostQuitMessage(0);
 }
 
 void AcquireApp::failTwain() {
@@ -229,6 +271,9 @@ void AcquireApp::onTimer() {
         PostQuitMessage(ExitTimedOut);
         return;
     }
-    if (driver && !finished && !timedOut)
+    if (driver && !finished && !timedOut) {
         driver->tick();
+        if (driver->closeWanted() && !closing)
+            closeWhileBusy();
+    }
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "tools/acquire/dialog_driver.h"
 #include "tools/acquire/options.h"
@@ -32,6 +33,8 @@ private:
     void finish(int status);
     void failTwain();
     void onTimer();
+    void closeWhileBusy();
+    std::string picturePath() const;
     static void CALLBACK timerProc(HWND hwnd, UINT, UINT_PTR, DWORD);
 
     const AcquireOptions& options;
@@ -42,4 +45,5 @@ private:
     bool finished = false;
     bool timedOut = false;
     int exitStatus = ExitNoPicture;
+    bool closing = false;  // --close-during: the session is being closed early
 };

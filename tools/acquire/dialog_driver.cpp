@@ -1,6 +1,7 @@
 #include "tools/acquire/dialog_driver.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "resources/resource_ids.h"
@@ -104,7 +105,21 @@ bool pressButton(HWND dialog, int id) {
     return true;
 }
 
-DialogDriver::DialogDriver(const AcquireOptions& options) : options(options) {}
+DialogDriver::DialogDriver(const AcquireOptions& options)
+    : options(options), position(options.autoMode == AutoMode::All ? 1 : options.picture) {
+    if (options.closeDuring == CloseDuring::Download)
+        progressWatch = std::make_unique<ProgressWatch>(GetCurrentThreadId());
+}
+
+DialogDriver::~DialogDriver() = default;
+
+void DialogDriver::pictureTaken() {
+    if (options.autoMode != AutoMode::All || state != State::WaitTransfer)
+        return;
+    ++position;
+    connectedTicks = 0;
+    state = State::WaitConnected;
+}
 
 void DialogDriver::tick() {
     if (handleMessageBoxes())
@@ -136,15 +151,24 @@ bool DialogDriver::handleMessageBoxes() {
         anyOpen = true;
         if (reportedBoxes.insert(hwnd).second)
             std::printf("Message box: %s\n", messageBoxText(hwnd).c_str());
-        int id = answerId(options.answer);
-        if (id == 0 || !answeredBoxes.insert(hwnd).second)
+        if (answerId(options.answer) == 0 || !answeredBoxes.insert(hwnd).second)
             continue;
-        if (pressButton(hwnd, id))
-            std::printf("Answered the message box with button %d\n", id);
-        else
-            std::printf("The message box has no button %d; left open\n", id);
+        pressAnswer(hwnd);
     }
     return anyOpen;
+}
+
+bool DialogDriver::pressAnswer(HWND box) {
+    int id = answerId(options.answer);
+    int other = answerId(options.otherAnswer);
+    if (!GetDlgItem(box, id) && other != 0)
+        id = other;
+    if (pressButton(box, id)) {
+        std::printf("Answered the message box with button %d\n", id);
+        return true;
+    }
+    std::printf("The message box has no button %d; left open\n", id);
+    return false;
 }
 
 void DialogDriver::waitConnected() {
@@ -162,9 +186,17 @@ void DialogDriver::waitConnected() {
         char pictures[64] = "", power[64] = "";
         GetDlgItemTextA(cameraDialog, IDC_PICS_TAKEN, pictures, sizeof pictures);
         GetDlgItemTextA(cameraDialog, IDC_POWER, power, sizeof power);
-        std::printf("Camera connected: pictures taken \"%s\", power \"%s\"\n", pictures, power);
+        if (!connectionReported)
+            std::printf("Camera connected: pictures taken \"%s\", power \"%s\"\n", pictures, power);
+        connectionReported = true;
+        total = std::atoi(pictures);
     }
-    if (options.autoMode == AutoMode::Picture && !openEnabled) {
+    if (options.autoMode == AutoMode::All && position > total) {
+        if (pressButton(cameraDialog, IDCANCEL)) {
+            std::printf("All %d pictures taken; pressed Cancel\n", total);
+            state = State::Done;
+        }
+    } else if (options.autoMode != AutoMode::Status && !openEnabled) {
         giveUp("Open is disabled (no pictures on the card)");
     } else if (options.autoMode == AutoMode::Status) {
         // Cancel may still be disabled for a moment; pressed once it is enabled.
@@ -191,22 +223,25 @@ void DialogDriver::waitListing() {
         giveUp("the acquire dialog closed during the listing");
         return;
     }
-    if (!IsWindowEnabled(GetDlgItem(acquireDialog, IDC_AQUIRE)))
+    if (!IsWindowEnabled(GetDlgItem(acquireDialog, IDC_AQUIRE))) {
+        if (options.closeDuring == CloseDuring::Listing)
+            wantClose("listing");
         return;
+    }
     HWND grid = GetDlgItem(acquireDialog, IDC_THUMBNAIL_GRID);
     HWND sheet = GetDlgItem(grid, sheetId);
-    cell = sheet ? GetDlgItem(sheet, firstCellId + options.picture - 1) : nullptr;
+    cell = sheet ? GetDlgItem(sheet, firstCellId + position - 1) : nullptr;
     if (!cell) {
         pressButton(acquireDialog, IDCANCEL);
-        giveUp("the list has no position " + std::to_string(options.picture));
+        giveUp("the list has no position " + std::to_string(position));
         return;
     }
     // The grid shows three rows; a cell further down is scrolled into the bottom row first,
     // so that its frame can be seen.
-    int row = (options.picture - 1) / cellsPerRow;
+    int row = (position - 1) / cellsPerRow;
     if (row >= visibleRows)
         SendMessageA(grid, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, row - (visibleRows - 1)), 0);
-    std::printf("Listing done; selecting list position %d\n", options.picture);
+    std::printf("Listing done; selecting list position %d\n", position);
     clickWindow(cell);
     confirmTicks = 0;
     state = State::ConfirmSelection;
@@ -222,7 +257,7 @@ void DialogDriver::confirmSelection() {
     if (!cellShowsSelection(cell)) {
         if (++confirmTicks >= maxConfirmTicks) {
             pressButton(acquireDialog, IDCANCEL);
-            giveUp("list position " + std::to_string(options.picture) + " cannot be selected (an empty slot?)");
+            giveUp("list position " + std::to_string(position) + " cannot be selected (an empty slot?)");
         }
         return;
     }
@@ -230,6 +265,13 @@ void DialogDriver::confirmSelection() {
         std::printf("Pressed Aquire\n");
         state = State::WaitTransfer;
     }
+}
+
+void DialogDriver::wantClose(const char* during) {
+    if (closeMoment)
+        return;
+    std::printf("Closing the source during the %s\n", during);
+    closeMoment = true;
 }
 
 void DialogDriver::giveUp(const std::string& why) {

@@ -10,20 +10,28 @@
 //            enabled), click the cell of list position N in the grid (scrolled into view),
 //            press Aquire once the cell shows it is selected; the application then takes the
 //            picture when MSG_XFERREADY arrives.
+// --auto all: the --auto N road for N = 1 .. pictures taken, one Open per picture; after the
+//            last one, Cancel.
+// --close-during listing: on the first tick of the listing the driver asks the application to
+//            close the source; download: once the progress window is up (seen from a second
+//            thread, as no timer runs during a download), the request waits for the next tick.
 // Message boxes titled "Zelmar Dorvex" are reported once each, and answered only when an
 // answer was given on the command line; while one is up nothing else is done.
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
 
 #include <windows.h>
 
 #include "tools/acquire/options.h"
+#include "tools/acquire/progress_watch.h"
 
 class DialogDriver {
 public:
     explicit DialogDriver(const AcquireOptions& options);
+    ~DialogDriver();
 
     void tick();
 
@@ -31,6 +39,12 @@ public:
     bool reportDone() const { return state == State::Done; }
     // The driver gave up (no such list position, Open disabled); it pressed Cancel.
     bool gaveUp() const { return state == State::GaveUp; }
+    // The list position being acquired (--auto N, --auto all).
+    int listPosition() const { return position; }
+    // --auto all: the application has taken the picture; go on with the next one.
+    void pictureTaken();
+    // --close-during: the moment has come for the application to close the source.
+    bool closeWanted() const { return closeMoment || (progressWatch && progressWatch->seen()); }
 
 private:
     enum class State { WaitConnected, WaitAcquireDialog, WaitListing, ConfirmSelection, WaitTransfer, Done, GaveUp };
@@ -41,6 +55,8 @@ private:
     void waitListing();
     void confirmSelection();
     void giveUp(const std::string& why);
+    void wantClose(const char* during);
+    bool pressAnswer(HWND box);
 
     const AcquireOptions& options;
     State state = State::WaitConnected;
@@ -49,6 +65,11 @@ private:
     int connectedTicks = 0;
     HWND cell = nullptr;
     int confirmTicks = 0;
+    bool connectionReported = false;
+    int position = 0;
+    int total = 0;  // pictures taken, as the camera dialog shows it
+    bool closeMoment = false;
+    std::unique_ptr<ProgressWatch> progressWatch;  // --close-during download
     std::set<HWND> reportedBoxes;
     std::set<HWND> answeredBoxes;
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "tools/acquire/acquire_app.h"
+#include "tools/acquire/cycle_runner.h"
 #include "tools/acquire/options.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
         std::printf("%s", usageText());
         return 0;
     }
+    if (options.cycles > 0)
+        return runCycles(options);
     AcquireApp app(options);
     return app.run();
 }

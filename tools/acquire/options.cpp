@@ -32,11 +32,23 @@ bool parseAnswer(const std::string& text, BoxAnswer& out) {
     return true;
 }
 
+bool parseAnswers(const char* text, AcquireOptions& options) {
+    if (!text)
+        return false;
+    std::string all = text;
+    size_t comma = all.find(',');
+    if (comma == std::string::npos)
+        return parseAnswer(all, options.answer);
+    return parseAnswer(all.substr(0, comma), options.answer) &&
+           parseAnswer(all.substr(comma + 1), options.otherAnswer);
+}
+
 }  // namespace
 
 const char* usageText() {
     return "usage: acquire.exe [--source NAME] [--native | --memory] [--out FILE.bmp] [--timeout S]\n"
-           "                   [--auto [N]] [--answer ok|cancel|yes|no]\n"
+           "                   [--auto [N|all]] [--answer B[,B2]] [--cycles N]\n"
+           "                   [--close-during listing|download]\n"
            "  --source NAME   product name of the source to open (default \"Zelmar Dorvex\")\n"
            "  --native        take the picture by native transfer (default)\n"
            "  --memory        take the picture by buffered memory transfer\n"
@@ -44,7 +56,14 @@ const char* usageText() {
            "  --timeout S     give up after S seconds (default 60)\n"
            "  --auto          drive the camera dialog: wait for the connection, report, press Cancel\n"
            "  --auto N        drive the whole road: Open, pick list position N, Aquire, save\n"
-           "  --answer B      press button B in the source's message boxes (default: leave them)\n"
+           "  --auto all      every picture of the card, one after the other, in one session;\n"
+           "                  picture N goes to FILE-NN.bmp\n"
+           "  --answer B      press button B in the source's message boxes (default: leave them);\n"
+           "                  B,B2: press B2 in boxes that have no button B\n"
+           "  --cycles N      N sessions (open, enable, --auto [N], close) in this process; prints the\n"
+           "                  process's memory, handle and GDI/USER object counts\n"
+           "  --close-during listing|download\n"
+           "                  with --auto N: quit and close the source while it lists or downloads\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
            "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
 }
@@ -75,7 +94,10 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
         } else if (arg == "--auto") {
             options.autoMode = AutoMode::Status;
             // An optional list position follows.
-            if (next && next[0] != '-') {
+            if (next && std::strcmp(next, "all") == 0) {
+                options.autoMode = AutoMode::All;
+                ++i;
+            } else if (next && next[0] != '-') {
                 if (!parseNumber(next, 1, 65535, options.picture)) {
                     error = "--auto N needs a list position from 1 to 65535";
                     return false;
@@ -84,8 +106,25 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
                 ++i;
             }
         } else if (arg == "--answer") {
-            if (!next || !parseAnswer(next, options.answer)) {
-                error = "--answer needs one of ok, cancel, yes, no";
+            if (!parseAnswers(next, options)) {
+                error = "--answer needs one of ok, cancel, yes, no (or two of them: B,B2)";
+                return false;
+            }
+            ++i;
+        } else if (arg == "--cycles") {
+            if (!parseNumber(next, 1, 10000, options.cycles)) {
+                error = "--cycles needs a number from 1 to 10000";
+                return false;
+            }
+            ++i;
+        } else if (arg == "--close-during") {
+            std::string what = next ? next : "";
+            if (what == "listing")
+                options.closeDuring = CloseDuring::Listing;
+            else if (what == "download")
+                options.closeDuring = CloseDuring::Download;
+            else {
+                error = "--close-during needs listing or download";
                 return false;
             }
             ++i;
@@ -93,6 +132,19 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
             error = "unknown option " + arg;
             return false;
         }
+    }
+    bool onePicture = options.autoMode == AutoMode::Picture;
+    if (options.cycles > 0 && !onePicture && options.autoMode != AutoMode::Status) {
+        error = "--cycles needs --auto or --auto N";
+        return false;
+    }
+    if (options.closeDuring != CloseDuring::None && !onePicture) {
+        error = "--close-during needs --auto N";
+        return false;
+    }
+    if (options.closeDuring != CloseDuring::None && options.cycles > 0) {
+        error = "--close-during and --cycles do not go together";
+        return false;
     }
     if (options.source.size() > 33) {
         error = "--source: a product name has at most 33 characters";

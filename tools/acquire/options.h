@@ -4,7 +4,8 @@
 #include <string>
 
 enum class TransferMechanism { Native, Memory };
-enum class AutoMode { None, Status, Picture };
+enum class AutoMode { None, Status, Picture, All };
+enum class CloseDuring { None, Listing, Download };
 enum class BoxAnswer { None, Ok, Cancel, Yes, No };
 
 struct AcquireOptions {
@@ -15,6 +16,13 @@ struct AcquireOptions {
     AutoMode autoMode = AutoMode::None;
     int picture = 0;  // list position (1-based) for AutoMode::Picture
     BoxAnswer answer = BoxAnswer::None;
+    // Pressed when a message box has no `answer` button ("--answer ok,no": OK boxes get OK,
+    // Yes/No questions get No).
+    BoxAnswer otherAnswer = BoxAnswer::None;
+    // --cycles N: N whole sessions (open, enable, acquire, close) in this one process.
+    int cycles = 0;
+    // --close-during: the application quits and closes the source while it is busy.
+    CloseDuring closeDuring = CloseDuring::None;
     bool help = false;
 };
 

@@ -1,0 +1,207 @@
+"""Shared pieces of the end-to-end scenarios: the camera simulator on a COM port, acquire.exe
+under Wine (output to a file, never a pipe: Wine's helper processes keep pipes open), the
+source's profile, and the pictures of the simulator's card decoded by dorvex-imaging.
+
+The environment comes from tools/wine/wine-env.sh (WINEPREFIX, DISPLAY, DORVEX_PORTS...).
+"""
+import os
+import re
+import signal
+import subprocess
+import tempfile
+import time
+
+PROFILE = r"HKCU\Software\Zelmar\Dorvex TwainDS"
+
+# The source's user-visible failure texts, as a message box shows them (lines joined by spaces).
+MESSAGES = {
+    3001: "Image conversion failed.",
+    3002: "Unable to connect to Dorvex.",
+    3003: "Image transfer failed.",
+    3004: "(Clock) Setting failed.",
+    3005: "Communication Error.",
+    3006: "Card is not in camera.",
+    3100: "No response from Dorvex. Please check if Dorvex is connected, is powered up and is closed card door. "
+          "Proceed anyway?",
+    3101: "Low battery. Proceed anyway?",
+    3102: "Dorvex is busy. Please wait until busy LED unlit. Then, click OK button to proceed.",
+    3200: "There is not thumbnail image.",
+    3201: "Found image what has no thumbnail image.",
+}
+
+
+def normalise(text):
+    return " ".join(text.split())
+
+
+def message_boxes(output):
+    """Message ids of the boxes acquire.exe reported, in order; a text that is none of the
+    source's messages gives its first words instead of an id."""
+    found = []
+    for chunk in output.split("Message box: ")[1:]:
+        text = normalise(chunk)
+        number = next((n for n, known in MESSAGES.items() if text.startswith(normalise(known))), None)
+        found.append(number if number is not None else "unknown: " + text[:80])
+    return found
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class Tools:
+    def __init__(self, acquire, host_bin):
+        self.acquire = acquire
+        self.sim = os.path.join(host_bin, "dorvex-sim")
+        self.imaging = os.path.join(host_bin, "dorvex-imaging")
+        self.ports = os.environ["DORVEX_PORTS"]
+
+
+def reg(args):
+    subprocess.run(["wine", "reg"] + args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+
+
+def reset_profile(baud_rate=None, port=None, thumbnails=None):
+    """Missing values mean COM1, 9600 bit/s, no automatic thumbnails."""
+    reg(["delete", PROFILE, "/f"])
+    for name, value in (("BaudRate", baud_rate), ("ComPort", port), ("Thumbnail", thumbnails)):
+        if value is not None:
+            reg(["add", PROFILE, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f"])
+
+
+class Simulator:
+    """dorvex-sim with its pty linked as COM`port`; stopped by its process id."""
+
+    def __init__(self, tools, work, args=(), port=1, name="sim"):
+        self.trace_path = os.path.join(work, name + ".trace")
+        self.out_path = os.path.join(work, name + ".out")
+        self.link = os.path.join(tools.ports, "com%d" % port)
+        with open(self.out_path, "w") as out:
+            self.process = subprocess.Popen([tools.sim, "--link", self.link, "--trace", self.trace_path] + list(args),
+                                            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            with open(self.out_path) as f:
+                if f.readline().startswith("pty: "):
+                    return
+            if self.process.poll() is not None:
+                break
+            time.sleep(0.05)
+        self.stop()
+        raise RuntimeError("simulator did not start: " + open(self.out_path).read())
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+    def trace(self):
+        with open(self.trace_path, errors="replace") as f:
+            return f.read()
+
+
+class SilentPort:
+    """A pty nobody answers on, linked as COM`port`: a cable with no camera at its end."""
+
+    def __init__(self, tools, port=1):
+        self.master, self.slave = os.openpty()
+        self.link = os.path.join(tools.ports, "com%d" % port)
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        os.symlink(os.ttyname(self.slave), self.link)
+
+    def stop(self):
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        os.close(self.slave)
+        os.close(self.master)
+
+
+class Run:
+    def __init__(self, status, output, seconds):
+        self.status, self.output, self.seconds = status, output, seconds
+
+    def boxes(self):
+        return message_boxes(self.output)
+
+
+def run_acquire(tools, work, args, timeout, name="acquire"):
+    """acquire.exe with its output in a file; a run that outlives acquire's own time-out by a
+    minute counts as a hang (status None)."""
+    out_path = os.path.join(work, name + ".txt")
+    started = time.time()
+    with open(out_path, "w") as out:
+        process = subprocess.Popen(["wine", tools.acquire, "--timeout", str(timeout)] + list(args),
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        try:
+            status = process.wait(timeout=timeout + 60)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            status = None
+    with open(out_path, errors="replace") as f:
+        return Run(status, f.read(), time.time() - started)
+
+
+def read_bmp_rgb(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:2] == b"BM", path
+    offset = int.from_bytes(data[10:14], "little")
+    width = int.from_bytes(data[18:22], "little", signed=True)
+    height = int.from_bytes(data[22:26], "little", signed=True)
+    assert data[28] == 24 and height > 0, path
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(height):
+        start = offset + (height - 1 - y) * stride
+        row = bytearray(data[start:start + width * 3])
+        row[0::3], row[2::3] = row[2::3], row[0::3]  # BGR -> RGB
+        rows.append(bytes(row))
+    return width, height, b"".join(rows)
+
+
+def read_ppm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos) + 1
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    assert fields[0] == b"P6" and fields[3] == b"255"
+    return int(fields[1]), int(fields[2]), data[pos + 1:]
+
+
+def decoded_card(tools, work, sim_args=()):
+    """{list position: (width, height, rgb)} of the card the simulator would hold with
+    `sim_args`, each JPEG decoded by dorvex-imaging."""
+    card = os.path.join(work, "card")
+    subprocess.run([tools.sim, "--dump-card", card] + list(sim_args), check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    pictures = {}
+    for name in sorted(os.listdir(card)):
+        if not name.endswith(".jpg") or "thumb" in name:
+            continue
+        number = int(name[:2])
+        ppm = os.path.join(card, name[:-4] + ".ppm")
+        subprocess.run([tools.imaging, "decode", os.path.join(card, name), ppm], check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        pictures[number] = read_ppm(ppm)
+    return pictures
+
+
+def new_workdir(prefix):
+    return tempfile.mkdtemp(prefix=prefix)
