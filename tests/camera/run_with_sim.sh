@@ -143,18 +143,18 @@ for re in "${expects[@]}"; do
         status=1
     fi
 done
-for spec in "${counts[@]}"; do
-    want="${spec%%:*}"
-    re="${spec#*:}"
+for item in "${counts[@]}"; do
+    want="${item%%:*}"
+    re="${item#*:}"
     got=$(grep -Ec "$re" "$trace")
     if [ "$got" != "$want" ]; then
         echo "run_with_sim: trace has $got lines matching '$re', expected $want"
         status=1
     fi
 done
-for spec in "${checks[@]}"; do
-    if ! cmp "$work/tmp/${spec%%=*}" "$work/card/${spec#*=}"; then
-        echo "run_with_sim: ${spec%%=*} differs from the card's ${spec#*=}"
+for item in "${checks[@]}"; do
+    if ! cmp "$work/tmp/${item%%=*}" "$work/card/${item#*=}"; then
+        echo "run_with_sim: ${item%%=*} differs from the card's ${item#*=}"
         status=1
     fi
 done
