@@ -8,6 +8,9 @@ Road:        every picture of the default card, one after the other in one sessi
 Questions:   camera busy, no camera, low battery, no card: each ends with its message or question
              and a clean end of the session (MSG_CLOSEDSREQ, disable, close; the camera back at
              9600 bit/s and the port closed).
+Settings:    the bit rate and the camera's clock changed in the settings dialog: the camera is
+             switched to the new rate and gets the PC's time; the rate is kept in the profile, so
+             the next session connects at 9600 bit/s and then at the chosen rate.
 CloseDuring: the application closes the source in the middle of a listing and of a download: no
              crash, no hang, the port released (the next session connects).
 Cycles:      50 open / enable / acquire / close cycles in one process; memory, handles and
@@ -154,6 +157,39 @@ class Questions(Scenario):
         self.assertEqual(run.status, 2, run.output)
         self.assertCleanEnd(run, sim)
         self.assertNotIn("GetImgInfo", sim.trace())
+
+
+class Settings(Scenario):
+    def test_bit_rate_and_clock_from_the_pc(self):
+        sim = self.simulator("--frozen-clock")
+        before = time.localtime()
+        run = self.acquire("--auto", "--set-rate", "4", "--clock-from-pc", "--answer", "ok", name="set")
+        after = time.localtime()
+        self.assertEqual(run.status, 0, run.output)
+        self.assertEqual(run.boxes(), [])
+        self.assertIn("Settings: bit rate index 4", run.output)
+        self.assertIn("Pressed OK in the settings", run.output)
+        self.assertCleanEnd(run, sim)
+        trace = sim.trace()
+        # Connect at 9600; the new rate is reached as every connection is, 9600 first; then the
+        # PC's clock, and back to 9600 on the way out.
+        rates = re.findall(r"rx cmd SetIO rate=(\d+)", trace)
+        self.assertEqual(rates, ["9600", "9600", "115200", "9600"], trace[-3000:])
+        dates = re.findall(r"rx cmd SetDate date=(\d\d)-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)", trace)
+        self.assertEqual(len(dates), 1, trace[-3000:])
+        sent = tuple(int(v) for v in dates[0])
+        allowed = {(t.tm_year % 100, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min) for t in (before, after)}
+        self.assertIn(sent[:5], allowed, "the camera's clock was not set to the PC's time")
+        self.assertLess(trace.index("SetIO rate=115200"), trace.index("rx cmd SetDate"))
+        print("clock sent: 20%02d-%02d-%02d %02d:%02d:%02d" % sent)
+
+        # The rate stays in the profile: the next session connects at 9600, then at 115200.
+        sim = self.simulator(name="next")
+        run = self.acquire("--auto", name="next")
+        self.assertIn('Camera connected: pictures taken "6"', run.output)
+        self.assertEqual(run.status, 0, run.output)
+        self.assertCleanEnd(run, sim)
+        self.assertEqual(re.findall(r"rx cmd SetIO rate=(\d+)", sim.trace()), ["9600", "115200", "9600"])
 
 
 class CloseDuring(Scenario):

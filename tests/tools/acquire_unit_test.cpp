@@ -276,4 +276,43 @@ TEST(Options, RefuseMalformedValues) {
     }
 }
 
+TEST(Options, ScenarioModes) {
+    std::string error;
+    AcquireOptions all;
+    ASSERT_TRUE(parse({"--auto", "all", "--answer", "ok,no"}, all, error)) << error;
+    EXPECT_EQ(all.autoMode, AutoMode::All);
+    EXPECT_EQ(all.answer, BoxAnswer::Ok);
+    EXPECT_EQ(all.otherAnswer, BoxAnswer::No);
+    AcquireOptions cycles;
+    ASSERT_TRUE(parse({"--cycles", "50", "--auto", "1"}, cycles, error)) << error;
+    EXPECT_EQ(cycles.cycles, 50);
+    AcquireOptions close;
+    ASSERT_TRUE(parse({"--auto", "6", "--close-during", "download"}, close, error)) << error;
+    EXPECT_EQ(close.closeDuring, CloseDuring::Download);
+    AcquireOptions settings;
+    ASSERT_TRUE(parse({"--auto", "--set-rate", "4", "--clock-from-pc"}, settings, error)) << error;
+    EXPECT_EQ(settings.setRate, 4);
+    EXPECT_TRUE(settings.clockFromPc);
+}
+
+TEST(Options, ScenarioModesNeedTheirCompanions) {
+    std::string error;
+    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
+             {"--cycles", "5"},                                      // no --auto
+             {"--cycles", "0", "--auto", "1"},
+             {"--cycles", "5", "--auto", "all"},
+             {"--close-during", "listing"},                          // no --auto N
+             {"--close-during", "later", "--auto", "1"},
+             {"--close-during", "listing", "--auto", "1", "--cycles", "2"},
+             {"--set-rate", "5", "--auto"},
+             {"--set-rate", "1"},                                    // no --auto
+             {"--clock-from-pc"},
+             {"--answer", "ok,maybe"},
+             {"--answer", ",no"}}) {
+        AcquireOptions o;
+        EXPECT_FALSE(parse(bad, o, error)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+        EXPECT_FALSE(error.empty());
+    }
+}
+
 }  // namespace

@@ -128,6 +128,12 @@ void DialogDriver::tick() {
     case State::WaitConnected:
         waitConnected();
         break;
+    case State::WaitSettingsDialog:
+        waitSettingsDialog();
+        break;
+    case State::WaitSettingsClosed:
+        waitSettingsClosed();
+        break;
     case State::WaitAcquireDialog:
         waitAcquireDialog();
         break;
@@ -191,7 +197,13 @@ void DialogDriver::waitConnected() {
         connectionReported = true;
         total = std::atoi(pictures);
     }
-    if (options.autoMode == AutoMode::All && position > total) {
+    bool wantSettings = options.setRate >= 0 || options.clockFromPc;
+    if (wantSettings && !settingsDone) {
+        if (pressButton(cameraDialog, IDC_SETTING)) {
+            std::printf("Pressed Setting\n");
+            state = State::WaitSettingsDialog;
+        }
+    } else if (options.autoMode == AutoMode::All && position > total) {
         if (pressButton(cameraDialog, IDCANCEL)) {
             std::printf("All %d pictures taken; pressed Cancel\n", total);
             state = State::Done;
@@ -216,6 +228,42 @@ void DialogDriver::waitAcquireDialog() {
         std::printf("Acquire dialog open; listing\n");
         state = State::WaitListing;
     }
+}
+
+void DialogDriver::waitSettingsDialog() {
+    settingsDialog = findWindowWith(IDC_BIT_RATE, IDC_CLOCK_FROM_PC);
+    if (!settingsDialog)
+        return;
+    if (options.setRate >= 0) {
+        SendDlgItemMessageA(settingsDialog, IDC_BIT_RATE, CB_SETCURSEL, options.setRate, 0);
+        // As a user's choice would: the dialog hears of it through CBN_SELCHANGE.
+        SendMessageA(settingsDialog, WM_COMMAND, MAKEWPARAM(IDC_BIT_RATE, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(settingsDialog, IDC_BIT_RATE)));
+        std::printf("Settings: bit rate index %d\n", options.setRate);
+    }
+    if (options.clockFromPc && IsWindowEnabled(GetDlgItem(settingsDialog, IDC_CLOCK_FROM_PC))) {
+        SendDlgItemMessageA(settingsDialog, IDC_CLOCK_FROM_PC, BM_CLICK, 0, 0);
+        const int fields[] = {IDC_YEAR, IDC_MONTH, IDC_DAY, IDC_HOUR, IDC_MINUTE, IDC_SECOND};
+        std::string shown;
+        for (int id : fields) {
+            char text[16] = "";
+            GetDlgItemTextA(settingsDialog, id, text, sizeof text);
+            shown += std::string(shown.empty() ? "" : " ") + text;
+        }
+        std::printf("Settings: clock from the PC (%s)\n", shown.c_str());
+    }
+    if (pressButton(settingsDialog, IDOK)) {
+        std::printf("Pressed OK in the settings\n");
+        state = State::WaitSettingsClosed;
+    }
+}
+
+void DialogDriver::waitSettingsClosed() {
+    if (IsWindow(settingsDialog) && IsWindowVisible(settingsDialog))
+        return;
+    settingsDone = true;
+    connectedTicks = 0;
+    state = State::WaitConnected;
 }
 
 void DialogDriver::waitListing() {

@@ -15,6 +15,8 @@
 // --close-during listing: on the first tick of the listing the driver asks the application to
 //            close the source; download: once the progress window is up (seen from a second
 //            thread, as no timer runs during a download), the request waits for the next tick.
+// --set-rate I, --clock-from-pc: once connected, press Setting, choose the bit rate and/or tick
+//            the PC-clock box, press OK, and go on once the settings dialog has closed.
 // Message boxes titled "Zelmar Dorvex" are reported once each, and answered only when an
 // answer was given on the command line; while one is up nothing else is done.
 #pragma once
@@ -47,11 +49,13 @@ public:
     bool closeWanted() const { return closeMoment || (progressWatch && progressWatch->seen()); }
 
 private:
-    enum class State { WaitConnected, WaitAcquireDialog, WaitListing, ConfirmSelection, WaitTransfer, Done, GaveUp };
+    enum class State { WaitConnected, WaitSettingsDialog, WaitSettingsClosed, WaitAcquireDialog, WaitListing, ConfirmSelection, WaitTransfer, Done, GaveUp };
 
     bool handleMessageBoxes();
     void waitConnected();
     void waitAcquireDialog();
+    void waitSettingsDialog();
+    void waitSettingsClosed();
     void waitListing();
     void confirmSelection();
     void giveUp(const std::string& why);
@@ -69,6 +73,8 @@ private:
     int position = 0;
     int total = 0;  // pictures taken, as the camera dialog shows it
     bool closeMoment = false;
+    bool settingsDone = false;
+    HWND settingsDialog = nullptr;
     std::unique_ptr<ProgressWatch> progressWatch;  // --close-during download
     std::set<HWND> reportedBoxes;
     std::set<HWND> answeredBoxes;

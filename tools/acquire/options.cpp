@@ -48,7 +48,7 @@ bool parseAnswers(const char* text, AcquireOptions& options) {
 const char* usageText() {
     return "usage: acquire.exe [--source NAME] [--native | --memory] [--out FILE.bmp] [--timeout S]\n"
            "                   [--auto [N|all]] [--answer B[,B2]] [--cycles N]\n"
-           "                   [--close-during listing|download]\n"
+           "                   [--close-during listing|download] [--set-rate I] [--clock-from-pc]\n"
            "  --source NAME   product name of the source to open (default \"Zelmar Dorvex\")\n"
            "  --native        take the picture by native transfer (default)\n"
            "  --memory        take the picture by buffered memory transfer\n"
@@ -64,6 +64,9 @@ const char* usageText() {
            "                  process's memory, handle and GDI/USER object counts\n"
            "  --close-during listing|download\n"
            "                  with --auto N: quit and close the source while it lists or downloads\n"
+           "  --set-rate I    with --auto: once connected, choose bit rate I (0..4 = 9600..115200)\n"
+           "                  in the settings dialog and press OK\n"
+           "  --clock-from-pc with --auto: once connected, set the camera's clock from the PC's\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
            "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
 }
@@ -117,6 +120,14 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
                 return false;
             }
             ++i;
+        } else if (arg == "--set-rate") {
+            if (!parseNumber(next, 0, 4, options.setRate)) {
+                error = "--set-rate needs a bit-rate index from 0 to 4";
+                return false;
+            }
+            ++i;
+        } else if (arg == "--clock-from-pc") {
+            options.clockFromPc = true;
         } else if (arg == "--close-during") {
             std::string what = next ? next : "";
             if (what == "listing")
@@ -144,6 +155,10 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
     }
     if (options.closeDuring != CloseDuring::None && options.cycles > 0) {
         error = "--close-during and --cycles do not go together";
+        return false;
+    }
+    if ((options.setRate >= 0 || options.clockFromPc) && options.autoMode == AutoMode::None) {
+        error = "--set-rate and --clock-from-pc need --auto";
         return false;
     }
     if (options.source.size() > 33) {

@@ -23,6 +23,9 @@ struct AcquireOptions {
     int cycles = 0;
     // --close-during: the application quits and closes the source while it is busy.
     CloseDuring closeDuring = CloseDuring::None;
+    // --set-rate N / --clock-from-pc: go through the settings dialog once connected.
+    int setRate = -1;  // bit-rate index 0..4, -1 to leave it
+    bool clockFromPc = false;
     bool help = false;
 };
 
