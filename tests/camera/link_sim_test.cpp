@@ -300,6 +300,70 @@ TEST_F(Faults, LatchedErrorOnlyCostsTheFirstEnquiry) {
     EXPECT_EQ(link->port->writeCalls - writes, 13u);
 }
 
+// The camera cuts these statuses (CMakeLists.txt): GetImgInfo's to 3 bytes, GetThumb's and
+// SetDate's to none. Without a whole result word there is no success; the line itself is fine.
+TEST_F(Faults, ShortStatusFailsTheCommandButNotTheLine) {
+    ASSERT_TRUE(setio(9600));
+    uint16_t handle = 0xFFFF;
+    EXPECT_FALSE(link->GetImgInfo(1, &handle, false));
+    EXPECT_EQ(link->lastResultCode(), -1);
+    EXPECT_EQ(link->buffers->statusMessage.count, 3u);
+    EXPECT_EQ(handle, 0xFFFF);
+    EXPECT_EQ(link->buffers->imageInfo.data, nullptr);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_TRUE(link->isConnected());
+    ASSERT_TRUE(link->GetImgInfo(1, &handle, false));
+    EXPECT_EQ(link->lastResultCode(), ResultOk);
+    EXPECT_EQ(handle, 0x2001);
+
+    EXPECT_FALSE(link->GetThumb(handle, false));
+    EXPECT_EQ(link->lastResultCode(), -1);
+    EXPECT_EQ(link->buffers->statusMessage.count, 0u);
+    EXPECT_EQ(link->buffers->thumbnail.data, nullptr);
+    EXPECT_EQ(link->linkError, 0);
+    ASSERT_TRUE(link->GetThumb(handle, false));
+    EXPECT_GT(link->buffers->thumbnail.count, 100u);
+
+    EXPECT_FALSE(link->SetDate(false));
+    EXPECT_EQ(link->lastResultCode(), -1);
+    EXPECT_EQ(link->linkError, 0);
+    ASSERT_TRUE(link->SetDate(false));
+    EXPECT_EQ(link->lastResultCode(), ResultOk);
+    ASSERT_TRUE(link->GetStat(0, false));
+}
+
+// GetStat's replies are cut to 21, 22 and 3 bytes: a record must reach the clock's last byte.
+TEST_F(Faults, ShortStatusRecordIsRefused) {
+    // SetIO confirms with GetStat; a 21-byte record fails the connection, result word and all
+    // being fine.
+    EXPECT_FALSE(setio(9600));
+    EXPECT_EQ(link->lastResultCode(), ResultOk);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_FALSE(link->isConnected());
+    StatusRecord status;
+    ASSERT_TRUE(link->statusRecord(status));
+    EXPECT_EQ(status.picturesTaken, 0);  // nothing taken from the short reply
+
+    // 22 bytes are enough.
+    ASSERT_TRUE(setio(9600));
+    EXPECT_EQ(link->buffers->statusRecord.count, 22u);
+    ASSERT_TRUE(link->statusRecord(status));
+    EXPECT_EQ(status.picturesTaken, 6);
+    EXPECT_EQ(status.year, 1);
+
+    // Shorter than the result word: the held record stays as it was.
+    EXPECT_FALSE(link->GetStat(0, false));
+    EXPECT_EQ(link->lastResultCode(), -1);
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_EQ(link->buffers->statusRecord.count, 22u);
+    ASSERT_TRUE(link->statusRecord(status));
+    EXPECT_EQ(status.picturesTaken, 6);
+
+    ASSERT_TRUE(link->GetStat(0, false));
+    EXPECT_EQ(link->buffers->statusRecord.count, 39u);
+    ASSERT_TRUE(setio(9600));
+}
+
 // ---- downloads ----
 
 using Download = LinkTest;

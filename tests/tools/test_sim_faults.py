@@ -152,6 +152,50 @@ class Faults(simtest.SimTestCase):
         after = trace[trace.index("fault silent") + 1:]
         self.assertEqual([line for line in after if line.startswith(("rx", "tx"))], [])
 
+    def test_short_status_cuts_one_status_each(self):
+        with Client(self.start("--frozen-clock").path) as c:
+            full = c.get_stat()
+            self.assertEqual(len(full), 39)
+        cuts = ("GetStat:2", "GetIOCap", "GetStat:21", "GetThumb:0", "SetIO:100")
+        sim = self.start("--frozen-clock", *[arg for cut in cuts for arg in ("--short-status", cut)])
+        with Client(sim.path) as c:
+            self.assertEqual(c.get_stat(), bytes((0x20, 0x90)))
+            self.assertEqual(c.get_io_cap(), b"")
+            # The next GetIOCap is whole again; GetStat's second cut keeps its first 21 bytes.
+            self.assertEqual(len(c.get_io_cap()), 13)
+            cut = c.get_stat()
+            self.assertEqual(cut, full[:21])
+            self.assertEqual(len(c.get_stat()), 39)
+            # The data message goes out whole; only the status is cut.
+            _, status = c.get_img_info(1)
+            thumb, empty = c.get_thumb(word(status, 4))
+            self.assertGreater(len(thumb), 100)
+            self.assertEqual(empty, b"")
+            # A length beyond the status sends it whole, and the camera acts on it.
+            self.assertEqual(len(c.set_io(19200)), 13)
+            self.assertEqual(word(c.get_io_cap(), 6), 0x40)
+        trace = sim.trace()
+        self.assertEqual(self.trace_lines(sim, "fault short-status"),
+                         ["fault short-status GetStat len=2 of=39", "fault short-status GetIOCap len=0 of=13",
+                          "fault short-status GetStat len=21 of=39", "fault short-status GetThumb len=0 of=9",
+                          "fault short-status SetIO len=13 of=13"])
+        self.assertIn("tx status GetStat result=none hex=20 90", trace)
+        self.assertIn("tx block 1/1 len=0 etx msg=GetIOCap.status hex=", trace)
+        self.assertEqual(len(self.trace_lines(sim, "tx status GetStat result=0x0000")), 2)
+
+    def test_short_status_on_the_wire(self):
+        sim = self.start("--short-status", "GetStat:3")
+        with Client(sim.path) as c:
+            c.send_request(request_bytes(0x9020, 0))
+            self.assertEqual(c.read_byte(), ENQ)
+            c.write((ACK,))
+            # STX, length 3 0, the three bytes, ETX and the checksum, nothing stuffed.
+            packet = bytes(c.read_raw(3.0) for _ in range(8))
+            self.assertEqual(packet, encode_packet(bytes((0x20, 0x90, 0x00))))
+            c.write((ACK,))
+            self.assertEqual(c.read_byte(), EOT)
+            self.assertEqual(len(c.get_stat()), 39)
+
     def test_cancel_accepted_during_download(self):
         sim = self.start()
         with Client(sim.path) as c:

@@ -117,7 +117,8 @@ class Sessions(simtest.SimTestCase):
     def test_command_line_errors_and_help(self):
         for args in (["--rate", "1234"], ["--corrupt-rate", "2"], ["--clock", "2001-02-30T00:00:00"],
                      ["--deleted", "x"], ["--bogus"], ["--trace"], ["--refuse-cancel", "1:maybe"],
-                     ["--block-size", "0"]):
+                     ["--block-size", "0"], ["--short-status", "GetStatus:2"], ["--short-status", "GetStat:x"],
+                     ["--short-status", "GetStat:-1"], ["--short-status", ":2"]):
             result = subprocess.run([simtest.SIM] + args, capture_output=True, timeout=20)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn(b"dorvex-sim:", result.stderr)
@@ -126,7 +127,7 @@ class Sessions(simtest.SimTestCase):
                        "--no-card", "--card", "--pictures", "--deleted", "--no-thumb", "--mark", "--no-size",
                        "--clock", "--frozen-clock", "--dump-card", "--block-size", "--ack-timeout", "--pace",
                        "--corrupt", "--corrupt-rate", "--repeat", "--extra-enq", "--drop", "--fault-cmd",
-                       "--fault-after", "--seed", "--busy", "--silent-after", "--refuse-cancel", "--trace",
+                       "--fault-after", "--seed", "--busy", "--silent-after", "--refuse-cancel", "--short-status", "--trace",
                        "--trace-time", "--trace-full-hex", "--quiet"):
             self.assertIn("\n  " + option + " ", help_text.replace("  " + option + "\n", "  " + option + " \n"))
         self.assertIn("Trace lines", help_text)

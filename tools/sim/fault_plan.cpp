@@ -11,6 +11,7 @@ FaultPlan::FaultPlan(const SimOptions& options)
       skipLeft_(options.faultAfter),
       refuseLeft_(options.refuseCancel),
       refuseWithNak_(options.refuseCancelWithNak),
+      cuts_(options.shortStatus),
       random_(options.seed) {}
 
 bool FaultPlan::eligible(const std::string& command) const {
@@ -46,6 +47,16 @@ bool FaultPlan::refuseCancel() {
     if (refuseLeft_ <= 0) return false;
     --refuseLeft_;
     return true;
+}
+
+bool FaultPlan::shortStatus(const std::string& command, size_t& length) {
+    for (auto cut = cuts_.begin(); cut != cuts_.end(); ++cut) {
+        if (cut->command != command) continue;
+        length = cut->length;
+        cuts_.erase(cut);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace sim

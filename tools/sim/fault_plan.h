@@ -1,11 +1,12 @@
 // Decides which faults hit which block transmission, from the fault options: counted faults
 // (the next N eligible transmissions) and random ones (a seeded generator, so that a run can
-// be repeated exactly).
+// be repeated exactly), and which status messages go out cut short.
 #pragma once
 
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "tools/sim/sim_options.h"
 
@@ -28,6 +29,8 @@ public:
     // Whether the next CancelTransfer is refused, and how.
     bool refuseCancel();
     bool refuseWithNak() const { return refuseWithNak_; }
+    // Whether the status message of command now going out is cut, and to how many bytes.
+    bool shortStatus(const std::string& command, size_t& length);
 
 private:
     bool eligible(const std::string& command) const;
@@ -38,6 +41,7 @@ private:
     int skipLeft_;
     int refuseLeft_;
     bool refuseWithNak_;
+    std::vector<StatusCut> cuts_;
     std::mt19937 random_;
 };
 

@@ -1,5 +1,6 @@
 #include "tools/sim/protocol_engine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "camera/framing.h"
@@ -215,7 +216,7 @@ ProtocolEngine::Outcome ProtocolEngine::nestedRequest() {
     }
     trace_.line("cancel nested CancelTransfer");
     const Reply reply = answer(request);
-    const Outcome outcome = sendMessage(reply.status, reply, "status");
+    const Outcome outcome = sendMessage(statusOnTheWire(reply), reply, "status");
     if (outcome != Outcome::Done) return outcome;
     if (reply.result() != ResultOk) return Outcome::Resume;
     trace_.line("cancel accepted");
@@ -303,6 +304,17 @@ ProtocolEngine::Outcome ProtocolEngine::sendBlock(const uint8_t* payload, size_t
     }
 }
 
+// The status as it goes out: whole, or cut short by a --short-status fault. The camera's own
+// decisions (a new rate, an accepted cancel) still follow the whole status.
+std::vector<uint8_t> ProtocolEngine::statusOnTheWire(const Reply& reply) {
+    size_t length = 0;
+    if (!faults_.shortStatus(reply.command, length)) return reply.status;
+    length = std::min(length, reply.status.size());
+    trace_.line("fault short-status " + reply.command + " len=" + std::to_string(length) +
+                " of=" + std::to_string(reply.status.size()));
+    return std::vector<uint8_t>(reply.status.begin(), reply.status.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
 ProtocolEngine::Outcome ProtocolEngine::sendMessage(const std::vector<uint8_t>& bytes, const Reply& reply,
                                                     const char* part) {
     const size_t blockSize = options_.blockSize;
@@ -312,7 +324,9 @@ ProtocolEngine::Outcome ProtocolEngine::sendMessage(const std::vector<uint8_t>& 
         trace_.line("tx data " + reply.command + " bytes=" + std::to_string(bytes.size()) +
                     " blocks=" + std::to_string(blocks));
     } else {
-        trace_.line("tx status " + reply.command + " result=" + hex16(reply.result()) + " hex=" + trace_.hex(bytes));
+        const std::string result =
+            bytes.size() >= 4 ? hex16(static_cast<uint16_t>(bytes[2] | bytes[3] << 8)) : std::string("none");
+        trace_.line("tx status " + reply.command + " result=" + result + " hex=" + trace_.hex(bytes));
     }
     for (size_t i = 0; i < blocks; ++i) {
         const size_t offset = i * blockSize;
@@ -343,7 +357,7 @@ void ProtocolEngine::exchange(const std::vector<uint8_t>& request) {
     if (outcome == Outcome::Done) {
         // The host acknowledges SetIO's status before it retunes; accept that ACK at either speed.
         extraRate_ = reply.newRate;
-        outcome = sendMessage(reply.status, reply, "status");
+        outcome = sendMessage(statusOnTheWire(reply), reply, "status");
         extraRate_ = 0;
         if (outcome == Outcome::Done && reply.newRate) {
             port_.setDeviceRate(reply.newRate);

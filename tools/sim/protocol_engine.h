@@ -50,6 +50,7 @@ private:
     int readPacketBody(std::vector<uint8_t>& payload, uint8_t& terminator, bool& good);
     Reply answer(const std::vector<uint8_t>& request);
     void exchange(const std::vector<uint8_t>& request);
+    std::vector<uint8_t> statusOnTheWire(const Reply& reply);
     Outcome sendMessage(const std::vector<uint8_t>& bytes, const Reply& reply, const char* part);
     Outcome sendBlock(const uint8_t* payload, size_t length, bool more, const std::string& label,
                       const std::string& message, const std::string& command);

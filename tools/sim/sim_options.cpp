@@ -70,6 +70,13 @@ Faults (a "transmission" is one sending of one block, resends included)
   --refuse-cancel N[:nak|:result]
                        refuse the next N CancelTransfer: NAK every sending of the request
                        (nak, default) or answer result 0x0C03 (result)
+  --short-status CMD[:N]
+                       send the next status message of CMD (a command name as listed below,
+                       e.g. GetStat) with its payload cut to its first N bytes (default 0: an
+                       empty payload; an N beyond the status's length sends it whole); the
+                       camera acts as if the whole status had gone out.
+                       Repeatable: each occurrence cuts one more status of its CMD, in order.
+                       Not affected by --fault-cmd/--fault-after
 
 Output
   --trace FILE         trace of every exchange, one event per line, flushed per line
@@ -111,10 +118,11 @@ Trace lines (stable prefixes)
   tx ack | tx nak | tx enq | tx eot
   tx data CMD bytes=N blocks=B
   tx block I/B len=N etx|etb msg=CMD.data|CMD.status hex=..
-  tx status CMD result=0xNNNN hex=..
+  tx status CMD result=0xNNNN hex=..                result=none: fewer than 4 bytes go out
   state rate OLD -> NEW | state clock YY-MM-DD hh:mm:ss
   fault corrupt|repeat|extra-enq|drop block I/B msg=CMD.data|CMD.status
   fault busy CMD | fault silent | fault refuse-cancel nak|result
+  fault short-status CMD len=N of=M                 the status below is cut from M to N bytes
   cancel nested CancelTransfer | cancel accepted    a cancel that came during a message
   timeout ack-enq|ack-block|request-packet|eot      a wait that ran out
   abort CMD | abort nak-limit block I/B msg=.. | abort superseded-by CMD | abort request-too-long
@@ -219,6 +227,25 @@ bool parseRefuseCancel(const std::string& text, SimOptions& options) {
     return true;
 }
 
+// "GetStat:2" -> one cut of GetStat's next status to 2 bytes; "GetStat" -> to 0 bytes.
+bool parseShortStatus(const std::string& text, SimOptions& options) {
+    static const char* const commands[] = {"SetIO",      "GetIOCap", "GetStat", "SetDate",
+                                           "GetImgInfo", "GetThumb", "GetJpeg", "CancelTransfer"};
+    const size_t colon = text.find(':');
+    StatusCut cut;
+    cut.command = text.substr(0, colon);
+    bool known = false;
+    for (const char* command : commands) known = known || cut.command == command;
+    if (!known) return false;
+    if (colon != std::string::npos) {
+        long long length = 0;
+        if (!parseInt(text.substr(colon + 1), 0, 65535, length)) return false;
+        cut.length = static_cast<size_t>(length);
+    }
+    options.shortStatus.push_back(cut);
+    return true;
+}
+
 bool isKnownRate(long long rate) {
     static const long long rates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
     for (long long r : rates) {
@@ -262,6 +289,7 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     else if (name == "--busy") { ok = parseInt(value, 0, 1000000, n); o.busy = static_cast<int>(n); }
     else if (name == "--silent-after") ok = parseCountWithSuffix(value, o.silentCommand, o.silentCount);
     else if (name == "--refuse-cancel") ok = parseRefuseCancel(value, o);
+    else if (name == "--short-status") ok = parseShortStatus(value, o);
     else if (name == "--trace") o.traceFile = value;
     else {
         error = "unknown option " + name;

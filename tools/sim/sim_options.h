@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -12,6 +13,12 @@ namespace sim {
 struct FaultSetting {
     int count = 0;
     double rate = 0.0;
+};
+
+// One status message of `command` sent with its payload cut to `length` bytes.
+struct StatusCut {
+    std::string command;
+    size_t length = 0;
 };
 
 struct SimOptions {
@@ -50,6 +57,7 @@ struct SimOptions {
     int silentCount = 1;
     int refuseCancel = 0;
     bool refuseCancelWithNak = false;
+    std::vector<StatusCut> shortStatus;  // in the order given; each cuts one status
     // Output.
     std::string traceFile;
     bool traceTime = false;
