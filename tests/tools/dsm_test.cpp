@@ -6,6 +6,7 @@
 // into a fresh folder that DORVEX_TWAIN_DIR points the manager at.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -184,6 +185,41 @@ TEST_F(DsmTest, EnumeratesEverySourceBelowTheFolderInPathOrder) {
     // Enumerating loaded each source and let it go again.
     EXPECT_EQ(fakeModule("fake_alpha.ds"), nullptr);
     EXPECT_EQ(fakeModule("fake_beta.ds"), nullptr);
+}
+
+int fakeSourceLoads() {
+    char text[16] = "0";
+    GetEnvironmentVariableA("DORVEX_FAKE_SOURCE_LOADS", text, sizeof text);
+    return std::atoi(text);
+}
+
+TEST_F(DsmTest, ReopeningTheManagerLoadsOnlySourcesThatChanged) {
+    SetEnvironmentVariableA("DORVEX_FAKE_SOURCE_LOADS", "0");
+    openManager();
+    EXPECT_EQ(fakeSourceLoads(), 2);
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_SUCCESS);
+        app.Id = 0;
+        openManager();
+    }
+    EXPECT_EQ(fakeSourceLoads(), 2);
+    TW_IDENTITY id{};
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Alpha");
+
+    // Another library in Alpha's place is asked again on the next opening.
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_SUCCESS);
+    app.Id = 0;
+    ASSERT_TRUE(CopyFileA((exeFolder() + "\\fake_beta.ds").c_str(), folder->alphaPath().c_str(), FALSE));
+    HANDLE file = CreateFileA(folder->alphaPath().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME later{0x12345678u, 0x01D00000u};
+    SetFileTime(file, nullptr, nullptr, &later);
+    CloseHandle(file);
+    openManager();
+    EXPECT_EQ(fakeSourceLoads(), 3);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Beta");
 }
 
 TEST_F(DsmTest, DefaultAndUserSelectChooseTheFirstOrTheNamedSource) {

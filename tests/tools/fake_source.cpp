@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "source/twain.h"
 #include "tests/tools/fake_dialogs.h"
@@ -382,8 +383,17 @@ __declspec(dllexport) TW_UINT16 FakeSource_notifyAs(TW_UINT32 originId, TW_UINT3
 
 }  // extern "C"
 
+// Counts the loads of any fake source in this process, in an environment variable the tests read.
+void countLoad() {
+    char text[16] = "0";
+    GetEnvironmentVariableA("DORVEX_FAKE_SOURCE_LOADS", text, sizeof text);
+    SetEnvironmentVariableA("DORVEX_FAKE_SOURCE_LOADS", std::to_string(std::atoi(text) + 1).c_str());
+}
+
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         fillIdentity();
+        countLoad();
+    }
     return TRUE;
 }

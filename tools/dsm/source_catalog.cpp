@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -37,7 +38,24 @@ void collectPaths(const std::string& folder, int depth, std::vector<std::string>
     FindClose(search);
 }
 
-bool readIdentity(const std::string& path, TW_IDENTITY* origin, TW_IDENTITY& identity) {
+// Identities already read in this process, by path, valid while the file keeps its size and
+// time stamp. Loading a source only to ask its identity is not free: some (Wine's own camera
+// sources among them) leave megabytes mapped behind after they are unloaded, so an application
+// that opens the manager again and again must not load them again and again.
+struct KnownIdentity {
+    FILETIME written;
+    DWORD sizeLow;
+    DWORD sizeHigh;
+    bool valid;
+    TW_IDENTITY identity;
+};
+
+std::map<std::string, KnownIdentity>& knownIdentities() {
+    static std::map<std::string, KnownIdentity> known;  // never destroyed before the manager
+    return known;
+}
+
+bool readIdentityFromSource(const std::string& path, TW_IDENTITY* origin, TW_IDENTITY& identity) {
     HMODULE module = loadSourceLibrary(path);
     if (!module)
         return false;
@@ -55,6 +73,26 @@ bool readIdentity(const std::string& path, TW_IDENTITY* origin, TW_IDENTITY& ide
     }
     FreeLibrary(module);
     return ok;
+}
+
+bool readIdentity(const std::string& path, TW_IDENTITY* origin, TW_IDENTITY& identity) {
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &file))
+        return false;
+    std::string key = path;
+    CharLowerA(&key[0]);
+    auto& known = knownIdentities();
+    auto found = known.find(key);
+    if (found != known.end() && CompareFileTime(&found->second.written, &file.ftLastWriteTime) == 0 &&
+        found->second.sizeLow == file.nFileSizeLow && found->second.sizeHigh == file.nFileSizeHigh) {
+        identity = found->second.identity;
+        return found->second.valid;
+    }
+    KnownIdentity entry{file.ftLastWriteTime, file.nFileSizeLow, file.nFileSizeHigh, false, {}};
+    entry.valid = readIdentityFromSource(path, origin, entry.identity);
+    identity = entry.identity;
+    known[key] = entry;
+    return entry.valid;
 }
 
 }  // namespace
