@@ -241,19 +241,10 @@ class Cycles(Scenario):
         expected = decoded_card(TOOLS, self.work)
         sim = self.simulator()
         out = os.path.join(self.work, "cycle.bmp")
-        # Only our source in the Source Manager's folder: Wine's own gphoto2.ds, which the manager
-        # loads for its identity at every MSG_OPENDSM, leaves 6.4 MB behind each time it is
-        # unloaded, and that is not the growth this scenario looks for.
-        sources = os.path.join(self.work, "sources", "Zelmar")
-        os.makedirs(sources)
-        shutil.copy(os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "twain_32", "Zelmar",
-                                 "DorvexTwain.ds"), sources)
-        os.environ["DORVEX_TWAIN_DIR"] = windows_path(os.path.dirname(sources))
-        try:
-            run = self.acquire("--cycles", str(self.CYCLES), "--auto", "1", "--memory", "--out", windows_path(out),
-                               "--answer", "ok", timeout=60 * 20)
-        finally:
-            del os.environ["DORVEX_TWAIN_DIR"]
+        # Through the prefix's own twain_32 folder, Wine's gphoto2.ds included: the manager must
+        # not load every source again at each MSG_OPENDSM.
+        run = self.acquire("--cycles", str(self.CYCLES), "--auto", "1", "--memory", "--out", windows_path(out),
+                           "--answer", "ok", timeout=60 * 20)
         for line in run.output.splitlines():
             if line.startswith(("Resources", "Growth", "Cycles completed")):
                 print(line)
