@@ -1,5 +1,5 @@
-// DibImage: input attachment, the byte-reading rule shared by all decoders, the pixel buffer
-// and its conversion to 24-bit DIB bits.
+// DibImage: input attachment, the byte-reading rule shared by all decoders, the TIFF IFD walk,
+// the pixel buffer and its conversion to 24-bit DIB bits.
 #include "imaging/dib_image.h"
 
 #include <cstddef>
@@ -185,4 +185,60 @@ void DibImage::seek(int64_t position) {
         position = inputLength;
     }
     readPosition = static_cast<int32_t>(position);
+}
+
+int DibImage::walkIfdChain(uint16_t byteOrder, int maxIfds, SilentStop silentStop, const IfdTagHandler& handler) {
+    uint32_t offset = 0;
+    if (!readIfdOffset(byteOrder, &offset)) {
+        return 0;
+    }
+    seek(offset);
+    for (int ifds = 0; readPosition != 0; ++ifds) {
+        if (ifds == maxIfds) {
+            lastError = ErrBadSegment;  // a chain of IFDs that loops
+            return 0;
+        }
+        if (!walkIfdEntries(byteOrder, silentStop, handler) || !readIfdOffset(byteOrder, &offset)) {
+            return 0;
+        }
+        seek(offset);
+    }
+    lastError = ErrNone;
+    return 1;
+}
+
+int DibImage::walkIfdEntries(uint16_t byteOrder, SilentStop silentStop, const IfdTagHandler& handler) {
+    const uint16_t entries = readNumber16(byteOrder);
+    if (lastError == ErrEndOfData) {
+        return 0;
+    }
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint16_t tag = readNumber16(byteOrder);
+        if (lastError == ErrEndOfData || !handler(tag)) {
+            if (silentStop == SilentStop::BadSegment && lastError == ErrNone) {
+                lastError = ErrBadSegment;
+            }
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int DibImage::readIfdOffset(uint16_t byteOrder, uint32_t* offset) {
+    *offset = readNumber32(byteOrder);
+    if (lastError == ErrEndOfData || *offset > static_cast<uint32_t>(inputLength)) {
+        lastError = ErrEndOfData;
+        return 0;
+    }
+    return 1;
+}
+
+int DibImage::skipEntry() {
+    if (static_cast<int64_t>(readPosition) + 10 >= inputLength) {
+        lastError = ErrEndOfData;
+        return 0;
+    }
+    readPosition += 10;
+    lastError = ErrNone;
+    return 1;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -72,4 +73,23 @@ protected:
     int findMarker();
     // Moves the read position, never beyond the end of the input and never before 0.
     void seek(int64_t position);
+
+    // TIFF image file directories (TIFF 6.0 section 2), walked the same way by the EXIF reader
+    // and the TIFF decoder. A tag handler is called with the read position just after an
+    // entry's 2-byte tag; it consumes the other 10 bytes (skipEntry when the tag is not used)
+    // and returns 0 to stop the walk.
+    using IfdTagHandler = std::function<int(uint16_t tag)>;
+    // What a handler that stops the walk without setting an error code means: a deliberate
+    // stop whose ErrNone is passed on, or a malformed entry (ErrBadSegment).
+    enum class SilentStop { KeepNoError, BadSegment };
+    // Follows the chain of IFDs whose first offset stands at the read position until an offset
+    // of 0 ends it. More than maxIfds IFDs (a chain that loops) is ErrBadSegment.
+    int walkIfdChain(uint16_t byteOrder, int maxIfds, SilentStop silentStop, const IfdTagHandler& handler);
+    // One IFD at the read position: its entry count, then every entry's tag to the handler.
+    // Leaves the read position after the last entry (at the next-IFD offset).
+    int walkIfdEntries(uint16_t byteOrder, SilentStop silentStop, const IfdTagHandler& handler);
+    // A 4-byte IFD offset; ErrEndOfData when it is missing or points beyond the input.
+    int readIfdOffset(uint16_t byteOrder, uint32_t* offset);
+    // Passes over the rest of an entry: type, count and value, 10 bytes.
+    int skipEntry();
 };

@@ -175,51 +175,8 @@ int ExifReader::readTiffData() {
 }
 
 int ExifReader::walkIfds() {
-    const uint16_t order = info.byteOrder;
-    uint32_t offset = readNumber32(order);
-    if (lastError == ErrEndOfData || offset > static_cast<uint32_t>(inputLength)) {
-        lastError = ErrEndOfData;
-        return 0;
-    }
-    seek(offset);
-    for (int ifds = 0; readPosition != 0; ++ifds) {
-        if (ifds == kMaxIfds) {
-            lastError = ErrBadSegment;  // a chain of IFDs that loops
-            return 0;
-        }
-        const uint16_t entries = readNumber16(order);
-        if (lastError == ErrEndOfData) {
-            return 0;
-        }
-        for (uint32_t i = 0; i < entries; ++i) {
-            const uint16_t tag = readNumber16(order);
-            if (lastError == ErrEndOfData || !handleIfdTag(tag)) {
-                if (lastError == ErrNone) {
-                    lastError = ErrBadSegment;
-                }
-                return 0;
-            }
-        }
-        offset = readNumber32(order);
-        if (lastError == ErrEndOfData || offset > static_cast<uint32_t>(inputLength)) {
-            lastError = ErrEndOfData;
-            return 0;
-        }
-        seek(offset);
-    }
-    lastError = ErrNone;
-    return 1;
-}
-
-int ExifReader::skipEntry() {
-    // The rest of an entry we do not use: type, count and value, 10 bytes.
-    if (static_cast<int64_t>(readPosition) + 10 >= inputLength) {
-        lastError = ErrEndOfData;
-        return 0;
-    }
-    readPosition += 10;
-    lastError = ErrNone;
-    return 1;
+    return walkIfdChain(info.byteOrder, kMaxIfds, SilentStop::BadSegment,
+                        [this](uint16_t tag) { return handleIfdTag(tag); });
 }
 
 int ExifReader::handleIfdTag(uint16_t tag) {
@@ -247,7 +204,6 @@ int ExifReader::handleIfdTag(uint16_t tag) {
 }
 
 int ExifReader::walkExifIfd() {
-    const uint16_t order = info.byteOrder;
     if (++exifWalks > kMaxExifWalks) {
         lastError = ErrBadSegment;
         return 0;
@@ -257,25 +213,15 @@ int ExifReader::walkExifIfd() {
         return 0;
     }
     readPosition += 6;  // type and count
-    const uint32_t offset = readNumber32(order);
-    if (lastError == ErrEndOfData || offset > static_cast<uint32_t>(inputLength)) {
-        lastError = ErrEndOfData;
+    uint32_t offset = 0;
+    if (!readIfdOffset(info.byteOrder, &offset)) {
         return 0;
     }
     const int32_t back = readPosition;
     seek(offset);
-    const uint16_t entries = readNumber16(order);
-    if (lastError == ErrEndOfData) {
+    const auto handler = [this](uint16_t tag) { return handleExifTag(tag); };
+    if (!walkIfdEntries(info.byteOrder, SilentStop::BadSegment, handler)) {
         return 0;
-    }
-    for (uint32_t i = 0; i < entries; ++i) {
-        const uint16_t tag = readNumber16(order);
-        if (lastError == ErrEndOfData || !handleExifTag(tag)) {
-            if (lastError == ErrNone) {
-                lastError = ErrBadSegment;
-            }
-            return 0;
-        }
     }
     readPosition = back;
     lastError = ErrNone;

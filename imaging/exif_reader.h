@@ -45,7 +45,6 @@ private:
     int handleIfdTag(uint16_t tag);
     int walkExifIfd();
     int handleExifTag(uint16_t tag);
-    int skipEntry();
     int readTagValue(TagValue* value);
     int readText(uint32_t count, TagValue* value);
     int readRational(bool isSigned, TagValue* value);

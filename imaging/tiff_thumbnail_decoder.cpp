@@ -72,46 +72,9 @@ int TiffThumbnailDecoder::readHeader() {
 }
 
 int TiffThumbnailDecoder::walkIfds() {
-    uint32_t offset = readNumber32(byteOrder);
-    if (lastError == ErrEndOfData || offset > static_cast<uint32_t>(inputLength)) {
-        lastError = ErrEndOfData;
-        return 0;
-    }
-    seek(offset);
-    for (int ifds = 0; readPosition != 0; ++ifds) {
-        if (ifds == kMaxIfds) {
-            lastError = ErrBadSegment;  // a chain of IFDs that loops
-            return 0;
-        }
-        const uint16_t entries = readNumber16(byteOrder);
-        if (lastError == ErrEndOfData) {
-            return 0;
-        }
-        for (uint32_t i = 0; i < entries; ++i) {
-            const uint16_t tag = readNumber16(byteOrder);
-            if (lastError == ErrEndOfData || !handleTag(tag)) {
-                return 0;
-            }
-        }
-        offset = readNumber32(byteOrder);
-        if (lastError == ErrEndOfData || offset > static_cast<uint32_t>(inputLength)) {
-            lastError = ErrEndOfData;
-            return 0;
-        }
-        seek(offset);
-    }
-    lastError = ErrNone;
-    return 1;
-}
-
-int TiffThumbnailDecoder::skipEntry() {
-    if (static_cast<int64_t>(readPosition) + 10 >= inputLength) {
-        lastError = ErrEndOfData;
-        return 0;
-    }
-    readPosition += 10;
-    lastError = ErrNone;
-    return 1;
+    // handleTag stops without an error code on a palette picture: decode() passes that on.
+    return walkIfdChain(byteOrder, kMaxIfds, SilentStop::KeepNoError,
+                        [this](uint16_t tag) { return handleTag(tag); });
 }
 
 int TiffThumbnailDecoder::readValues(uint32_t allowedTypes, uint32_t maxCount, Values* values) {

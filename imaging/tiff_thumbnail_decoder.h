@@ -38,7 +38,6 @@ private:
     int readHeader();
     int walkIfds();
     int handleTag(uint16_t tag);
-    int skipEntry();
     int readValues(uint32_t allowedTypes, uint32_t maxCount, Values* values);
     int storeCoefficients(const Values& values);
     int convertStrips();
