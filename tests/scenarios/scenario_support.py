@@ -5,7 +5,6 @@ source's profile, and the pictures of the simulator's card decoded by dorvex-ima
 The environment comes from tools/wine/wine-env.sh (WINEPREFIX, DISPLAY, DORVEX_PORTS...).
 """
 import os
-import re
 import signal
 import subprocess
 import tempfile

@@ -78,6 +78,8 @@ class Road(Scenario):
                                timeout=240, name=mechanism)
             self.assertEqual(run.status, 0, run.output)
             self.assertEqual(run.output.count("MSG_XFERREADY"), len(expected), run.output)
+            self.assertEqual(run.output.count("Pressed Open"), len(expected), run.output)
+            self.assertEqual(run.output.count("Source enabled"), 1, run.output)
             self.assertEqual(run.boxes(), [])
             self.assertCleanEnd(run, sim)
             for number, (width, height, rgb) in expected.items():
