@@ -23,6 +23,7 @@ import sys
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from scenario_support import (MESSAGES, Simulator, Tools, decoded_card, new_workdir, read_bmp_rgb,  # noqa: E402
                               reset_profile, run_acquire, windows_path)
