@@ -26,16 +26,16 @@ const uint8_t zigzag[64] = {
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // T.81 Annex K.3: code-length counts and symbols of the four typical tables.
-struct HuffmanSpec {
+struct HuffmanTableDef {
     uint8_t bits[16];
     std::vector<uint8_t> values;
 };
 
-const HuffmanSpec dcLuma = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+const HuffmanTableDef dcLuma = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
                             {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
-const HuffmanSpec dcChroma = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+const HuffmanTableDef dcChroma = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
                               {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
-const HuffmanSpec acLuma = {
+const HuffmanTableDef acLuma = {
     {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d},
     {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
      0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52,
@@ -48,7 +48,7 @@ const HuffmanSpec acLuma = {
      0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3,
      0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8,
      0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa}};
-const HuffmanSpec acChroma = {
+const HuffmanTableDef acChroma = {
     {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
     {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61,
      0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33,
@@ -68,14 +68,14 @@ struct HuffmanCodes {
     std::array<uint8_t, 256> size{};
 };
 
-HuffmanCodes buildCodes(const HuffmanSpec& spec) {
+HuffmanCodes buildCodes(const HuffmanTableDef& table) {
     HuffmanCodes codes;
     uint16_t code = 0;
     size_t k = 0;
     for (int length = 1; length <= 16; ++length) {
-        for (int i = 0; i < spec.bits[length - 1] && k < spec.values.size(); ++i, ++k) {
-            codes.code[spec.values[k]] = code++;
-            codes.size[spec.values[k]] = static_cast<uint8_t>(length);
+        for (int i = 0; i < table.bits[length - 1] && k < table.values.size(); ++i, ++k) {
+            codes.code[table.values[k]] = code++;
+            codes.size[table.values[k]] = static_cast<uint8_t>(length);
         }
         code = static_cast<uint16_t>(code << 1);
     }
@@ -254,10 +254,10 @@ void encodeBlock(BitWriter& bits, const int coefficients[64], int& predictor, co
     if (run) bits.put(ac.code[0x00], ac.size[0x00]);
 }
 
-void writeHuffmanTable(std::vector<uint8_t>& out, int classAndId, const HuffmanSpec& spec) {
+void writeHuffmanTable(std::vector<uint8_t>& out, int classAndId, const HuffmanTableDef& table) {
     out.push_back(static_cast<uint8_t>(classAndId));
-    out.insert(out.end(), spec.bits, spec.bits + 16);
-    out.insert(out.end(), spec.values.begin(), spec.values.end());
+    out.insert(out.end(), table.bits, table.bits + 16);
+    out.insert(out.end(), table.values.begin(), table.values.end());
 }
 
 void writeHeaders(std::vector<uint8_t>& out, const RgbImage& image, const Component components[3],
