@@ -19,6 +19,7 @@
 #include "ui/source_settings.h"
 #include "ui/thumbnail_grid.h"
 #include "ui/user_messages.h"
+#include "ui/wait_cursor.h"
 
 namespace {
 
@@ -56,18 +57,6 @@ PictureFacts factsOf(const ImageInfoRecord& info) {
     facts.exposureBias = info.exposureBias;
     return facts;
 }
-
-// Wait cursor for the life of the object.
-class WaitCursor {
-public:
-    WaitCursor() : previous(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(previous); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR previous;
-};
 
 }  // namespace
 
@@ -458,17 +447,6 @@ void AcquireDialog::onSelectionChanged() {
     if (grid && grid->hwnd()) InvalidateRect(grid->hwnd(), nullptr, FALSE);
 }
 
-BOOL AcquireDialog::onQueryNewPalette() {
-    if (!sharedPalette) return FALSE;
-    HDC dc = GetDC(hwnd());
-    HPALETTE previous = SelectPalette(dc, sharedPalette, FALSE);
-    RealizePalette(dc);
-    SelectPalette(dc, previous, FALSE);
-    ReleaseDC(hwnd(), dc);
-    InvalidateRect(hwnd(), nullptr, FALSE);
-    return TRUE;
-}
-
 INT_PTR AcquireDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     handled = true;
     switch (message) {
@@ -493,7 +471,7 @@ INT_PTR AcquireDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
         forwardHelpRequest(hwnd());
         return TRUE;
     case WM_QUERYNEWPALETTE: {
-        const BOOL changed = onQueryNewPalette();
+        const BOOL changed = realizeSharedPalette(hwnd());
         SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, changed);
         return changed;
     }

@@ -56,7 +56,6 @@ private:
     void onShowInfo();
     void onThumbnail();
     LRESULT onFetchThumbnailRequest();
-    BOOL onQueryNewPalette();
     void onSelectionChanged();
     void pumpMessages();
     int takeLinkError();

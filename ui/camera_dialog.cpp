@@ -15,6 +15,7 @@
 #include "ui/shared_palette.h"
 #include "ui/source_settings.h"
 #include "ui/user_messages.h"
+#include "ui/wait_cursor.h"
 
 namespace {
 
@@ -32,18 +33,6 @@ constexpr HelpEntry cameraHelp[] = {
 // Power texts 2010..2014 ("Enpty", "Low", "Full", "AC", "Unknown") by the sum of the two power
 // values; any larger sum would land on unrelated strings, so it reads as "Unknown".
 constexpr unsigned powerTextCount = 5;
-
-// Shows the wait cursor for the lifetime of the object.
-class WaitCursor {
-public:
-    WaitCursor() : previous(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(previous); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR previous;
-};
 
 void setItemText(HWND dialog, int id, const char* text) {
     SetDlgItemTextA(dialog, id, text);

@@ -91,17 +91,6 @@ void ImageInfoDialog::paint() {
     EndPaint(hwnd(), &ps);
 }
 
-BOOL ImageInfoDialog::onQueryNewPalette() {
-    if (!sharedPalette) return FALSE;
-    HDC dc = GetDC(hwnd());
-    HPALETTE previous = SelectPalette(dc, sharedPalette, FALSE);
-    RealizePalette(dc);
-    SelectPalette(dc, previous, FALSE);
-    ReleaseDC(hwnd(), dc);
-    InvalidateRect(hwnd(), nullptr, FALSE);
-    return TRUE;
-}
-
 INT_PTR ImageInfoDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     handled = true;
     switch (message) {
@@ -109,7 +98,7 @@ INT_PTR ImageInfoDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, b
         paint();
         return TRUE;
     case WM_QUERYNEWPALETTE: {
-        const BOOL changed = onQueryNewPalette();
+        const BOOL changed = realizeSharedPalette(hwnd());
         SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, changed);
         return changed;
     }

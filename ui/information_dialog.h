@@ -28,7 +28,6 @@ protected:
 private:
     void onThumbnailButton();
     void paint();
-    BOOL onQueryNewPalette();
 
     unsigned listNumber;
     const PictureInfoText& info;

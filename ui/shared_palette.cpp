@@ -66,3 +66,14 @@ bool screenIsPaletteBased() {
     ReleaseDC(nullptr, screen);
     return palette;
 }
+
+BOOL realizeSharedPalette(HWND window) {
+    if (!sharedPalette) return FALSE;
+    HDC dc = GetDC(window);
+    HPALETTE previous = SelectPalette(dc, sharedPalette, FALSE);
+    RealizePalette(dc);
+    SelectPalette(dc, previous, FALSE);
+    ReleaseDC(window, dc);
+    InvalidateRect(window, nullptr, FALSE);
+    return TRUE;
+}

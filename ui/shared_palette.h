@@ -23,5 +23,9 @@ PALETTEENTRY sharedPaletteEntry(unsigned index);
 // built in a movable global block that is freed again. Null on failure.
 HPALETTE createPaletteFromColourTable(const RGBQUAD* colours, unsigned count);
 
+// Answers WM_QUERYNEWPALETTE for a window that draws with sharedPalette: realizes it in the
+// window's DC and repaints the window. FALSE (nothing done) when there is no shared palette.
+BOOL realizeSharedPalette(HWND window);
+
 // True when the screen is palette-based.
 bool screenIsPaletteBased();

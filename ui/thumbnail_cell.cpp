@@ -4,6 +4,7 @@
 
 #include "resources/resource_ids.h"
 #include "source/module.h"
+#include "ui/attached_window.h"
 #include "ui/picture_list.h"
 #include "ui/thumbnail_sheet.h"
 #include "ui/user_messages.h"
@@ -51,7 +52,7 @@ bool ThumbnailCell::registerClass() {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_PARENTDC | CS_DBLCLKS;
-    wc.lpfnWndProc = windowProc;
+    wc.lpfnWndProc = attachedWindowProc<ThumbnailCell>;
     wc.cbWndExtra = sizeof(LONG_PTR);
     wc.hInstance = moduleInstance();
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
@@ -80,22 +81,6 @@ void ThumbnailCell::setSelected(int flag) {
 
 int ThumbnailCell::isSelected() const {
     return entry.isFilled() ? selected : 0;
-}
-
-LRESULT CALLBACK ThumbnailCell::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<ThumbnailCell*>(GetWindowLongPtrA(hwnd, 0));
-    if (message == WM_NCCREATE) {
-        self = static_cast<ThumbnailCell*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        SetWindowLongPtrA(hwnd, 0, reinterpret_cast<LONG_PTR>(self));
-        self->window = hwnd;
-    }
-    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(hwnd, 0, 0);
-        self->window = nullptr;
-        return DefWindowProcA(hwnd, message, wParam, lParam);
-    }
-    return self->handle(message, wParam, lParam);
 }
 
 LRESULT ThumbnailCell::handle(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -34,7 +34,10 @@ public:
     static void unregisterClass();
 
 private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Sets window and calls handle().
+    template <class T>
+    friend LRESULT CALLBACK attachedWindowProc(HWND, UINT, WPARAM, LPARAM);
+
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onLeftButtonDown(WPARAM wParam, LPARAM lParam);
     LRESULT onDoubleClick(WPARAM wParam, LPARAM lParam);

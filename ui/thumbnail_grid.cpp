@@ -4,6 +4,7 @@
 
 #include "resources/resource_ids.h"
 #include "source/module.h"
+#include "ui/attached_window.h"
 #include "ui/picture_list.h"
 #include "ui/thumbnail_cell.h"
 #include "ui/thumbnail_sheet.h"
@@ -34,7 +35,7 @@ bool ThumbnailGrid::registerClasses() {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_PARENTDC;
-    wc.lpfnWndProc = windowProc;
+    wc.lpfnWndProc = attachedWindowProc<ThumbnailGrid>;
     wc.cbWndExtra = sizeof(LONG_PTR);
     wc.hInstance = moduleInstance();
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
@@ -117,22 +118,6 @@ void ThumbnailGrid::onVerticalScroll(int request, int trackPosition) {
     default:  // end of drag, top, bottom, end scroll: the sheet is already where it belongs
         break;
     }
-}
-
-LRESULT CALLBACK ThumbnailGrid::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<ThumbnailGrid*>(GetWindowLongPtrA(hwnd, 0));
-    if (message == WM_NCCREATE) {
-        self = static_cast<ThumbnailGrid*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        SetWindowLongPtrA(hwnd, 0, reinterpret_cast<LONG_PTR>(self));
-        self->window = hwnd;
-    }
-    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(hwnd, 0, 0);
-        self->window = nullptr;
-        return DefWindowProcA(hwnd, message, wParam, lParam);
-    }
-    return self->handle(message, wParam, lParam);
 }
 
 LRESULT ThumbnailGrid::handle(UINT message, WPARAM wParam, LPARAM lParam) {

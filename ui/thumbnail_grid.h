@@ -40,8 +40,11 @@ public:
     static int windowHeight() { return ClientHeight + 4; }
 
 private:
+    // Sets window and calls handle().
+    template <class T>
+    friend LRESULT CALLBACK attachedWindowProc(HWND, UINT, WPARAM, LPARAM);
+
     static bool registerClasses();
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onVerticalScroll(int request, int trackPosition);
     void showRow(int row);

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "source/module.h"
+#include "ui/attached_window.h"
 #include "ui/picture_list.h"
 #include "ui/thumbnail_cell.h"
 #include "ui/user_messages.h"
@@ -25,7 +26,7 @@ bool ThumbnailSheet::registerClass() {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_PARENTDC;
-    wc.lpfnWndProc = windowProc;
+    wc.lpfnWndProc = attachedWindowProc<ThumbnailSheet>;
     wc.cbWndExtra = sizeof(LONG_PTR);
     wc.hInstance = moduleInstance();
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
@@ -82,22 +83,6 @@ void ThumbnailSheet::clearSelection() {
 int ThumbnailSheet::isSelected(int index) const {
     if (index < 0 || index >= cellCount || !cells[index]) return 0;
     return cells[index]->isSelected();
-}
-
-LRESULT CALLBACK ThumbnailSheet::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<ThumbnailSheet*>(GetWindowLongPtrA(hwnd, 0));
-    if (message == WM_NCCREATE) {
-        self = static_cast<ThumbnailSheet*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        SetWindowLongPtrA(hwnd, 0, reinterpret_cast<LONG_PTR>(self));
-        self->window = hwnd;
-    }
-    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(hwnd, 0, 0);
-        self->window = nullptr;
-        return DefWindowProcA(hwnd, message, wParam, lParam);
-    }
-    return self->handle(message, wParam, lParam);
 }
 
 LRESULT ThumbnailSheet::handle(UINT message, WPARAM wParam, LPARAM lParam) {

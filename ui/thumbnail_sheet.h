@@ -33,7 +33,10 @@ public:
     static void unregisterClass();
 
 private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Sets window and calls handle().
+    template <class T>
+    friend LRESULT CALLBACK attachedWindowProc(HWND, UINT, WPARAM, LPARAM);
+
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     bool createCells();
     void destroyCells();
