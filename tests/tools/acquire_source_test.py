@@ -18,50 +18,14 @@ import tempfile
 import time
 import unittest
 
+# The picture readers and path helper are the end-to-end scenarios' own.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scenarios"))
+from scenario_support import read_bmp_rgb, read_ppm, windows_path  # noqa: E402
+
 ACQUIRE, HOST_BIN = sys.argv[1], sys.argv[2]
 SIM = os.path.join(HOST_BIN, "dorvex-sim")
 IMAGING = os.path.join(HOST_BIN, "dorvex-imaging")
 PROFILE = r"HKCU\Software\Zelmar\Dorvex TwainDS"
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def read_bmp_rgb(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    assert data[:2] == b"BM"
-    offset = int.from_bytes(data[10:14], "little")
-    width = int.from_bytes(data[18:22], "little", signed=True)
-    height = int.from_bytes(data[22:26], "little", signed=True)
-    assert data[28] == 24 and height > 0
-    stride = (width * 3 + 3) & ~3
-    rgb = bytearray()
-    for y in range(height):
-        row = data[offset + (height - 1 - y) * stride:][:width * 3]
-        for x in range(width):
-            rgb += bytes((row[3 * x + 2], row[3 * x + 1], row[3 * x]))
-    return width, height, bytes(rgb)
-
-
-def read_ppm(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    fields, pos = [], 0
-    while len(fields) < 4:  # P6, width, height, maxval; whitespace and comments between
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            pos = data.index(b"\n", pos) + 1
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    assert fields[0] == b"P6" and fields[3] == b"255"
-    return int(fields[1]), int(fields[2]), data[pos + 1:]
 
 
 class WithSimulator(unittest.TestCase):
