@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "dorvex_version.h"
 #include "source/module.h"
 #include "tests/resources/dialog_template.h"
 #include "tests/resources/expected_resources.h"
@@ -349,12 +350,21 @@ TEST(VersionResources, EachSetNamesTheModuleWithItsOwnVersion) {
         const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(moduleInstance(), found)));
         // VerQueryValue may write into the block it reads, so it gets a copy.
         const std::vector<uint8_t> block(bytes, bytes + SizeofResource(moduleInstance(), found));
-        const char* version = language == english ? "1.00E" : "1.00J";
+        // The build's one version definition, with the set's letter.
+        const char* version = language == english ? DORVEX_VERSION_TEXT_EN : DORVEX_VERSION_TEXT_JA;
         EXPECT_EQ(utf8(versionString(block, L"FileDescription")), "Dorvex TwainDS");
         EXPECT_EQ(utf8(versionString(block, L"OriginalFilename")), "DorvexTwain.ds");
         EXPECT_EQ(utf8(versionString(block, L"ProductName")), "Dorvex");
         EXPECT_EQ(utf8(versionString(block, L"CompanyName")), "Zelmar Corporation");
         EXPECT_EQ(utf8(versionString(block, L"FileVersion")), version);
         EXPECT_EQ(utf8(versionString(block, L"ProductVersion")), version);
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT size = 0;
+        std::vector<uint8_t> copy = block;
+        ASSERT_TRUE(VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+        ASSERT_GE(size, sizeof *fixed);
+        const unsigned numbers[] = {DORVEX_VERSION_NUMBERS};
+        EXPECT_EQ(fixed->dwFileVersionMS, numbers[0] << 16 | numbers[1]);
+        EXPECT_EQ(fixed->dwProductVersionMS, numbers[0] << 16 | numbers[1]);
     }
 }
