@@ -258,6 +258,8 @@ FunctionEnd
 ; only on request (a silent uninstall keeps them).
 
 Section "Uninstall"
+  ; A replacement still waiting for the restart goes too.
+  Delete /REBOOTOK "$INSTDIR\${SOURCE_FILE}.new"
   Delete /REBOOTOK "$INSTDIR\${SOURCE_FILE}"
   ${If} ${RebootFlag}
     MessageBox MB_OK|MB_ICONINFORMATION "$(RemovedAtRestart)" /SD IDOK

@@ -7,8 +7,10 @@ Installer: in a fresh 32-bit prefix of its own (so that nothing the shared test 
 make it pass), one installation's whole life, step by step in order: a folder that cannot be
 written is refused with nothing left behind; a silent install puts the source in place with its
 uninstall entry; acquire.exe finds and opens "Zelmar Dorvex" with no DORVEX_TWAIN_DIR; a second
-install (with the Wine component) keeps the user's settings; the silent uninstall given by the
-entry removes the file, the folder and the entry and keeps the settings.
+install (with the Wine component, under a Japanese user language) keeps the user's settings; an
+install while an application has the source loaded asks for a restart and the restart puts the
+new file in place; the silent uninstall given by the entry removes the file, the folder and the
+entry and keeps the settings.
 
 usage: dist_test.py DIST_DIR BIN_DIR HOST_BIN VERSION TEST_CLASS
 """
@@ -271,7 +273,8 @@ class Installer(unittest.TestCase):
                 time.sleep(0.2)
             self.assertIn("Source enabled", read(app_out).decode(errors="replace"))
             status, text = self.install()
-            self.assertEqual(status, 3010, text)
+            # ERROR_SUCCESS_REBOOT_REQUIRED; Wine hands Linux only its low 8 bits.
+            self.assertEqual(status, 3010 & 0xFF, text)
             self.assertTrue(read(installed).endswith(b"older copy"), "the loaded file was changed")
         finally:
             app.terminate()
