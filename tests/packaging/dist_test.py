@@ -161,6 +161,18 @@ class Installer(unittest.TestCase):
         finally:
             os.chmod(self.target, 0o644)
             os.remove(self.target)
+        # The Wine component's folder cannot be made, after the source's file has been written:
+        # that file goes again, and no uninstaller or entry is made.
+        os.makedirs(self.target)
+        with open(os.path.join(self.target, "Wine"), "w") as blocker:
+            blocker.write("not a folder")
+        try:
+            status, text = self.install("/WINE")
+            self.assertNotEqual(status, 0, text)
+            self.assertEqual(os.listdir(self.target), ["Wine"])
+            self.assertIsNone(self.query(UNINSTALL_KEY))
+        finally:
+            shutil.rmtree(self.target)
         # A read-only folder that exists: file modes stop an ordinary user; root is stopped by
         # the immutable attribute, where the file system has one.
         os.makedirs(self.target)
