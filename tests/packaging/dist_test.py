@@ -100,12 +100,17 @@ class Installer(unittest.TestCase):
         os.makedirs(cls.ports)
         cls.env = {k: v for k, v in os.environ.items() if k != "DORVEX_TWAIN_DIR"}
         cls.env.update(WINEPREFIX=cls.prefix, WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="twain_32=n")
-        boot_env = dict(cls.env, WINEDLLOVERRIDES="mscoree=;mshtml=")
-        subprocess.run(["wineboot", "-i"], env=boot_env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300, check=True)
-        cls.reg(["add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", os.path.join(cls.ports, "com1"), "/f"])
-        cls.reg(["add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"])
-        subprocess.run(["wineserver", "-w"], env=cls.env, timeout=120)
+        try:
+            # No Mono or Gecko installer questions in a fresh prefix.
+            boot_env = dict(cls.env, WINEDLLOVERRIDES="mscoree=;mshtml=")
+            subprocess.run(["wineboot", "-i"], env=boot_env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300, check=True)
+            cls.reg(["add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", os.path.join(cls.ports, "com1"), "/f"])
+            cls.reg(["add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"])
+            subprocess.run(["wineserver", "-w"], env=cls.env, timeout=120)
+        except BaseException:
+            cls.tearDownClass()
+            raise
         cls.windows = os.path.join(cls.prefix, "drive_c", "windows")
         cls.target = os.path.join(cls.windows, "twain_32", "Zelmar")
 
