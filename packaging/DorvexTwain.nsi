@@ -201,12 +201,13 @@ SectionEnd
 ; $0: final path; $0.new is in place beside it. A file that an application has loaded cannot be
 ; replaced now: the rename then happens at the next restart.
 Function PutInPlace
-  ClearErrors
+  SetFileAttributes "$0" NORMAL  ; a read-only copy would refuse to go, now and at the restart
   Delete "$0"
   ${If} ${FileExists} "$0"
     Rename /REBOOTOK "$0.new" "$0"
     SetRebootFlag true
   ${Else}
+    ClearErrors
     Rename "$0.new" "$0"
     ${If} ${Errors}
       Call Refuse
@@ -260,6 +261,7 @@ FunctionEnd
 Section "Uninstall"
   ; A replacement still waiting for the restart goes too.
   Delete /REBOOTOK "$INSTDIR\${SOURCE_FILE}.new"
+  SetFileAttributes "$INSTDIR\${SOURCE_FILE}" NORMAL
   Delete /REBOOTOK "$INSTDIR\${SOURCE_FILE}"
   ${If} ${RebootFlag}
     MessageBox MB_OK|MB_ICONINFORMATION "$(RemovedAtRestart)" /SD IDOK

@@ -252,9 +252,16 @@ class Installer(unittest.TestCase):
     def test_4_a_second_install_keeps_the_settings(self):
         self.reg(["add", PROFILE, "/v", "BaudRate", "/t", "REG_DWORD", "/d", "3", "/f"])
         self.reg(["add", PROFILE, "/v", "ComPort", "/t", "REG_DWORD", "/d", "2", "/f"])
+        # The installed copy is an older one, and read-only (Wine keeps the attribute in the file
+        # mode): it is replaced all the same, now.
+        installed = os.path.join(self.target, "DorvexTwain.ds")
+        with open(installed, "ab") as f:
+            f.write(b"older copy")
+        os.chmod(installed, 0o444)
         # This time under a Japanese user language: the installer speaks Japanese.
         status, text = self.install("/WINE", env=dict(self.env, LC_ALL="ja_JP.UTF-8"))
         self.assertEqual(status, 0, text)
+        self.assertTrue(read(installed) == read(os.path.join(BIN, "DorvexTwain.ds")), "the older copy stayed")
         self.assertEqual(self.query(UNINSTALL_KEY)["Language"], ("REG_DWORD", "0x411"))
         settings = self.query(PROFILE)
         self.assertEqual(settings["BaudRate"], ("REG_DWORD", "0x3"))
