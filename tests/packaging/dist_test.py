@@ -10,7 +10,8 @@ uninstall entry; acquire.exe finds and opens "Zelmar Dorvex" with no DORVEX_TWAI
 install (with the Wine component, under a Japanese user language) keeps the user's settings; an
 install while an application has the source loaded asks for a restart and the restart puts the
 new file in place; the silent uninstall given by the entry removes the file, the folder and the
-entry and keeps the settings.
+entry and keeps the settings; through the pages, the uninstaller asks whether to remove the
+settings, and Yes removes them.
 
 usage: dist_test.py DIST_DIR BIN_DIR HOST_BIN VERSION TEST_CLASS
 """
@@ -331,6 +332,36 @@ class Installer(unittest.TestCase):
         settings = self.query(PROFILE)
         self.assertEqual(settings["BaudRate"], ("REG_DWORD", "0x3"))
         self.assertEqual(settings["ComPort"], ("REG_DWORD", "0x2"))
+
+    def test_7_through_its_pages_and_the_question_to_remove_the_settings(self):
+        # A user at the screen: the installer's pages, then the uninstaller's, answering Yes to
+        # its question about the settings.
+        driver = [os.path.join(BIN, "nsis_driver.exe"), "Zelmar Dorvex TWAIN source"]
+        with tempfile.TemporaryFile() as out:
+            setup = subprocess.Popen(["wine", SETUP], env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                     stderr=subprocess.STDOUT)
+            try:
+                status, text = self.wine(driver + ["no", "90"], timeout=120)
+                self.assertEqual(setup.wait(timeout=60), 0)
+            finally:
+                if setup.poll() is None:
+                    setup.kill()
+                    setup.wait()
+        self.assertEqual(status, 0, text)
+        self.assertIn("Pressed: &Install", text)
+        self.assertTrue(os.path.isfile(os.path.join(self.target, "DorvexTwain.ds")))
+        self.assertEqual(self.query(UNINSTALL_KEY)["DisplayVersion"], ("REG_SZ", VERSION))
+
+        status, text = self.wine([r"C:\windows\twain_32\Zelmar\uninstall.exe"], timeout=30)
+        self.assertEqual(status, 0, text)
+        status, text = self.wine(driver + ["yes", "90"], timeout=120)
+        self.assertEqual(status, 0, text)
+        self.assertIn("Pressed: &Uninstall", text)
+        self.assertIn("Message box: Also remove your settings of the source (port, bit rate, thumbnails)?", text)
+        self.assertFalse(os.path.exists(self.target))
+        self.assertIsNone(self.query(UNINSTALL_KEY))
+        self.assertIsNone(self.query(PROFILE))
+        self.assertIsNone(self.query(r"HKCU\Software\Zelmar"))
 
 
 if __name__ == "__main__":
