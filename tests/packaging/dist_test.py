@@ -146,6 +146,22 @@ class Installer(unittest.TestCase):
                 values[parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
         return values
 
+    def with_pages(self, program, answer, env=None):
+        """Runs the installer or uninstaller with its pages, pressed through by nsis_driver.exe,
+        which answers `answer` in message boxes: (program's status, driver's output)."""
+        driver = [os.path.join(BIN, "nsis_driver.exe"), "Zelmar Dorvex TWAIN source", answer, "90"]
+        with tempfile.TemporaryFile() as out:
+            started = subprocess.Popen(["wine", program], env=env or self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                       stderr=subprocess.STDOUT)
+            try:
+                status, text = self.wine(driver, timeout=120, env=env)
+                self.assertEqual(status, 0, text)
+                return started.wait(timeout=60), text
+            finally:
+                if started.poll() is None:
+                    started.kill()
+                    started.wait()
+
     def install(self, *args, env=None):
         return self.wine([SETUP, "/S"] + list(args), timeout=180, env=env)
 
@@ -163,6 +179,13 @@ class Installer(unittest.TestCase):
             self.assertNotEqual(status, 0, text)
             self.assertEqual(sorted(os.listdir(twain)), sorted(before + ["Zelmar"]))
             self.assertEqual(read(self.target), b"not a folder")
+            self.assertIsNone(self.query(UNINSTALL_KEY))
+            # With its pages, under a Japanese user language: the same refusal, in a message box.
+            status, text = self.with_pages(SETUP, "no", env=dict(self.env, LC_ALL="ja_JP.UTF-8"))
+            self.assertEqual(status, 2, text)
+            self.assertIn("Message box: フォルダー", text)
+            self.assertIn("に書き込めません。何もインストールされていません。", text)
+            self.assertEqual(sorted(os.listdir(twain)), sorted(before + ["Zelmar"]))
             self.assertIsNone(self.query(UNINSTALL_KEY))
         finally:
             os.chmod(self.target, 0o644)
@@ -336,26 +359,14 @@ class Installer(unittest.TestCase):
     def test_7_through_its_pages_and_the_question_to_remove_the_settings(self):
         # A user at the screen: the installer's pages, then the uninstaller's, answering Yes to
         # its question about the settings.
-        driver = [os.path.join(BIN, "nsis_driver.exe"), "Zelmar Dorvex TWAIN source"]
-        with tempfile.TemporaryFile() as out:
-            setup = subprocess.Popen(["wine", SETUP], env=self.env, stdin=subprocess.DEVNULL, stdout=out,
-                                     stderr=subprocess.STDOUT)
-            try:
-                status, text = self.wine(driver + ["no", "90"], timeout=120)
-                self.assertEqual(setup.wait(timeout=60), 0)
-            finally:
-                if setup.poll() is None:
-                    setup.kill()
-                    setup.wait()
+        status, text = self.with_pages(SETUP, "no")
         self.assertEqual(status, 0, text)
         self.assertIn("Pressed: &Install", text)
         self.assertTrue(os.path.isfile(os.path.join(self.target, "DorvexTwain.ds")))
         self.assertEqual(self.query(UNINSTALL_KEY)["DisplayVersion"], ("REG_SZ", VERSION))
 
-        status, text = self.wine([r"C:\windows\twain_32\Zelmar\uninstall.exe"], timeout=30)
-        self.assertEqual(status, 0, text)
-        status, text = self.wine(driver + ["yes", "90"], timeout=120)
-        self.assertEqual(status, 0, text)
+        # The uninstaller goes on in a copy of itself; the driver waits for that one's window.
+        _, text = self.with_pages(r"C:\windows\twain_32\Zelmar\uninstall.exe", "yes")
         self.assertIn("Pressed: &Uninstall", text)
         self.assertIn("Message box: Also remove your settings of the source (port, bit rate, thumbnails)?", text)
         self.assertFalse(os.path.exists(self.target))

@@ -14,6 +14,14 @@
 
 namespace {
 
+std::string windowText(HWND window) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, 1024);
+    char utf8[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
+}
+
 struct Search {
     std::string title;
     HWND mainWindow = nullptr;
@@ -51,17 +59,13 @@ int main(int argc, char** argv) {
         search.title = argv[1];
         EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
         if (search.messageBox) {
-            char text[1024] = {};
-            GetDlgItemTextA(search.messageBox, 0xFFFF, text, sizeof text);
-            std::printf("Message box: %s\n", text);
+            std::printf("Message box: %s\n", windowText(GetDlgItem(search.messageBox, 0xFFFF)).c_str());
             PostMessageA(search.messageBox, WM_COMMAND, GetDlgItem(search.messageBox, answer) ? answer : IDOK, 0);
         } else if (search.mainWindow) {
             seen = true;
             HWND next = GetDlgItem(search.mainWindow, IDOK);
             if (next && IsWindowEnabled(next) && IsWindowVisible(next)) {
-                char label[64] = {};
-                GetWindowTextA(next, label, sizeof label);
-                std::printf("Pressed: %s\n", label);
+                std::printf("Pressed: %s\n", windowText(next).c_str());
                 PostMessageA(search.mainWindow, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                              reinterpret_cast<LPARAM>(next));
             }
