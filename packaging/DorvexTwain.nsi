@@ -5,8 +5,8 @@
 ; the "Apps & features" entry. Optional, off by default: our TWAIN_32.DLL for Wine users, in a
 ; subfolder of its own, never over the system's manager.
 ;
-; Every file goes in beside its final name first ("*.new"); only when all of them are written are
-; they renamed into place and the entry made. A folder that cannot be written ends the
+; Every file goes in beside its final name first ("*.new"), the uninstaller with them; only when
+; all of them are written are they renamed into place and the entry made. A folder that cannot be written ends the
 ; installation with a message, exit code 2 and nothing left behind. A source that an application
 ; still has loaded is replaced when Windows restarts (exit code 3010 in silent mode).
 ;
@@ -128,6 +128,11 @@ Section "!$(SectionSource)" SecSource
   ${If} ${Errors}
     Call Refuse
   ${EndIf}
+  ; Replacing an earlier uninstaller is harmless: it removes the same files.
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  ${If} ${Errors}
+    Call Refuse
+  ${EndIf}
 !ifdef WITH_64BIT
   ${If} ${RunningX64}
     ClearErrors
@@ -153,7 +158,7 @@ Section /o "$(SectionWine)" SecWine
   ${EndIf}
 SectionEnd
 
-; Everything is written: put it in place, then the uninstaller and the entry.
+; Everything is written: put it in place, then the entry.
 Section "-commit"
   SetOutPath "$INSTDIR"
   StrCpy $0 "$INSTDIR\${SOURCE_FILE}"
@@ -169,12 +174,6 @@ Section "-commit"
     Call PutInPlace
     StrCpy $0 "$INSTDIR\${WINE_DIR}\Wine.txt"
     Call PutInPlace
-  ${EndIf}
-
-  ClearErrors
-  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
-  ${If} ${Errors}
-    Call Refuse
   ${EndIf}
 
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
@@ -223,6 +222,7 @@ Function Refuse
   RMDir "$INSTDIR\${WINE_DIR}"
 !ifdef WITH_64BIT
   Delete "$WINDIR\twain_64\Zelmar\${SOURCE_FILE}.new"
+  RMDir "$WINDIR\twain_64\Zelmar"
 !endif
   ${If} $hadUninstaller == 0
     Delete "$INSTDIR\${UNINSTALLER}"
