@@ -24,6 +24,7 @@ import time
 import unittest
 import zipfile
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_version import read_version, version_blocks  # noqa: E402
 
