@@ -230,8 +230,10 @@ int ExifReader::walkExifIfd() {
 
 namespace {
 
+// UNDEFINED counts as a number too: its four value bytes read as one big-endian 32-bit value,
+// whatever the block's byte order (some writers store CompressedBitsPerPixel that way).
 bool isNumber(uint16_t type) {
-    return type == kShort || type == kLong || type == kRational || type == kSRational;
+    return type == kShort || type == kLong || type == kRational || type == kSRational || type == kUndefined;
 }
 
 float numberOf(uint16_t type, uint32_t integer, float real) {

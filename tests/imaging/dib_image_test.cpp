@@ -191,4 +191,67 @@ TEST(Dither, OutputUsesOnlyPaletteColoursAndKeepsMeanBrightness) {
     EXPECT_NEAR(static_cast<double>(outputSum) / (w * h), static_cast<double>(inputSum) / (w * h), 3.0);
 }
 
+// The error diffusion written out plainly: errors limited, shares e * n / 16 truncated toward
+// zero, each byte clamped as it is pushed. The table-driven ditherToPalette must match it.
+void ditherPlainly(uint8_t* bits, int32_t w, int32_t h) {
+    const auto limit = [](int d) {
+        const int m = d < 0 ? -d : d;
+        const int l = m <= 64 ? m : (m < 128 ? 64 + (m - 63) / 2 : 96);
+        return d < 0 ? -l : l;
+    };
+    const auto push = [](uint8_t* p, const int e[3], int n) {
+        for (int c = 0; c < 3; ++c) {
+            const int v = p[c] + e[c] * n / 16;
+            p[c] = static_cast<uint8_t>(v > 255 ? 255 : (v < 0 ? 0 : v));
+        }
+    };
+    const uint32_t stride = DibImage::dibStride(w);
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            uint8_t* p = bits + y * stride + x * 3;
+            const PaletteColour c = sharedPaletteColour(sharedPaletteIndex(p[2], p[1], p[0]));
+            const int e[3] = {limit(p[0] - c.blue), limit(p[1] - c.green), limit(p[2] - c.red)};
+            p[0] = c.blue;
+            p[1] = c.green;
+            p[2] = c.red;
+            if (x + 1 < w) push(p + 3, e, 7);
+            if (y + 1 < h) {
+                uint8_t* below = p + stride;
+                push(below, e, 5);
+                if (x > 0) push(below - 3, e, 3);
+                if (x + 1 < w) push(below + 3, e, 1);
+            }
+        }
+    }
+}
+
+TEST(Dither, SameBitsAsThePlainDiffusion) {
+    // Random noise (every error size, clamping at both ends), saturated edges and odd widths.
+    uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    for (const int32_t w : {1, 7, 33, 128}) {
+        for (const int pattern : {0, 1, 2}) {
+            const int32_t h = 37;
+            std::vector<uint8_t> rgb;
+            for (int32_t i = 0; i < w * h; ++i) {
+                for (int c = 0; c < 3; ++c) {
+                    uint8_t v = next();
+                    if (pattern == 1) v = (v & 1) ? 255 : 0;
+                    if (pattern == 2) v = static_cast<uint8_t>((i % w) * 255 / (w > 1 ? w - 1 : 1));
+                    rgb.push_back(v);
+                }
+            }
+            TestImage image(w, h, rgb);
+            Bits bits = dibBits(image);
+            std::vector<uint8_t> expected(bits.data.get(), bits.data.get() + bits.size);
+            ditherPlainly(expected.data(), w, h);
+            image.ditherToPalette(bits.data.get());
+            EXPECT_EQ(std::memcmp(bits.data.get(), expected.data(), bits.size), 0) << w << " " << pattern;
+        }
+    }
+}
+
 }  // namespace

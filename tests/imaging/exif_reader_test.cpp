@@ -184,6 +184,25 @@ TEST(ExifReader, TypesThatDoNotSuitTheFieldAreIgnored) {
     EXPECT_EQ(r.info.fNumber, 0.0f);
 }
 
+TEST(ExifReader, UndefinedNumbersReadAsBigEndianLongs) {
+    // Four value bytes of type UNDEFINED: one 32-bit big-endian value in both byte orders.
+    for (bool little : {false, true}) {
+        Writer w(little);
+        const int ifd0 = w.addIfd();
+        const int exif = w.addIfd();
+        w.pointer(ifd0, 0x8769, exif);
+        w.undefined(exif, 0x9102, {0, 0, 0, 3});
+        w.undefined(exif, 0x829D, {0, 0, 1, 2});
+        w.undefined(exif, 0x829A, {0, 1, 0, 0});
+        w.chain({ifd0});
+        const Result r = readTiff(w);
+        ASSERT_TRUE(r.ok) << imageErrorName(r.error);
+        EXPECT_EQ(r.info.qualityCode, 3) << little;
+        EXPECT_EQ(r.info.fNumber, 258.0f) << little;
+        EXPECT_EQ(r.info.exposureTime, 65536.0f) << little;
+    }
+}
+
 TEST(ExifReaderFailures, InputAndSegments) {
     ExifReader unattached;
     EXPECT_FALSE(unattached.readInfo());
