@@ -93,38 +93,36 @@ ChromaTerms chromaTermsFast(int16_t cb, int16_t cr) {
 
 namespace {
 
-// floor(n / 1000) of four 32-bit lanes with |n| < 16,000,000, and a mask of the lanes where
+// floor(n / 1000) of four 32-bit lanes with |n| < 16,384,000, and a mask of the lanes where
 // the division is exact (those need the double arithmetic) - unless `zeroInputs` marks the
-// lane's chroma inputs as 0, whose double products are exactly 0 as well. Biased to be
-// unsigned, x = n + 16,000,000 < 2^25, and x div 1000 = (x * 2199023256) >> 41: the
-// multiplier exceeds 2^41 / 1000 by less than 1, so the error stays below x / 2^41 < 1/1000.
+// lane's chroma inputs as 0, whose double products are exactly 0 as well. n converts to
+// float exactly (< 2^24) and the division is correctly rounded: for |n / 1000| < 16384 the
+// quotient is off by at most 2^-11 < 0.001, while a quotient that is not an integer lies at
+// least 0.001 from one, so it neither reaches nor crosses an integer; an integer quotient
+// is exact.
 inline __m128i floorThousandths(__m128i n, __m128i zeroInputs, __m128i* inexactMask) {
-    const __m128i bias = _mm_set1_epi32(16000000);
-    const __m128i multiplier = _mm_set1_epi32(static_cast<int32_t>(2199023256u));
-    const __m128i x = _mm_add_epi32(n, bias);
-    const __m128i even = _mm_srli_epi64(_mm_mul_epu32(x, multiplier), 41);
-    const __m128i odd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(x, 32), multiplier), 41);
-    const __m128i q = _mm_or_si128(even, _mm_slli_epi64(odd, 32));
-    // q x 1000 = q x 1024 - q x 16 - q x 8
-    const __m128i times1000 =
-        _mm_sub_epi32(_mm_sub_epi32(_mm_slli_epi32(q, 10), _mm_slli_epi32(q, 4)), _mm_slli_epi32(q, 3));
-    const __m128i divides = _mm_cmpeq_epi32(times1000, x);
-    *inexactMask = _mm_or_si128(*inexactMask, _mm_andnot_si128(zeroInputs, divides));
-    return _mm_sub_epi32(q, _mm_set1_epi32(16000));
+    const __m128 q = _mm_div_ps(_mm_cvtepi32_ps(n), _mm_set1_ps(1000.0f));
+    const __m128i truncated = _mm_cvttps_epi32(q);
+    const __m128 back = _mm_cvtepi32_ps(truncated);
+    const __m128i integral = _mm_castps_si128(_mm_cmpeq_ps(back, q));
+    *inexactMask = _mm_or_si128(*inexactMask, _mm_andnot_si128(zeroInputs, integral));
+    // Truncation went up for negative non-integers: one less is the floor.
+    return _mm_add_epi32(truncated, _mm_castps_si128(_mm_cmpgt_ps(back, q)));
 }
 
 }  // namespace
 
-bool chromaTermsBlock(const int16_t* cb, const int16_t* cr, int16_t* red, int16_t* green, int16_t* blue) {
+uint8_t chromaTermsBlockRows(const int16_t* cb, const int16_t* cr, int16_t* red, int16_t* green, int16_t* blue) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i redFactor = _mm_set1_epi32(1402);  // pairs (1402, 0)
     const __m128i blueFactor = _mm_set1_epi32(1772);
     const __m128i greenFactors = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-344) << 16) |
                                                                      static_cast<uint16_t>(-714)));
-    __m128i needsDoubles = zero;
+    unsigned rows = 0;
     for (int i = 0; i < 64; i += 8) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + i));
         const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + i));
+        __m128i needsDoubles = zero;
         __m128i out[3][2];
         for (int half = 0; half < 2; ++half) {
             const __m128i r0 = half == 0 ? _mm_unpacklo_epi16(r, zero) : _mm_unpackhi_epi16(r, zero);
@@ -140,23 +138,27 @@ bool chromaTermsBlock(const int16_t* cb, const int16_t* cr, int16_t* red, int16_
         _mm_storeu_si128(reinterpret_cast<__m128i*>(red + i), _mm_packs_epi32(out[0][0], out[0][1]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(green + i), _mm_packs_epi32(out[1][0], out[1][1]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(blue + i), _mm_packs_epi32(out[2][0], out[2][1]));
+        if (_mm_movemask_epi8(needsDoubles) != 0) {
+            rows |= 1u << (i / 8);
+        }
     }
-    return _mm_movemask_epi8(needsDoubles) == 0;
+    return static_cast<uint8_t>(rows);
 }
 
 #else
 
-bool chromaTermsBlock(const int16_t* cb, const int16_t* cr, int16_t* red, int16_t* green, int16_t* blue) {
+uint8_t chromaTermsBlockRows(const int16_t* cb, const int16_t* cr, int16_t* red, int16_t* green, int16_t* blue) {
+    unsigned rows = 0;
     for (int i = 0; i < 64; ++i) {
         const ChromaTerms t = chromaTermsFast(cb[i], cr[i]);
         if (!t.exact) {
-            return false;
+            rows |= 1u << (i / 8);
         }
         red[i] = static_cast<int16_t>(t.red);
         green[i] = static_cast<int16_t>(t.green);
         blue[i] = static_cast<int16_t>(t.blue);
     }
-    return true;
+    return static_cast<uint8_t>(rows);
 }
 
 #endif

@@ -108,8 +108,11 @@ inline __m128i packTruncate(__m128i low, __m128i high) {
 }
 
 // Transforms eight lines at once: x[j] holds input j of each of the eight lines (lane = line).
-// Outputs replace x[j] in the same arrangement.
-void transformLanes(__m128i x[8], int32_t round, int shift) {
+// Outputs replace x[j] in the same arrangement. The column pass's outputs, an arithmetic
+// shift by 18 of a 32-bit value, always fit in 16 bits, so its plain saturating pack keeps
+// them unchanged; the row pass's (shift 11) may not and are truncated like the reference.
+template <bool kColumnPass>
+__attribute__((always_inline)) inline void transformLanes(__m128i x[8]) {
     // The odd part regrouped per input pair; e.g. o3 = 11362 x1 + 2260 x7 + 9633 x3 + 6436 x5.
     static const int16_t kOdd[4][4] = {
         {2260, -11363, -6436, 9633},   // o0: x1, x7, x3, x5
@@ -117,7 +120,8 @@ void transformLanes(__m128i x[8], int32_t round, int shift) {
         {9633, -6436, -2259, -11362},  // o2
         {11362, 2260, 9633, 6436},     // o3
     };
-    const __m128i rounding = _mm_set1_epi32(round);
+    constexpr int kShift = kColumnPass ? 18 : 11;
+    const __m128i rounding = _mm_set1_epi32(kColumnPass ? 131072 : 1024);
     __m128i out[8][2];
     for (int half = 0; half < 2; ++half) {
         const auto mix = [half](__m128i a, __m128i b) {
@@ -138,14 +142,60 @@ void transformLanes(__m128i x[8], int32_t round, int shift) {
         }
         // y0 = e0 + o3, y1 = e1 + o2, y2 = e2 + o1, y3 = e3 + o0, y(7-i) = e(i) - o(3-i).
         for (int i = 0; i < 4; ++i) {
-            const __m128i sum = _mm_add_epi32(_mm_add_epi32(e[i], o[3 - i]), rounding);
-            const __m128i difference = _mm_add_epi32(_mm_sub_epi32(e[i], o[3 - i]), rounding);
-            out[i][half] = _mm_srai_epi32(sum, shift);
-            out[7 - i][half] = _mm_srai_epi32(difference, shift);
+            const __m128i base = _mm_add_epi32(e[i], rounding);
+            out[i][half] = _mm_srai_epi32(_mm_add_epi32(base, o[3 - i]), kShift);
+            out[7 - i][half] = _mm_srai_epi32(_mm_sub_epi32(base, o[3 - i]), kShift);
         }
     }
     for (int j = 0; j < 8; ++j) {
-        x[j] = packTruncate(out[j][0], out[j][1]);
+        x[j] = kColumnPass ? _mm_packs_epi32(out[j][0], out[j][1]) : packTruncate(out[j][0], out[j][1]);
+    }
+}
+
+// The even and odd parts of a line whose inputs 4..7 are zero, for the 32-bit lanes of
+// p02 = (x0, x2) and p13 = (x1, x3) pairs: the same sums as above with the zero terms left
+// out, so the same bits modulo 2^32. Writes the eight unshifted outputs plus rounding.
+__attribute__((always_inline)) inline void transformHalfLanes(__m128i p02, __m128i p13, __m128i rounding,
+                                                              __m128i y[8]) {
+    const __m128i e[4] = {_mm_madd_epi16(p02, pair(8192, 10703)), _mm_madd_epi16(p02, pair(8192, 4433)),
+                          _mm_madd_epi16(p02, pair(8192, -4433)), _mm_madd_epi16(p02, pair(8192, -10703))};
+    const __m128i o[4] = {_mm_madd_epi16(p13, pair(2260, -6436)), _mm_madd_epi16(p13, pair(6436, -11362)),
+                          _mm_madd_epi16(p13, pair(9633, -2259)), _mm_madd_epi16(p13, pair(11362, 9633))};
+    for (int i = 0; i < 4; ++i) {
+        const __m128i base = _mm_add_epi32(e[i], rounding);
+        y[i] = _mm_add_epi32(base, o[3 - i]);
+        y[7 - i] = _mm_sub_epi32(base, o[3 - i]);
+    }
+}
+
+// A block whose non-zero coefficients all lie in rows 0..3 and columns 0..3: the row pass
+// needs only rows 0..3 (the others give 0) and both passes only inputs 0..3.
+void inverseDctTopLeft(__m128i r[8]) {
+    // Rows 0..3, columns 0..3 -> x[j] = column j of rows 0..3 in the low four lanes.
+    const __m128i t0 = _mm_unpacklo_epi16(r[0], r[1]), t1 = _mm_unpacklo_epi16(r[2], r[3]);
+    const __m128i c01 = _mm_unpacklo_epi32(t0, t1), c23 = _mm_unpackhi_epi32(t0, t1);
+    // (x0, x2) and (x1, x3) pairs of each row.
+    const __m128i p02 = _mm_unpacklo_epi16(c01, c23);
+    const __m128i p13 = _mm_unpacklo_epi16(_mm_srli_si128(c01, 8), _mm_srli_si128(c23, 8));
+    __m128i y[8];
+    transformHalfLanes(p02, p13, _mm_set1_epi32(1024), y);
+    __m128i x[8];
+    for (int j = 0; j < 8; ++j) {
+        x[j] = packTruncate(_mm_srai_epi32(y[j], 11), _mm_setzero_si128());  // lanes: rows 0..3
+    }
+    // Back to rows 0..3 with lanes = columns; rows 4..7 of the row pass's output are 0.
+    const __m128i s0 = _mm_unpacklo_epi16(x[0], x[1]), s1 = _mm_unpacklo_epi16(x[2], x[3]);
+    const __m128i s2 = _mm_unpacklo_epi16(x[4], x[5]), s3 = _mm_unpacklo_epi16(x[6], x[7]);
+    const __m128i u0 = _mm_unpacklo_epi32(s0, s1), u1 = _mm_unpackhi_epi32(s0, s1);
+    const __m128i u2 = _mm_unpacklo_epi32(s2, s3), u3 = _mm_unpackhi_epi32(s2, s3);
+    const __m128i row0 = _mm_unpacklo_epi64(u0, u2), row1 = _mm_unpackhi_epi64(u0, u2);
+    const __m128i row2 = _mm_unpacklo_epi64(u1, u3), row3 = _mm_unpackhi_epi64(u1, u3);
+    const __m128i rounding = _mm_set1_epi32(131072);
+    __m128i low[8], high[8];
+    transformHalfLanes(_mm_unpacklo_epi16(row0, row2), _mm_unpacklo_epi16(row1, row3), rounding, low);
+    transformHalfLanes(_mm_unpackhi_epi16(row0, row2), _mm_unpackhi_epi16(row1, row3), rounding, high);
+    for (int j = 0; j < 8; ++j) {
+        r[j] = _mm_packs_epi32(_mm_srai_epi32(low[j], 18), _mm_srai_epi32(high[j], 18));
     }
 }
 
@@ -156,12 +206,19 @@ void inverseDct(int16_t block[64]) {
     for (int i = 0; i < 8; ++i) {
         r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
     }
-    // Rows: transposing puts input j of every row in r[j]; the outputs come back the same way.
-    transpose(r);
-    transformLanes(r, 1024, 11);
-    // Back to rows, which now hold input j of every column in r[j].
-    transpose(r);
-    transformLanes(r, 131072, 18);
+    const __m128i lowerRows = _mm_or_si128(_mm_or_si128(r[4], r[5]), _mm_or_si128(r[6], r[7]));
+    const __m128i upperRows = _mm_or_si128(_mm_or_si128(r[0], r[1]), _mm_or_si128(r[2], r[3]));
+    const __m128i outside = _mm_or_si128(lowerRows, _mm_srli_si128(upperRows, 8));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) == 0xFFFF) {
+        inverseDctTopLeft(r);
+    } else {
+        // Rows: transposing puts input j of every row in r[j]; the outputs come back the same way.
+        transpose(r);
+        transformLanes<false>(r);
+        // Back to rows, which now hold input j of every column in r[j].
+        transpose(r);
+        transformLanes<true>(r);
+    }
     for (int i = 0; i < 8; ++i) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), r[i]);
     }

@@ -2,7 +2,7 @@
 // placement of each MCU's pixels.
 //
 // The bit reader keeps up to 64 bits ahead in an accumulator instead of one byte, and the
-// Huffman search is preceded by a 9-bit lookahead built by running that same search on
+// Huffman search is preceded by an 11-bit lookahead built by running that same search on
 // every 9-bit prefix; both are pure speed-ups. To keep errors exactly where a byte-by-byte
 // reader would raise them, the accumulator counts its real bits separately: past a marker
 // or the end of the input it is padded with zeros, and taking a padding bit fails with the
@@ -344,16 +344,14 @@ void writeColourMcu(const int16_t* samples, uint8_t* pixels, int32_t width, int3
     const int16_t* cr = cb + 64;
     int16_t red[64], green[64], blue[64];
     ChromaTerms terms[64];
-    bool rowExact[8] = {true, true, true, true, true, true, true, true};
-    if (!chromaTermsBlock(cb, cr, red, green, blue)) {
-        // Some chroma samples need the double arithmetic; rows without such samples still
-        // take the fast path.
+    // Chroma rows holding a sample that needs the double arithmetic: only those get the
+    // per-sample terms, and only their pixels with such a sample go through the doubles.
+    const unsigned inexactRows = chromaTermsBlockRows(cb, cr, red, green, blue);
+    if (inexactRows != 0) {
         for (int i = 0; i < 64; ++i) {
-            terms[i] = chromaTermsFast(cb[i], cr[i]);
-            red[i] = static_cast<int16_t>(terms[i].red);
-            green[i] = static_cast<int16_t>(terms[i].green);
-            blue[i] = static_cast<int16_t>(terms[i].blue);
-            rowExact[i / 8] = rowExact[i / 8] && terms[i].exact;
+            if (inexactRows & (1u << (i / 8))) {
+                terms[i] = chromaTermsFast(cb[i], cr[i]);
+            }
         }
     }
     const int rows = height - top < 8 * V ? height - top : 8 * V;
@@ -362,7 +360,7 @@ void writeColourMcu(const int16_t* samples, uint8_t* pixels, int32_t width, int3
         uint8_t* out = pixels + (static_cast<size_t>(top + y) * width + left) * 3;
         const int16_t* lumaRow = samples + (y / 8) * H * 64 + (y % 8) * 8;
         const int chromaRow = (y / V) * 8;
-        if (rowExact[y / V]) {
+        if (!(inexactRows & (1u << (y / V)))) {
             writeExactRow<H>(lumaRow, red + chromaRow, green + chromaRow, blue + chromaRow, out, columns);
             continue;
         }

@@ -10,6 +10,8 @@ extern const uint8_t kZigzagToNatural[64];
 
 // One Huffman table, decoded the canonical way (T.81 F.2.2.3): per code length L the smallest
 // and largest code and the index of the first symbol. The symbols themselves stay in the input.
+constexpr int kFastBits = 11;
+
 struct HuffmanSlot {
     int16_t valptr[17];    // indexed by L = 1..16
     int16_t mincode[17];
@@ -19,13 +21,11 @@ struct HuffmanSlot {
     bool defined;
     // Lookahead for codes of up to kFastBits bits, built from the same search before a scan:
     // (length << 8) | symbol, 0 when the code is longer.
-    uint16_t fast[512];
+    uint16_t fast[1 << kFastBits];
     // For AC tables: code and magnitude bits together within kFastBits bits, decoded in one
     // step: (value << 16) | (run << 8) | total bits; 0 when not possible.
-    int32_t fastAc[512];
+    int32_t fastAc[1 << kFastBits];
 };
-
-constexpr int kFastBits = 9;
 
 struct JpegDecoder::State {
     uint8_t quant[4][64];  // zig-zag order, as stored in DQT

@@ -107,19 +107,35 @@ TEST(JpegIdct, VectorVersionMatchesReferenceBitForBit) {
     // Typical coefficient ranges, sparse blocks, and the full 16-bit range where the 32-bit
     // sums wrap: the two implementations must agree on every bit in all of them.
     std::mt19937 random(12345);
-    for (int trial = 0; trial < 30000; ++trial) {
+    for (int trial = 0; trial < 80000; ++trial) {
         int16_t a[64], b[64];
-        const int kind = trial % 3;
+        // Kinds 3..5 keep the values in the top-left 4 x 4 (its own shorter path), 6 and 7 in
+        // the first four rows or columns only (the full path).
+        const int kind = trial % 8;
         for (int i = 0; i < 64; ++i) {
             int32_t v = 0;
             if (kind == 0) {
                 v = static_cast<int32_t>(random() % 2048) - 1024;
             } else if (kind == 1) {
                 v = (random() % 6 == 0) ? static_cast<int32_t>(random() % 512) - 256 : 0;
-            } else {
+            } else if (kind == 2 || kind == 5) {
                 v = static_cast<int32_t>(random() % 65536) - 32768;
+            } else {
+                v = static_cast<int32_t>(random() % 2048) - 1024;
+                if (kind == 4 && random() % 3 != 0) {
+                    v = 0;
+                }
+            }
+            const bool topLeft = i / 8 < 4 && i % 8 < 4;
+            if ((kind >= 3 && kind <= 5 && !topLeft) || (kind == 6 && i / 8 >= 4) || (kind == 7 && i % 8 >= 4)) {
+                v = 0;
             }
             a[i] = b[i] = static_cast<int16_t>(v);
+        }
+        if (trial % 97 == 0) {  // a single extreme value anywhere in the 4 x 4
+            std::memset(a, 0, sizeof a);
+            a[(trial / 97) % 4 * 8 + (trial / 388) % 4] = (trial & 1) ? -32768 : 32767;
+            std::memcpy(b, a, sizeof a);
         }
         inverseDctReference(a);
         inverseDct(b);
@@ -199,6 +215,48 @@ TEST(JpegColour, BlockTermsMatchDoubleArithmetic) {
         }
     }
     EXPECT_GT(accepted, 100);
+}
+
+TEST(JpegColour, BlockRowsOverTheWholeIdctRange) {
+    // Every Cr and every Cb of the IDCT's output range -8192..8191, each beside a spread of the
+    // other (so every red, blue and green numerator class is met). A row is flagged exactly
+    // when one of its terms is an integer in thousandths from non-zero inputs (where the
+    // double products may fall either side of it); every other row holds the double
+    // formula's terms.
+    std::mt19937 random(4242);
+    int flagged = 0;
+    for (int base = -8192; base < 8192; base += 32) {
+        for (int swap = 0; swap < 2; ++swap) {
+            int16_t cb[64], cr[64];
+            for (int i = 0; i < 64; ++i) {
+                const int16_t sweep = static_cast<int16_t>(base + i / 2);
+                const int16_t other = (i % 2 == 0) ? static_cast<int16_t>(static_cast<int>(random() % 16384) - 8192)
+                                                   : static_cast<int16_t>(static_cast<int>(random() % 9) * 125 - 500);
+                cb[i] = swap ? other : sweep;
+                cr[i] = swap ? sweep : other;
+            }
+            int16_t red[64], green[64], blue[64];
+            const uint8_t rows = chromaTermsBlockRows(cb, cr, red, green, blue);
+            for (int row = 0; row < 8; ++row) {
+                bool integral = false;
+                for (int i = row * 8; i < row * 8 + 8; ++i) {
+                    integral = integral || (cr[i] != 0 && 1402 * cr[i] % 1000 == 0) ||
+                               (cb[i] != 0 && 1772 * cb[i] % 1000 == 0) ||
+                               ((cr[i] != 0 || cb[i] != 0) && (-714 * cr[i] - 344 * cb[i]) % 1000 == 0);
+                    if (!(rows & (1 << row))) {
+                        const ChromaTerms t = chromaTerms(cb[i], cr[i]);
+                        ASSERT_TRUE(t.exact) << cb[i] << " " << cr[i];
+                        ASSERT_EQ(red[i], t.red) << cb[i] << " " << cr[i];
+                        ASSERT_EQ(green[i], t.green) << cb[i] << " " << cr[i];
+                        ASSERT_EQ(blue[i], t.blue) << cb[i] << " " << cr[i];
+                    }
+                }
+                ASSERT_EQ((rows >> row) & 1, integral ? 1 : 0) << "row " << row << " at " << base;
+                flagged += integral;
+            }
+        }
+    }
+    EXPECT_GT(flagged, 100);
 }
 
 // ---------------------------------------------------------------------------------------------
