@@ -4,9 +4,15 @@
 //   dorvex-imaging dither IN OUT.ppm   decode, dither to the shared palette, write the result
 // On a decoder failure the ImageError name is printed and the exit status is 1.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
+
+#if defined(DORVEX_HUGE_PAGE_BUFFERS)
+#include <sys/mman.h>
+#endif
 
 #include "imaging/dib_image.h"
 #include "imaging/jpeg_decoder.h"
@@ -19,6 +25,42 @@
 #define DORVEX_HAVE_EXIF 1
 #endif
 
+#if defined(DORVEX_HUGE_PAGE_BUFFERS)
+// A decoded picture is one buffer of megabytes that is written once from start to end: on
+// Linux, ask for transparent huge pages for such buffers, so that touching it first costs a
+// couple of page faults instead of one per 4 KB page (a tenth of a whole decode's time).
+// Everything else goes to malloc as usual; delete below is free() for both kinds.
+namespace {
+constexpr size_t kHugePage = size_t{2} << 20;
+void* allocate(size_t size) noexcept {
+    if (size >= kHugePage / 2) {
+        const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+        if (void* p = std::aligned_alloc(kHugePage, rounded)) {
+            madvise(p, rounded, MADV_HUGEPAGE);  // advice only: failure leaves normal pages
+            return p;
+        }
+        return nullptr;
+    }
+    return std::malloc(size != 0 ? size : 1);
+}
+}  // namespace
+
+void* operator new(size_t size) {
+    if (void* p = allocate(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) {
+    if (void* p = allocate(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+#endif
+
 namespace {
 
 bool readFile(const char* path, std::vector<uint8_t>* data) {
@@ -26,6 +68,15 @@ bool readFile(const char* path, std::vector<uint8_t>* data) {
     if (file == nullptr) {
         std::fprintf(stderr, "cannot open %s\n", path);
         return false;
+    }
+    // One read of the whole file when its size is known; in pieces otherwise (a pipe).
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        std::rewind(file);
+        if (size > 0 && size <= 0x7FFFFFFF) {
+            data->resize(static_cast<size_t>(size));
+            data->resize(std::fread(data->data(), 1, data->size(), file));
+        }
     }
     uint8_t buffer[65536];
     size_t n = 0;
