@@ -172,7 +172,14 @@ public:
     // coefficient was written. False with *error set on corrupt data.
     bool decode(const HuffmanSlot& dc, const HuffmanSlot& ac, const uint8_t* quant, int16_t* predictor,
                 int16_t* out, bool* dcOnly, int32_t* error) {
+#if defined(__SSE2__)
+        // Eight vector stores: the library memset's string instruction is slower at this size.
+        for (int i = 0; i < 64; i += 8) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_setzero_si128());
+        }
+#else
         std::memset(out, 0, 64 * sizeof(int16_t));
+#endif
         int32_t diff = 0;
         int symbol = 0;
         if (!decodeValue(dc, &symbol, &diff, error)) {

@@ -151,6 +151,13 @@ void AcquireDialog::setCommandButtons(bool enabled) {
 // ---- listing ----
 
 void AcquireDialog::loadPictures() {
+    cache = nullptr;
+    keys.assign(static_cast<size_t>(list.count > 0 ? list.count : 0), PictureKey());
+    if (settings.cache) {
+        cache = &pictureCache();
+        if (!cache->fileChosen()) cache->setFile(defaultPictureCacheFile());
+        cache->load();
+    }
     int filled = 0;
     bool thumbnailMissing = false;
     for (int number = 1; number <= list.count; ++number) {
@@ -188,6 +195,15 @@ int AcquireDialog::listOnePicture(int pictureNumber, int slot, bool& thumbnailMi
     entry->sizeKiB = link.statusWord(6, word) ? word : 0;
     entry->markFlag = link.statusWord(8, word) ? word : 0;
     fillSlotTexts(*entry);
+    if (cache && static_cast<size_t>(slot) < keys.size()) {
+        const LinkBuffer& block = link.buffers->imageInfo;
+        PictureKey& key = keys[static_cast<size_t>(slot)];
+        key.number = entry->pictureNumber;
+        key.handle = static_cast<uint16_t>(handle);
+        key.sizeKiB = entry->sizeKiB;
+        key.mark = entry->markFlag;
+        key.info.assign(block.data, block.data + (block.data ? block.count : 0));
+    }
     link.buffers->releaseImageInfo();
 
     errorId = 0;
@@ -216,6 +232,7 @@ void AcquireDialog::fillSlotTexts(PictureEntry& entry) {
 }
 
 void AcquireDialog::finishListing(bool thumbnailMissing) {
+    if (cache) cache->save();
     busy = 0;
     grid->scrollTo(0);
     setCommandButtons(true);
@@ -254,7 +271,12 @@ int AcquireDialog::takeLinkError() {
 int AcquireDialog::fetchThumbnail(int slot) {
     PictureEntry* entry = list.entry(slot);
     if (!entry || !entry->pictureHandle) return 0;
-    if (!link.GetThumb(static_cast<uint16_t>(entry->pictureHandle), false)) {
+    const PictureKey* key = cachedKey(slot);
+    const std::vector<uint8_t>* kept = key ? cache->thumbnail(*key) : nullptr;
+    if (kept && !LinkBuffers::replace(link.buffers->thumbnail, static_cast<uint32_t>(kept->size()))) kept = nullptr;
+    if (kept) {
+        std::memcpy(link.buffers->thumbnail.data, kept->data(), kept->size());
+    } else if (!link.GetThumb(static_cast<uint16_t>(entry->pictureHandle), false)) {
         if (takeLinkError()) {
             errorId = IDS_ERR_COMMUNICATION;
             return 0;
@@ -265,6 +287,8 @@ int AcquireDialog::fetchThumbnail(int slot) {
         }
         errorId = IDS_ERR_TRANSFER;
         return 0;
+    } else if (key) {
+        cache->putThumbnail(*key, link.buffers->thumbnail.data, link.buffers->thumbnail.count);
     }
     HDC dc = GetDC(hwnd());
     HPALETTE previous = nullptr;
@@ -302,7 +326,17 @@ int AcquireDialog::downloadPicture(int slot) {
     // A click on the progress window's Cancel at the very end of an earlier download must not
     // cancel this one.
     link.cancelRequested = 0;
-    if (link.GetJpeg(static_cast<uint16_t>(entry->pictureHandle), expected, false)) return 1;
+    const PictureKey* key = cachedKey(slot);
+    if (const std::vector<uint8_t>* kept = key ? cache->picture(*key) : nullptr) {
+        if (LinkBuffers::replace(link.buffers->jpeg, static_cast<uint32_t>(kept->size()))) {
+            std::memcpy(link.buffers->jpeg.data, kept->data(), kept->size());
+            return 1;
+        }
+    }
+    if (link.GetJpeg(static_cast<uint16_t>(entry->pictureHandle), expected, false)) {
+        if (key) cache->putPicture(*key, link.buffers->jpeg.data, link.buffers->jpeg.count);
+        return 1;
+    }
     if (takeLinkError()) {
         errorId = IDS_ERR_COMMUNICATION;
     } else {
@@ -481,7 +515,14 @@ INT_PTR AcquireDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
     return DialogWindow::onMessage(message, wParam, lParam, handled);
 }
 
+const PictureKey* AcquireDialog::cachedKey(int slot) const {
+    if (!cache || slot < 0 || static_cast<size_t>(slot) >= keys.size()) return nullptr;
+    const PictureKey& key = keys[static_cast<size_t>(slot)];
+    return key.info.empty() ? nullptr : &key;  // not listed, or listed without the cache
+}
+
 void AcquireDialog::onDestroy() {
+    if (cache) cache->save();  // thumbnails fetched on request since the listing
     // The grid first: its cells point into the list.
     delete grid;
     grid = nullptr;

@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "ui/dialog_window.h"
+#include "ui/picture_cache.h"
 #include "ui/picture_list.h"
 
 class CameraLink;
@@ -50,6 +53,7 @@ private:
     void finishListing(bool thumbnailMissing);
     int fetchThumbnail(int slot);
     int downloadPicture(int slot);
+    const PictureKey* cachedKey(int slot) const;
     int firstSelectedSlot() const;
     int firstSelectedSlotWithoutThumbnail() const;
     void onAquire();
@@ -67,6 +71,9 @@ private:
     SourceSettings& settings;
     ThumbnailGrid* grid = nullptr;
     PictureList list;
+    // With the cache on: what identifies each slot's picture, from its listing.
+    PictureCache* cache = nullptr;
+    std::vector<PictureKey> keys;
     int errorId = 0;
     int stopRequested = 0;
     int busy = 0;

@@ -9,15 +9,16 @@ namespace {
 const char* const bitRateValue = "BaudRate";
 const char* const portValue = "ComPort";
 const char* const thumbnailValue = "Thumbnail";
+const char* const cacheValue = "Cache";
 
-// Profile integers are stored as REG_DWORD; a value of another type or size reads as 0.
-DWORD readValue(HKEY key, const char* name) {
+// Profile integers are stored as REG_DWORD; a value of another type or size reads as `missing`.
+DWORD readValue(HKEY key, const char* name, DWORD missing = 0) {
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof value;
     if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof value)
-        return 0;
+        return missing;
     return value;
 }
 
@@ -48,11 +49,13 @@ void SourceSettings::load() {
     bitRateIndex = 0;
     portIndex = 0;
     autoThumbnails = 0;
+    cache = 1;
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, sourceSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
     bitRateIndex = toIndex(readValue(key, bitRateValue));
     portIndex = toIndex(readValue(key, portValue));
     autoThumbnails = readValue(key, thumbnailValue);
+    cache = readValue(key, cacheValue, 1);
     RegCloseKey(key);
 }
 

@@ -11,10 +11,13 @@ struct SourceSettings {
     uint8_t bitRateIndex = 0;    // 0..4 = 9600, 19200, 38400, 57600, 115200 bit/s
     uint8_t portIndex = 0;       // 0..3 = COM1..COM4
     uint32_t autoThumbnails = 0; // non-zero: the acquire dialog fetches thumbnails as it opens
+    uint32_t cache = 1;          // non-zero: thumbnails and pictures are kept (see picture_cache.h)
 
-    // Reads the three profile values; a missing or unreadable value reads as 0.
+    // Reads the profile values; a missing or unreadable value reads as 0, except Cache, which
+    // reads as 1 (on) when missing and is only ever set by the user.
     void load();
-    // Writes the three profile values; returns non-zero when all three were written.
+    // Writes the three profile values the dialogs change (not Cache); returns non-zero when all
+    // three were written.
     int save() const;
 };
 

@@ -77,6 +77,27 @@ TEST(SourceSettings, BadValuesNeverBecomeAValidChoice) {
     resetProfile();
 }
 
+TEST(SourceSettings, CacheIsOnUnlessTheUserSetsZero) {
+    resetProfile();
+    SourceSettings settings;
+    settings.cache = 0;
+    settings.load();
+    EXPECT_EQ(1u, settings.cache);  // no key at all
+    const DWORD off = 0;
+    writeRaw("Cache", REG_DWORD, &off, sizeof off);
+    settings.load();
+    EXPECT_EQ(0u, settings.cache);
+    writeRaw("Cache", REG_SZ, "0", 2);  // wrong type reads as missing: on
+    settings.load();
+    EXPECT_EQ(1u, settings.cache);
+    writeRaw("Cache", REG_DWORD, &off, sizeof off);
+    settings.autoThumbnails = 1;
+    ASSERT_NE(0, settings.save());  // saving leaves the user's Cache value alone
+    settings.load();
+    EXPECT_EQ(0u, settings.cache);
+    resetProfile();
+}
+
 TEST(SourceSettings, BitRates) {
     EXPECT_EQ(9600u, bitRateOfIndex(0));
     EXPECT_EQ(19200u, bitRateOfIndex(1));
