@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,10 @@
 #include "dialog_driver.h"
 #include "resources/resource_ids.h"
 #include "source/module.h"
+#include "imaging/jpeg_decoder.h"
+#include "imaging/tiff_thumbnail_decoder.h"
 #include "ui/acquire_dialog.h"
+#include "ui/picture_cache.h"
 #include "ui/shared_palette.h"
 #include "ui/source_settings.h"
 #include "ui/thumbnail_grid.h"
@@ -76,6 +80,9 @@ protected:
         ASSERT_TRUE(link->SetIO(port, 115200, 0, 0, 8, 2, false)) << "9600 answered: " << at9600;
         ASSERT_TRUE(link->GetStat(0, false));
         settings.autoThumbnails = 0;
+        // Each scenario sees the wire as if nothing had been fetched before; the cache's own
+        // scenarios turn it on.
+        settings.cache = 0;
     }
     void TearDown() override {
         driver.stop();
@@ -651,6 +658,198 @@ TEST_F(Quality, NamesFollowModelWidthAndCode) {
     EXPECT_EQ(runDialog(dialog), IDCANCEL);
     // See make_quality_card in run_with_sim.sh.
     EXPECT_EQ(labels, (std::vector<std::string>{"01.Economy", "02.Fine", "03.Normal", "04.Super Fine", "05."}));
+}
+
+// ---- the cache: cache_with_sim.sh runs CacheFirst on a card, then CacheChanged on the same card
+// changed (picture 2 deleted, picture 5's file as picture 3, picture 4 with another date), both
+// with the same cache file ----
+
+// Lines of the simulator's trace (run_with_sim.sh) that contain `what`.
+int traceCount(const char* what) {
+    std::ifstream in(env("DORVEX_TEST_TRACE"));
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line)) n += line.find(what) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+// The 24-bit bottom-up bits of a bitmap, for comparing two.
+std::vector<uint8_t> bitmapBits(HBITMAP bitmap) {
+    BITMAP info{};
+    if (!bitmap || !GetObjectA(bitmap, sizeof info, &info)) return {};
+    BITMAPINFO header{};
+    header.bmiHeader.biSize = sizeof header.bmiHeader;
+    header.bmiHeader.biWidth = info.bmWidth;
+    header.bmiHeader.biHeight = info.bmHeight;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 24;
+    header.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint8_t> bits(static_cast<size_t>((info.bmWidth * 3 + 3) & ~3) * info.bmHeight);
+    HDC dc = GetDC(nullptr);
+    GetDIBits(dc, bitmap, 0, info.bmHeight, bits.data(), &header, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    return bits;
+}
+
+// What the grid must show for a picture: its thumbnail file on the card, decoded as the dialog does.
+std::vector<uint8_t> expectedThumbnailBits(int number, const char* card = "DORVEX_TEST_CARD") {
+    const auto read = [card](const char* name) {
+        std::ifstream in(env(card) + "\\" + name, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    char name[16];
+    snprintf(name, sizeof name, "%02d.thm", number);
+    std::vector<uint8_t> data = read(name);
+    std::unique_ptr<DibImage> decoder;
+    if (data.empty()) {
+        snprintf(name, sizeof name, "%02d.tif", number);
+        data = read(name);
+        decoder.reset(new TiffThumbnailDecoder);
+        decoder->attach(data.data(), static_cast<int32_t>(data.size()));
+        if (!static_cast<TiffThumbnailDecoder*>(decoder.get())->decode()) return {};
+    } else {
+        decoder.reset(new JpegDecoder);
+        decoder->attach(data.data(), static_cast<int32_t>(data.size()));
+        if (!static_cast<JpegDecoder*>(decoder.get())->decode()) return {};
+    }
+    HDC dc = GetDC(nullptr);
+    HBITMAP bitmap = decoder->createBitmap(dc, 0);
+    ReleaseDC(nullptr, dc);
+    std::vector<uint8_t> bits = bitmapBits(bitmap);
+    DeleteObject(bitmap);
+    return bits;
+}
+
+class CacheTest : public AcquireTest {
+protected:
+    void SetUp() override {
+        AcquireTest::SetUp();
+        settings.cache = 1;
+        settings.autoThumbnails = 1;
+        cacheFile = env("DORVEX_TEST_CACHE_FILE");
+        ASSERT_FALSE(cacheFile.empty()) << "run through cache_with_sim.sh";
+        ASSERT_FALSE(env("DORVEX_TEST_TRACE").empty());
+        newProcess();
+    }
+    // What a new process starts with: nothing in memory, the file as the last run left it.
+    void newProcess() {
+        pictureCache().clearMemory();
+        pictureCache().setFile(cacheFile);
+    }
+    // Opens the dialog, waits for the list, then double-clicks `aquireSlot` (or cancels when -1).
+    // Returns the dialog's result; `thumbnails` gets the number of slots with a thumbnail.
+    INT_PTR openOnce(int aquireSlot, int* thumbnails = nullptr, std::vector<std::vector<uint8_t>>* bits = nullptr) {
+        DialogDriver script;
+        AcquireDialog dialog(*link, settings);
+        script.add("listed", [&] { return listed(dialog); }, [&] {
+            int n = 0;
+            for (int i = 0; i < dialog.pictures().count; ++i) {
+                const PictureEntry& e = dialog.pictures().entries[i];
+                n += e.thumbnail ? 1 : 0;
+                if (bits && e.isFilled()) bits->push_back(bitmapBits(e.thumbnail));
+            }
+            if (thumbnails) *thumbnails = n;
+            if (aquireSlot < 0)
+                DialogDriver::click(dialog.hwnd(), IDCANCEL);
+            else
+                DialogDriver::doubleClickCell(dialog.hwnd(), aquireSlot);
+        });
+        script.start(60000);
+        const INT_PTR result = dialog.run(owner);
+        script.stop();
+        EXPECT_TRUE(script.finished()) << "not reached: " << script.pendingStep();
+        EXPECT_TRUE(script.messages.empty());
+        return result;
+    }
+    std::string cacheFile;
+};
+
+using CacheFirst = CacheTest;
+
+TEST_F(CacheFirst, SecondOpenAndSecondAquireCrossNoWire) {
+    DeleteFileA(cacheFile.c_str());
+    newProcess();
+    int thumbnails = 0;
+    EXPECT_EQ(openOnce(-1, &thumbnails), IDCANCEL);
+    EXPECT_EQ(thumbnails, 6);
+    EXPECT_EQ(traceCount("rx cmd GetThumb"), 6);
+    EXPECT_EQ(traceCount("rx cmd GetImgInfo"), 6);
+
+    // Same card, same process: every thumbnail from the cache; the picture downloaded once.
+    EXPECT_EQ(openOnce(0, &thumbnails), IDOK);
+    EXPECT_EQ(thumbnails, 6);
+    EXPECT_EQ(traceCount("rx cmd GetThumb"), 6);
+    EXPECT_EQ(traceCount("rx cmd GetImgInfo"), 12);  // the information blocks identify the pictures
+    EXPECT_EQ(traceCount("rx cmd GetJpeg"), 1);
+    EXPECT_EQ(downloaded(), cardFile("01.jpg"));
+    link->buffers->releaseJpeg();
+    EXPECT_EQ(openOnce(0), IDOK);
+    EXPECT_EQ(traceCount("rx cmd GetJpeg"), 1);
+    EXPECT_EQ(downloaded(), cardFile("01.jpg"));
+    link->buffers->releaseJpeg();
+
+    // A new process: the thumbnails come from the file, the picture from the camera again.
+    newProcess();
+    std::vector<std::vector<uint8_t>> bits;
+    EXPECT_EQ(openOnce(0, &thumbnails, &bits), IDOK);
+    EXPECT_EQ(thumbnails, 6);
+    EXPECT_EQ(traceCount("rx cmd GetThumb"), 6);
+    EXPECT_EQ(traceCount("rx cmd GetJpeg"), 2);
+    EXPECT_EQ(downloaded(), cardFile("01.jpg"));
+    ASSERT_EQ(bits.size(), 6u);
+    for (int n = 1; n <= 6; ++n) EXPECT_EQ(bits[n - 1], expectedThumbnailBits(n)) << "picture " << n;
+}
+
+TEST_F(CacheFirst, ADamagedEntryIsFetchedAgain) {
+    std::vector<uint8_t> file;
+    {
+        std::ifstream in(cacheFile, std::ios::binary);
+        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(file.size(), 100u) << "runs after SecondOpenAndSecondAquireCrossNoWire";
+    file[40] ^= 0x5A;  // inside the first entry
+    {
+        std::ofstream out(cacheFile, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    }
+    newProcess();
+    const int before = traceCount("rx cmd GetThumb");
+    int thumbnails = 0;
+    std::vector<std::vector<uint8_t>> bits;
+    EXPECT_EQ(openOnce(-1, &thumbnails, &bits), IDCANCEL);
+    EXPECT_EQ(thumbnails, 6);
+    EXPECT_EQ(traceCount("rx cmd GetThumb"), before + 1);
+    ASSERT_EQ(bits.size(), 6u);
+    for (int n = 1; n <= 6; ++n) EXPECT_EQ(bits[n - 1], expectedThumbnailBits(n)) << "picture " << n;
+}
+
+TEST_F(CacheFirst, CacheOffFetchesEverythingEveryTime) {
+    settings.cache = 0;
+    const int thumbs = traceCount("rx cmd GetThumb");
+    const int jpegs = traceCount("rx cmd GetJpeg");
+    EXPECT_EQ(openOnce(1), IDOK);
+    EXPECT_EQ(openOnce(1), IDOK);
+    EXPECT_EQ(traceCount("rx cmd GetThumb"), thumbs + 12);
+    EXPECT_EQ(traceCount("rx cmd GetJpeg"), jpegs + 2);
+    EXPECT_EQ(downloaded(), cardFile("02.jpg"));
+}
+
+using CacheChanged = CacheTest;
+
+TEST_F(CacheChanged, ChangedPicturesAreFetchedAndNoOldDataShown) {
+    int thumbnails = 0;
+    std::vector<std::vector<uint8_t>> bits;
+    // Slots: pictures 1, 3, 4, 5, 6 (2 is deleted); 3 is another picture, 4 has another date.
+    EXPECT_EQ(openOnce(1, &thumbnails, &bits), IDOK);
+    EXPECT_EQ(thumbnails, 5);
+    EXPECT_EQ(traceCount("rx cmd GetThumb"), 2);
+    EXPECT_EQ(traceCount("rx cmd GetJpeg"), 1);
+    EXPECT_EQ(downloaded(), cardFile("03.jpg"));
+    const int numbers[] = {1, 3, 4, 5, 6};
+    ASSERT_EQ(bits.size(), 5u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(bits[i], expectedThumbnailBits(numbers[i])) << "picture " << numbers[i];
+    // The card really changed there: the first run's picture 3 looked different.
+    EXPECT_NE(expectedThumbnailBits(3), expectedThumbnailBits(3, "DORVEX_TEST_OLD_CARD"));
 }
 
 }  // namespace

@@ -75,6 +75,7 @@ mkdir -p "$shots" "$work/shots"
 export DORVEX_TEST_CARD; DORVEX_TEST_CARD="$(winpath "$work/card")"
 export DORVEX_SCREENSHOT_DIR; DORVEX_SCREENSHOT_DIR="$(winpath "$work/shots")"
 export DORVEX_TEST_PORT=1
+export DORVEX_TEST_TRACE; DORVEX_TEST_TRACE="$(winpath "$work/trace.txt")"
 if [ "$lang" = ja ]; then
     LC_ALL=ja_JP.UTF-8 wine "$exe" --gtest_filter="$filter"
 else
