@@ -1,9 +1,11 @@
 // Times the acquire dialog against a paced simulator: listing with automatic thumbnails and the
-// download of picture 1 (Aquire to the dialog's end). Run by tests/bench/acquire_list.sh, which
-// turns the times into line efficiencies with the simulator's trace. Prints key=value lines.
+// download of picture 1 (Aquire to the dialog's end), with the picture cache off, then on over
+// three Opens. Run by tests/bench/acquire_list.sh, which turns the times into line efficiencies
+// with the simulator's trace. Prints key=value lines.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 #include "camera/camera_link.h"
@@ -12,6 +14,7 @@
 #include "resources/resource_ids.h"
 #include "source/module.h"
 #include "ui/acquire_dialog.h"
+#include "ui/picture_cache.h"
 #include "ui/source_settings.h"
 
 namespace {
@@ -24,9 +27,68 @@ double seconds() {
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// Lines in the simulator's trace so far (it is flushed per line): marks where a phase's
+// exchanges begin and end, for the script to count their bytes.
+long traceLines(const char* path) {
+    if (!path) return 0;
+    Sleep(300);  // let the last exchange's lines reach the file
+    FILE* f = fopen(path, "rb");
+    if (!f) return 0;
+    long lines = 0;
+    int c;
+    while ((c = fgetc(f)) != EOF) lines += c == '\n';
+    fclose(f);
+    return lines;
+}
+
+struct Phase {
+    double listSeconds = 0;
+    double downloadSeconds = 0;
+    int pictures = 0;
+    int thumbnails = 0;
+    INT_PTR result = 0;
+    uint32_t jpegBytes = 0;
+};
+
+// One Open: times the listing, then Aquire of slot 0 (or Cancel). Prints the trace marks.
+Phase openOnce(CameraLink& link, SourceSettings& settings, HWND owner, bool aquire, const char* name,
+               const char* trace) {
+    Phase phase;
+    AcquireDialog dialog(link, settings);
+    DialogDriver driver;
+    double start = 0, clicked = 0;
+    long listEnd = 0;
+    const long listStart = traceLines(trace);
+    driver.add("open", [&] { return dialog.hwnd() != nullptr; }, [&] { start = seconds(); });
+    driver.add("listed", [&] { return !dialog.isBusy() && IsWindowEnabled(dialog.item(IDC_AQUIRE)); }, [&] {
+        phase.listSeconds = seconds() - start;
+        phase.pictures = dialog.pictures().count;
+        for (int i = 0; i < phase.pictures; ++i) phase.thumbnails += dialog.pictures().entries[i].thumbnail ? 1 : 0;
+        listEnd = traceLines(trace);
+        clicked = seconds();
+        DialogDriver::click(dialog.hwnd(), aquire ? IDC_AQUIRE : IDCANCEL);  // slot 0 is selected
+    });
+    driver.start(600000);
+    start = seconds();
+    phase.result = dialog.run(owner);
+    phase.downloadSeconds = seconds() - clicked;
+    driver.stop();
+    phase.jpegBytes = link.buffers->jpeg.count;
+    printf("%s_list_seconds=%.3f %s_pictures=%d %s_thumbnails=%d %s_list_lines=%ld:%ld\n", name, phase.listSeconds,
+           name, phase.pictures, name, phase.thumbnails, name, listStart, listEnd);
+    if (aquire)
+        printf("%s_download_seconds=%.3f %s_jpeg_bytes=%u %s_result=%d %s_download_lines=%ld:%ld\n", name,
+               phase.downloadSeconds, name, static_cast<unsigned>(phase.jpegBytes), name, static_cast<int>(phase.result),
+               name, listEnd, traceLines(trace));
+    fflush(stdout);
+    return phase;
+}
+
 }  // namespace
 
-int main() {
+// argv[1]: the simulator's trace (Windows path); argv[2]: a scratch cache file.
+int main(int argc, char** argv) {
+    const char* trace = argc > 1 ? argv[1] : nullptr;
     HWND owner = CreateWindowExA(0, "STATIC", "camera", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
                                  moduleInstance(), nullptr);
     CameraLink link(1);
@@ -40,40 +102,33 @@ int main() {
     }
     SourceSettings settings;
     settings.autoThumbnails = 1;
-    AcquireDialog dialog(link, settings);
-    DialogDriver driver;
-    double start = 0, listed = 0, clicked = 0;
-    int pictures = 0, thumbnails = 0;
-    driver.add("open", [&] { return dialog.hwnd() != nullptr; }, [&] { start = seconds(); });
-    driver.add("listed", [&] { return !dialog.isBusy() && IsWindowEnabled(dialog.item(IDC_AQUIRE)); }, [&] {
-        listed = seconds();
-        pictures = dialog.pictures().count;
-        for (int i = 0; i < pictures; ++i) thumbnails += dialog.pictures().entries[i].thumbnail ? 1 : 0;
-        clicked = seconds();
-        DialogDriver::click(dialog.hwnd(), IDC_AQUIRE);  // slot 0 is selected
-    });
-    driver.start(600000);
-    const double opened = seconds();
-    const INT_PTR result = dialog.run(owner);
-    const double done = seconds();
-    driver.stop();
+
+    // Cache off: what every Open costs without it.
+    settings.cache = 0;
+    const Phase off = openOnce(link, settings, owner, true, "off", trace);
     const LinkBuffer& jpeg = link.buffers->jpeg;
-    const uint32_t jpegBytes = jpeg.count;
     JpegDecoder decoder;
     decoder.attach(jpeg.data, static_cast<int32_t>(jpeg.count));
     const double decodeStart = seconds();
     const int decoded = decoder.decode();
     const double decodeEnd = seconds();
-    link.buffers->releaseJpeg();
-    link.SetIO(port, 9600, 0, 0, 8, 2, false);
-    printf("result=%d\n", static_cast<int>(result));
-    printf("pictures=%d thumbnails=%d\n", pictures, thumbnails);
-    printf("list_seconds=%.3f\n", listed - (start ? start : opened));
-    printf("download_seconds=%.3f\n", done - clicked);
-    printf("jpeg_bytes=%u\n", static_cast<unsigned>(jpegBytes));
     printf("decode_ok=%d decode_seconds=%.3f size=%dx%d\n", decoded, decodeEnd - decodeStart, decoder.width,
            decoder.height);
-    printf("messages=%u\n", static_cast<unsigned>(driver.messages.size()));
+    link.buffers->releaseJpeg();
+
+    // Cache on, starting empty: the first Open fills it, the second finds every thumbnail; the
+    // second Open's Aquire downloads the picture, a third Open's Aquire of it crosses no wire.
+    settings.cache = 1;
+    if (argc > 2) DeleteFileA(argv[2]);
+    pictureCache().clearMemory();
+    pictureCache().setFile(argc > 2 ? argv[2] : "");
+    openOnce(link, settings, owner, false, "first", trace);
+    openOnce(link, settings, owner, true, "second", trace);
+    link.buffers->releaseJpeg();
+    const Phase again = openOnce(link, settings, owner, true, "again", trace);
+    link.buffers->releaseJpeg();
+    link.SetIO(port, 9600, 0, 0, 8, 2, false);
     DestroyWindow(owner);
-    return result == IDOK ? 0 : 1;
+    if (argc > 2) DeleteFileA(argv[2]);
+    return off.result == IDOK && again.result == IDOK ? 0 : 1;
 }
