@@ -165,7 +165,8 @@ void AcquireDialog::loadPictures() {
         if (result < 0) return;  // reported; the dialog is ending
         if (result > 0) {
             ++filled;
-            grid->scrollTo(filled / 4 - 2);  // the next slot's row becomes the bottom one
+            // The next slot's row becomes the bottom one; only what changed is redrawn.
+            grid->showFilledSlot(filled - 1, filled / 4 - 2);
         }
         pumpMessages();
         if (stopRequested) break;

@@ -88,8 +88,18 @@ void ThumbnailGrid::showRow(int row) {
 
 void ThumbnailGrid::scrollTo(int row) {
     if (!sheet || !window) return;
-    if (row >= 0 && row <= maxTopRow) showRow(row);
+    // Moving the sheet to where it already is would still repaint every cell: the listing
+    // asks after each picture, and only every fourth one starts a new row.
+    if (row >= 0 && row <= maxTopRow && row != topRow) showRow(row);
     InvalidateRect(window, nullptr, FALSE);
+}
+
+void ThumbnailGrid::showFilledSlot(int slot, int row) {
+    if (!sheet || !window) return;
+    if (row >= 0 && row <= maxTopRow && row != topRow)
+        showRow(row);
+    else
+        sheet->refreshCell(slot);
 }
 
 int ThumbnailGrid::isSelected(int index) const {

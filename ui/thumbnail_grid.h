@@ -28,6 +28,9 @@ public:
     void setList(PictureList& list);
     // Shows row at the top when 0 <= row <= maxTopRow; repaints in any case.
     void scrollTo(int row);
+    // While listing: shows `row` at the top (as scrollTo) when the sheet has to move, which
+    // repaints it; otherwise redraws only the cell of `slot`, just filled.
+    void showFilledSlot(int slot, int row);
     // 1 when slot index holds a picture and is selected, else 0.
     int isSelected(int index) const;
 

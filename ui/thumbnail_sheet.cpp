@@ -80,6 +80,11 @@ void ThumbnailSheet::clearSelection() {
         if (cells[i]) cells[i]->setSelected(0);
 }
 
+void ThumbnailSheet::refreshCell(int index) {
+    if (index >= 0 && index < cellCount && cells[index] && cells[index]->hwnd())
+        InvalidateRect(cells[index]->hwnd(), nullptr, FALSE);
+}
+
 int ThumbnailSheet::isSelected(int index) const {
     if (index < 0 || index >= cellCount || !cells[index]) return 0;
     return cells[index]->isSelected();

@@ -28,6 +28,8 @@ public:
     int isSelected(int index) const;
 
     int height() const;
+    // Redraws one slot's cell (its picture was just listed or got its thumbnail).
+    void refreshCell(int index);
 
     static bool registerClass();
     static void unregisterClass();

@@ -61,10 +61,11 @@ def reg(args):
                    stderr=subprocess.DEVNULL, timeout=60)
 
 
-def reset_profile(baud_rate=None, port=None, thumbnails=None):
-    """Missing values mean COM1, 9600 bit/s, no automatic thumbnails."""
+def reset_profile(baud_rate=None, port=None, thumbnails=None, cache=0):
+    """Missing values mean COM1, 9600 bit/s, no automatic thumbnails. The picture cache is off
+    unless asked for, so that no scenario finds what an earlier one fetched."""
     reg(["delete", PROFILE, "/f"])
-    for name, value in (("BaudRate", baud_rate), ("ComPort", port), ("Thumbnail", thumbnails)):
+    for name, value in (("BaudRate", baud_rate), ("ComPort", port), ("Thumbnail", thumbnails), ("Cache", cache)):
         if value is not None:
             reg(["add", PROFILE, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f"])
 

@@ -34,6 +34,9 @@ class WithSimulator(unittest.TestCase):
         # Missing profile values mean COM1 at 9600 bit/s without automatic thumbnails, whatever
         # an earlier test left in the prefix's registry.
         subprocess.run(["wine", "reg", "delete", PROFILE, "/f"], capture_output=True, timeout=60)
+        # ... and the picture cache off, so that no test finds what an earlier one fetched.
+        subprocess.run(["wine", "reg", "add", PROFILE, "/v", "Cache", "/t", "REG_DWORD", "/d", "0", "/f"],
+                       capture_output=True, timeout=60)
         self.sim = None
         self.start_sim([])
 
