@@ -7,7 +7,7 @@
 // is itself an integer adds exactly.
 #include "imaging/jpeg_colour.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(DORVEX_SCALAR_ONLY)
 #include <emmintrin.h>
 #endif
 
@@ -89,7 +89,7 @@ ChromaTerms chromaTermsFast(int16_t cb, int16_t cr) {
     return chromaTerms(cb, cr);
 }
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(DORVEX_SCALAR_ONLY)
 
 namespace {
 

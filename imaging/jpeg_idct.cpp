@@ -13,7 +13,7 @@
 // the vector version regroup the terms.
 #include "imaging/jpeg_idct.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(DORVEX_SCALAR_ONLY)
 #include <emmintrin.h>
 #endif
 
@@ -72,7 +72,7 @@ void inverseDctDcOnly(int16_t block[64]) {
     }
 }
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(DORVEX_SCALAR_ONLY)
 
 namespace {
 

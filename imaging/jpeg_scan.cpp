@@ -10,7 +10,7 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(DORVEX_SCALAR_ONLY)
 #include <emmintrin.h>
 #endif
 
@@ -172,7 +172,7 @@ public:
     // coefficient was written. False with *error set on corrupt data.
     bool decode(const HuffmanSlot& dc, const HuffmanSlot& ac, const uint8_t* quant, int16_t* predictor,
                 int16_t* out, bool* dcOnly, int32_t* error) {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(DORVEX_SCALAR_ONLY)
         // Eight vector stores: the library memset's string instruction is slower at this size.
         for (int i = 0; i < 64; i += 8) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_setzero_si128());
@@ -284,7 +284,7 @@ void writeExactRowScalar(const int16_t* luma, const int16_t* red, const int16_t*
     }
 }
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(DORVEX_SCALAR_ONLY)
 // The same with SSE2, eight pixels at a time: 16-bit sums cannot overflow (|Y| <= 8320 and
 // |term| <= 14516 for IDCT output) and unsigned saturation is exactly the 0..255 clamp.
 template <int H>
