@@ -158,6 +158,13 @@ void AcquireApp::messageLoop() {
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1)
             break;  // WM_QUIT: the deadline passed (exit status set by onTimer)
+        // A console application has no window of its own: every message it passes to the
+        // source is the source's or the manager's. With --parent none|thread our hidden window
+        // (the timer's) stands outside TWAIN, so its messages do not go to the source.
+        if (options.parent != ParentMode::Own && msg.hwnd == window) {
+            DispatchMessageA(&msg);
+            continue;
+        }
         TW_UINT16 notification = MSG_NULL;
         if (client.sourceEnabled() && client.processEvent(msg, notification)) {
             if (notification != MSG_NULL)
