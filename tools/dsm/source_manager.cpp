@@ -243,13 +243,23 @@ TW_UINT16 SourceManager::selectSource(Application& app, TW_UINT16 msg, TW_IDENTI
             names.push_back(listed.identity.ProductName);
         }
         HWND owner = app.window && windowOfThisProcess(app.window) ? app.window : nullptr;
+        TW_UINT32 appId = app.identity.Id;
         int chosen = askUserForSource(owner, names, initial);
+        // The dialog's loop ran the application's window procedures, which may have closed
+        // the manager meanwhile: the application is looked up again.
+        Application* still = findApplication(appId);
+        if (!still || still->catalog.size() != names.size())
+            return fail(still, TWCC_SEQERROR);
+        if (chosen == -2)
+            return fail(still, TWCC_OPERATIONERROR);  // no dialog: no choice either
         if (chosen < 0) {
-            app.conditionCode = TWCC_SUCCESS;
+            still->conditionCode = TWCC_SUCCESS;
             return TWRC_CANCEL;
         }
-        entry = &app.catalog[static_cast<size_t>(chosen)];
-        rememberSource(entry->identity.ProductName);
+        const CatalogEntry& picked = still->catalog[static_cast<size_t>(chosen)];
+        rememberSource(picked.identity.ProductName);
+        inOut = picked.identity;
+        return succeed(*still);
     }
     inOut = entry->identity;
     return succeed(app);
