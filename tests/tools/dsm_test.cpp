@@ -381,6 +381,52 @@ TEST_F(DsmTest, UserSelectShowsTheSourcesAndRemembersTheChoice) {
     EXPECT_EQ(id.Id, listed[1].Id);
 }
 
+// The application closes the manager from a timer while the Select Source dialog runs its
+// loop: the selection then fails cleanly instead of touching the closed session.
+struct CloseFromTimer {
+    DSMENTRYPROC entry;
+    TW_IDENTITY* app;
+    HWND* window;
+    TW_UINT16 result = 0xFFFF;
+};
+CloseFromTimer closeFromTimer;
+
+void CALLBACK closeManagerNow(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    closeFromTimer.result =
+        closeFromTimer.entry(closeFromTimer.app, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, closeFromTimer.window);
+}
+
+TEST_F(DsmTest, ClosingTheManagerDuringSelectSourceFailsTheSelection) {
+    openManager();
+    closeFromTimer = CloseFromTimer{entry, &app, &window};
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, closeManagerNow);
+    ASSERT_NE(timer, 0u);
+    struct Driver {
+        static DWORD WINAPI run(void*) {
+            HWND dialog = nullptr;
+            for (int i = 0; i < 200 && !dialog; ++i) {
+                dialog = FindWindowA("#32770", "Select Source");
+                Sleep(50);
+            }
+            Sleep(500);  // the timer has fired by now
+            if (dialog)
+                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return 0;
+        }
+    };
+    HANDLE thread = CreateThread(nullptr, 0, Driver::run, nullptr, 0, nullptr);
+    TW_IDENTITY id{};
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &id), TWRC_FAILURE);
+    WaitForSingleObject(thread, 15000);
+    CloseHandle(thread);
+    EXPECT_EQ(closeFromTimer.result, TWRC_SUCCESS);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    EXPECT_EQ(id.ProductName[0], '\0');
+    EXPECT_EQ(rememberedDefault(), "(none)");
+    app.Id = 0;  // closed already
+}
+
 TEST_F(DsmTest, EmptyFolderHasNoSources) {
     TearDown();
     useFolder(false);
