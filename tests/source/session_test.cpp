@@ -254,7 +254,9 @@ TEST_F(SessionTest, IdentityWithoutAnOriginInEveryStateAndNothingElse) {
         if (state >= 4) open(300 + state);
         if (state >= 5) enable();
         if (state >= 6) ready(jpeg);
-        if (state >= 7) ASSERT_EQ(nativeTransfer(), TWRC_XFERDONE);
+        if (state >= 7) {
+            ASSERT_EQ(nativeTransfer(), TWRC_XFERDONE);
+        }
         ASSERT_EQ(session->state, TW_UINT32(state));
         // A failure of the application's own, to be kept for its DAT_STATUS.
         TW_IDENTITY again{};
