@@ -82,12 +82,26 @@ TW_UINT16 SourceSession::dispatch(TripletCall& call) {
     TripletCall* const outer = currentCall;
     currentCall = &call;
     TW_UINT16 rc;
-    if (!call.origin || (appIdentity.Id != 0 && call.origin->Id != appIdentity.Id))
+    if (!call.origin)
+        rc = identityForAnyone();
+    else if (appIdentity.Id != 0 && call.origin->Id != appIdentity.Id)
         rc = fail(TWCC_BADPROTOCOL);  // only the connected application is served
     else
         rc = route();
     currentCall = outer;
     return rc;
+}
+
+// A 1.x-compatible manager learns a source's identity with a null origin, before any
+// application has opened it and also while one has: DAT_IDENTITY MSG_GET needs no caller. It
+// leaves the condition code alone, which belongs to the connected application. Anything else
+// without an origin has nobody to answer to.
+TW_UINT16 SourceSession::identityForAnyone() {
+    const TripletCall& call = *currentCall;
+    if (call.DG != DG_CONTROL || call.DAT != DAT_IDENTITY || call.MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
+    if (!call.data) return TWRC_FAILURE;
+    *static_cast<TW_IDENTITY*>(call.data) = sourceIdentity;
+    return TWRC_SUCCESS;
 }
 
 TW_UINT16 SourceSession::route() {

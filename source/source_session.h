@@ -90,6 +90,7 @@ private:
     CameraDialog* retiredDialog = nullptr;
 
     TW_UINT16 route();
+    TW_UINT16 identityForAnyone();
     TW_UINT16 processEvent();
     TW_UINT16 fail(TW_UINT16 code);
     TW_UINT16 succeed(TW_UINT16 rc = TWRC_SUCCESS);

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 TEST_F(SessionTest, StartsInStateThreeWithNothingOpen) {
     EXPECT_EQ(session->state, 3u);
@@ -229,4 +231,75 @@ TEST(SessionReentry, ACloseFromInsideTheDialogsHandlerWaitsForTheHandler) {
     EXPECT_EQ(session.cameraDialog, nullptr);
     EXPECT_EQ(session.state, 3u);
     releaseSession();
+}
+
+namespace {
+
+TW_UINT16 callWithoutOrigin(SourceSession& session, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
+    TripletCall c{nullptr, dg, dat, msg, data};
+    return session.dispatch(c);
+}
+
+}  // namespace
+
+// A manager asks for the identity with a null origin, whatever application holds the source
+// and whatever it is doing; that one question is answered, nothing else is, and the
+// application's condition code and state stay as they were.
+TEST_F(SessionTest, IdentityWithoutAnOriginInEveryStateAndNothingElse) {
+    DsmLogView log;
+    std::vector<uint8_t> jpeg = colourJpeg(16, 8);
+    for (int state = 3; state <= 7; ++state) {
+        SCOPED_TRACE("state " + std::to_string(state));
+        fresh();
+        if (state >= 4) open(300 + state);
+        if (state >= 5) enable();
+        if (state >= 6) ready(jpeg);
+        if (state >= 7) {
+            ASSERT_EQ(nativeTransfer(), TWRC_XFERDONE);
+        }
+        ASSERT_EQ(session->state, TW_UINT32(state));
+        // A failure of the application's own, to be kept for its DAT_STATUS.
+        TW_IDENTITY again{};
+        EXPECT_EQ(call(DG_CONTROL, DAT_IDENTITY, state == 3 ? MSG_CLOSEDS : MSG_OPENDS, &again), TWRC_FAILURE);
+        ASSERT_EQ(session->conditionCode, TWCC_SEQERROR);
+
+        TW_IDENTITY id;
+        std::memset(&id, 0xCC, sizeof id);
+        ASSERT_EQ(callWithoutOrigin(*session, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id), TWRC_SUCCESS);
+        EXPECT_STREQ(id.ProductName, "Zelmar Dorvex");
+        EXPECT_STREQ(id.Manufacturer, "Zelmar Corporation");
+        EXPECT_EQ(id.Id, state >= 4 ? TW_UINT32(300 + state) : 0u);
+        EXPECT_EQ(session->conditionCode, TWCC_SEQERROR);
+        EXPECT_EQ(session->state, TW_UINT32(state));
+        EXPECT_EQ(session->appIdentity.Id, state >= 4 ? app.Id : 0u);
+
+        TW_IDENTITY other = makeAppIdentity(0, "Nobody");
+        TW_STATUS status{};
+        TW_CAPABILITY cap{CAP_XFERCOUNT, 0, nullptr};
+        TW_USERINTERFACE ui{FALSE, FALSE, nullptr};
+        TW_PENDINGXFERS pending{};
+        TW_IMAGEINFO info{};
+        MSG message{};
+        TW_EVENT event{&message, 0xEEEE};
+        struct Refused {
+            TW_UINT32 dg;
+            TW_UINT16 dat, msg;
+            void* data;
+        } refused[] = {
+            {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &other},     {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &other},
+            {DG_CONTROL, DAT_STATUS, MSG_GET, &status},         {DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap},
+            {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui}, {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending},
+            {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event},  {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info},
+            {DG_IMAGE, DAT_IDENTITY, MSG_GET, &other},
+        };
+        for (const Refused& r : refused) {
+            SCOPED_TRACE("DAT " + std::to_string(r.dat) + " MSG " + std::to_string(r.msg));
+            EXPECT_EQ(callWithoutOrigin(*session, r.dg, r.dat, r.msg, r.data), TWRC_FAILURE);
+            EXPECT_EQ(session->conditionCode, TWCC_BADPROTOCOL);
+            EXPECT_EQ(session->state, TW_UINT32(state));
+        }
+        EXPECT_EQ(cap.hContainer, nullptr);
+        EXPECT_EQ(event.TWMessage, 0xEEEE);
+        EXPECT_EQ(session->appIdentity.Id, state >= 4 ? app.Id : 0u);
+    }
 }

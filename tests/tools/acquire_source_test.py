@@ -7,6 +7,9 @@ enables; the camera dialog's Cancel sends MSG_CLOSEDSREQ, which reaches the appl
 ends the session cleanly (disable, close).
 Road: --auto N takes picture N of the simulator's card by native and by memory transfer; the
 saved BMP equals the simulator's JPEG decoded by dorvex-imaging, pixel for pixel.
+Interop: the same road as applications written elsewhere walk it - the application's window
+on another thread (a console application's console window), no window at all, the source
+opened by the Id the manager listed while another source sorts first.
 
 usage: acquire_source_test.py ACQUIRE_EXE HOST_BIN TEST_CLASS
 """
@@ -170,6 +173,57 @@ class Road(WithSimulator):
         width, height, rgb = read_bmp_rgb(out)
         self.assertEqual((width, height), expected[:2])
         self.assertTrue(rgb == expected[2], "picture 2 under the Japanese language differs")
+
+
+class Interop(WithSimulator):
+    def decoded(self, card, position):
+        ppm = os.path.join(self.work, "%02d.ppm" % position)
+        subprocess.run([IMAGING, "decode", os.path.join(card, "%02d.jpg" % position), ppm], check=True,
+                       capture_output=True, timeout=120)
+        return read_ppm(ppm)
+
+    def sources_with_another_first(self):
+        # A folder of sources in which a stand-in sorts before ours ("Alpha" < "Zelmar").
+        root = os.path.join(self.work, "twain")
+        bin_dir = os.path.dirname(os.path.abspath(ACQUIRE))
+        os.makedirs(os.path.join(root, "Alpha"))
+        os.makedirs(os.path.join(root, "Zelmar"))
+        shutil.copy(os.path.join(bin_dir, "fake_alpha.ds"), os.path.join(root, "Alpha"))
+        shutil.copy(os.path.join(bin_dir, "DorvexTwain.ds"), os.path.join(root, "Zelmar"))
+        return dict(os.environ, DORVEX_TWAIN_DIR=windows_path(root))
+
+    def test_console_parents_and_open_by_id_by_native_and_memory_transfer(self):
+        card = os.path.join(self.work, "card")
+        subprocess.run([SIM, "--dump-card", card], check=True, capture_output=True, timeout=120)
+        expected = {position: self.decoded(card, position) for position in (1, 2)}
+        two_sources = self.sources_with_another_first()
+        runs = (
+            (["--parent", "thread", "--native"], 1, None),
+            (["--parent", "thread", "--memory"], 2, None),
+            (["--parent", "none", "--native"], 2, None),
+            (["--parent", "none", "--memory"], 1, None),
+            (["--open-by", "id", "--native"], 1, two_sources),
+            (["--open-by", "id", "--parent", "none", "--memory"], 2, two_sources),
+        )
+        for args, position, env in runs:
+            with self.subTest(args=" ".join(args)):
+                self.start_sim([])
+                out = os.path.join(self.work, "%s_%d.bmp" % ("_".join(a.strip("-") for a in args), position))
+                started = time.time()
+                status, text = self.run_acquire(["--auto", str(position), "--out", windows_path(out), "--answer", "ok",
+                                                 "--timeout", "110"] + args, env=env)
+                self.assertEqual(status, 0, text)
+                self.assertIn("Source: Zelmar Dorvex", text)
+                self.assertIn("MSG_XFERREADY", text)
+                self.assertIn("Session closed", text)
+                if env is two_sources:
+                    self.assertLess(text.index("  Fake Alpha ("), text.index("  Zelmar Dorvex ("))
+                    self.assertRegex(text, r'Opening "Zelmar Dorvex" by its Id [1-9][0-9]*\s')
+                width, height, rgb = read_bmp_rgb(out)
+                self.assertEqual((width, height), expected[position][:2])
+                self.assertTrue(rgb == expected[position][2], "%s: pixels differ from the decoded JPEG" % args)
+                print("%s, picture %d: %d x %d in %.1f s" % (" ".join(args), position, width, height,
+                                                             time.time() - started))
 
 
 if __name__ == "__main__":

@@ -315,4 +315,33 @@ TEST(Options, ScenarioModesNeedTheirCompanions) {
     }
 }
 
+TEST(Options, InteropModes) {
+    std::string error;
+    AcquireOptions defaults;
+    ASSERT_TRUE(parse({}, defaults, error));
+    EXPECT_EQ(defaults.parent, ParentMode::Own);
+    EXPECT_EQ(defaults.openBy, OpenBy::Name);
+    EXPECT_TRUE(defaults.showUI);
+    AcquireOptions console;
+    ASSERT_TRUE(parse({"--parent", "none", "--open-by", "id", "--show-ui", "0", "--memory"}, console, error)) << error;
+    EXPECT_EQ(console.parent, ParentMode::None);
+    EXPECT_EQ(console.openBy, OpenBy::Id);
+    EXPECT_FALSE(console.showUI);
+    EXPECT_EQ(console.mechanism, TransferMechanism::Memory);  // the option after them still counts
+    AcquireOptions thread;
+    ASSERT_TRUE(parse({"--parent", "thread", "--open-by", "name", "--show-ui", "1", "--auto", "2"}, thread, error))
+        << error;
+    EXPECT_EQ(thread.parent, ParentMode::Thread);
+    EXPECT_EQ(thread.openBy, OpenBy::Name);
+    EXPECT_TRUE(thread.showUI);
+    EXPECT_EQ(thread.picture, 2);
+    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
+             {"--parent"}, {"--parent", "console"}, {"--open-by"}, {"--open-by", "Id"}, {"--show-ui", "2"},
+             {"--show-ui"}, {"--show-ui", "--auto"}}) {
+        AcquireOptions o;
+        EXPECT_FALSE(parse(bad, o, error)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+        EXPECT_FALSE(error.empty());
+    }
+}
+
 }  // namespace

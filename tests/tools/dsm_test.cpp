@@ -3,12 +3,14 @@
 // delivered through MSG_PROCESSEVENT, and its condition codes.
 //
 // The sources are two builds of the fake source, copied with a non-source DLL and a junk file
-// into a fresh folder that DORVEX_TWAIN_DIR points the manager at.
+// into a fresh folder that DORVEX_TWAIN_DIR points the manager at. The remembered default
+// source is cleared before and after each test.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "source/twain.h"
 
@@ -86,6 +88,7 @@ protected:
     void SetUp() override { useFolder(true); }
 
     void useFolder(bool withSources) {
+        forgetDefault();
         folder.reset(new SourceFolder(withSources));
         SetEnvironmentVariableA("DORVEX_TWAIN_DIR", folder->root.c_str());
         dsm = LoadLibraryA("TWAIN_32.DLL");
@@ -107,7 +110,28 @@ protected:
         DestroyWindow(window);
         FreeLibrary(dsm);
         folder.reset();
+        forgetDefault();
     }
+
+    static void forgetDefault() {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, rememberedKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            return;
+        RegDeleteValueA(key, rememberedValue);
+        RegCloseKey(key);
+    }
+    static std::string rememberedDefault() {
+        char text[64] = "";
+        DWORD size = sizeof text - 1;
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, rememberedKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return "(none)";
+        LONG rc = RegQueryValueExA(key, rememberedValue, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+        RegCloseKey(key);
+        return rc == ERROR_SUCCESS ? std::string(text) : "(none)";
+    }
+    static constexpr const char* rememberedKey = "Software\\Dorvex\\Source Manager";
+    static constexpr const char* rememberedValue = "Default Source";
 
     TW_UINT16 call(TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
         return entry(&app, dest, dg, dat, msg, data);
@@ -174,14 +198,32 @@ TEST_F(DsmTest, EnumeratesEverySourceBelowTheFolderInPathOrder) {
     EXPECT_STREQ(id.ProductName, "Fake Alpha");
     EXPECT_STREQ(id.Manufacturer, "Test Maker");
     EXPECT_STREQ(id.Version.Info, "fake 1.0");
-    EXPECT_EQ(id.Id, 0u);
+    TW_UINT32 alphaId = id.Id;
     ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_SUCCESS);
     EXPECT_STREQ(id.ProductName, "Fake Beta");
+    TW_UINT32 betaId = id.Id;
+    // Every source has an Id of its own, none of them the application's.
+    EXPECT_NE(alphaId, 0u);
+    EXPECT_NE(betaId, 0u);
+    EXPECT_NE(alphaId, betaId);
+    EXPECT_NE(alphaId, app.Id);
+    EXPECT_NE(betaId, app.Id);
     // junk.ds and notasource.ds are no sources.
     EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_ENDOFLIST);
     EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_FAILURE);
     ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_SUCCESS);
     EXPECT_STREQ(id.ProductName, "Fake Alpha");
+    EXPECT_EQ(id.Id, alphaId);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &id), TWRC_SUCCESS);
+    EXPECT_EQ(id.Id, alphaId);
+    // The same Ids in the manager's next session.
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_SUCCESS);
+    app.Id = 0;
+    openManager();
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_SUCCESS);
+    EXPECT_EQ(id.Id, alphaId);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_SUCCESS);
+    EXPECT_EQ(id.Id, betaId);
     // Enumerating loaded each source and let it go again.
     EXPECT_EQ(fakeModule("fake_alpha.ds"), nullptr);
     EXPECT_EQ(fakeModule("fake_beta.ds"), nullptr);
@@ -222,20 +264,167 @@ TEST_F(DsmTest, ReopeningTheManagerLoadsOnlySourcesThatChanged) {
     EXPECT_STREQ(id.ProductName, "Fake Beta");
 }
 
-TEST_F(DsmTest, DefaultAndUserSelectChooseTheFirstOrTheNamedSource) {
+TEST_F(DsmTest, DefaultIsTheFirstSourceUntilOneIsOpenedOrSelected) {
     openManager();
     TW_IDENTITY id{};
     ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &id), TWRC_SUCCESS);
     EXPECT_STREQ(id.ProductName, "Fake Alpha");
-    id = named("Fake Beta");
-    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &id), TWRC_SUCCESS);
-    EXPECT_STREQ(id.ProductName, "Fake Beta");
-    EXPECT_STREQ(id.ProductFamily, "Test Sources");
-    id = named("Fake Gamma");
-    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &id), TWRC_FAILURE);
-    EXPECT_EQ(managerStatus(), TWCC_NODS);
     EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, nullptr), TWRC_FAILURE);
     EXPECT_EQ(managerStatus(), TWCC_BADVALUE);
+    // Opening a source makes it the user's default, in this session and the next.
+    openSource(beta, "Fake Beta");
+    EXPECT_EQ(rememberedDefault(), "Fake Beta");
+    id = TW_IDENTITY{};
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Beta");
+    EXPECT_EQ(id.Id, beta.Id);
+    closeSource(beta);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_SUCCESS);
+    app.Id = 0;
+    openManager();
+    TW_IDENTITY unnamed{};
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &unnamed), TWRC_SUCCESS);
+    EXPECT_STREQ(unnamed.ProductName, "Fake Beta");
+    beta = unnamed;
+    closeSource(beta);
+    // A remembered source that is no longer installed leaves the first one as the default.
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, rememberedKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, rememberedValue, 0, REG_SZ, reinterpret_cast<const BYTE*>("Gone Away"), 10);
+    RegCloseKey(key);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Alpha");
+}
+
+// Drives the "Select Source" dialog from another thread, by its control ids: waits for it (at
+// most 10 s), records the names listed and the one selected at first, selects `pick` (-1 to
+// leave the selection) and presses `button`.
+struct SelectDialogDriver {
+    int pick = -1;
+    int button = IDOK;
+    bool found = false;
+    std::vector<std::string> names;
+    int initial = -2;
+    HWND owner = nullptr;
+
+    static DWORD WINAPI run(void* self) {
+        auto& d = *static_cast<SelectDialogDriver*>(self);
+        HWND dialog = nullptr;
+        for (int i = 0; i < 200 && !dialog; ++i) {
+            dialog = FindWindowA("#32770", "Select Source");
+            if (!dialog)
+                Sleep(50);
+        }
+        if (!dialog)
+            return 0;
+        d.found = true;
+        d.owner = GetWindow(dialog, GW_OWNER);
+        HWND list = GetDlgItem(dialog, 1001);
+        int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count && i < 64; ++i) {
+            char text[64] = "";
+            if (SendMessageA(list, LB_GETTEXTLEN, i, 0) < LRESULT(sizeof text))
+                SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+            d.names.push_back(text);
+        }
+        d.initial = static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0));
+        if (d.pick >= 0)
+            SendMessageA(list, LB_SETCURSEL, d.pick, 0);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(d.button, BN_CLICKED), 0);
+        return 0;
+    }
+};
+
+TEST_F(DsmTest, UserSelectShowsTheSourcesAndRemembersTheChoice) {
+    openManager();
+    TW_IDENTITY listed[2];
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &listed[0]), TWRC_SUCCESS);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &listed[1]), TWRC_SUCCESS);
+
+    auto select = [&](SelectDialogDriver& driver, TW_IDENTITY& id) {
+        HANDLE thread = CreateThread(nullptr, 0, SelectDialogDriver::run, &driver, 0, nullptr);
+        TW_UINT16 rc = call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &id);
+        WaitForSingleObject(thread, 15000);
+        CloseHandle(thread);
+        return rc;
+    };
+    // Cancel: nothing chosen, nothing remembered, no failure to report.
+    SelectDialogDriver cancel;
+    cancel.button = IDCANCEL;
+    TW_IDENTITY id = named("Untouched");
+    EXPECT_EQ(select(cancel, id), TWRC_CANCEL);
+    ASSERT_TRUE(cancel.found);
+    EXPECT_EQ(cancel.names, (std::vector<std::string>{"Fake Alpha", "Fake Beta"}));
+    EXPECT_EQ(cancel.initial, 0);
+    EXPECT_EQ(cancel.owner, window);
+    EXPECT_STREQ(id.ProductName, "Untouched");
+    EXPECT_EQ(managerStatus(), TWCC_SUCCESS);
+    EXPECT_EQ(rememberedDefault(), "(none)");
+
+    // OK on the second: its identity with its Id, and it is the default from now on.
+    SelectDialogDriver second;
+    second.pick = 1;
+    id = TW_IDENTITY{};
+    ASSERT_EQ(select(second, id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Beta");
+    EXPECT_EQ(id.Id, listed[1].Id);
+    EXPECT_EQ(rememberedDefault(), "Fake Beta");
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &id), TWRC_SUCCESS);
+    EXPECT_STREQ(id.ProductName, "Fake Beta");
+
+    // The next time the list starts at the default; OK as it stands takes it.
+    SelectDialogDriver asItStands;
+    id = TW_IDENTITY{};
+    ASSERT_EQ(select(asItStands, id), TWRC_SUCCESS);
+    EXPECT_EQ(asItStands.initial, 1);
+    EXPECT_EQ(id.Id, listed[1].Id);
+}
+
+// The application closes the manager from a timer while the Select Source dialog runs its
+// loop: the selection then fails cleanly instead of touching the closed session.
+struct CloseFromTimer {
+    DSMENTRYPROC entry;
+    TW_IDENTITY* app;
+    HWND* window;
+    TW_UINT16 result = 0xFFFF;
+};
+CloseFromTimer closeFromTimer;
+
+void CALLBACK closeManagerNow(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    closeFromTimer.result =
+        closeFromTimer.entry(closeFromTimer.app, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, closeFromTimer.window);
+}
+
+TEST_F(DsmTest, ClosingTheManagerDuringSelectSourceFailsTheSelection) {
+    openManager();
+    closeFromTimer = CloseFromTimer{entry, &app, &window};
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, closeManagerNow);
+    ASSERT_NE(timer, 0u);
+    struct Driver {
+        static DWORD WINAPI run(void*) {
+            HWND dialog = nullptr;
+            for (int i = 0; i < 200 && !dialog; ++i) {
+                dialog = FindWindowA("#32770", "Select Source");
+                Sleep(50);
+            }
+            Sleep(500);  // the timer has fired by now
+            if (dialog)
+                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return 0;
+        }
+    };
+    HANDLE thread = CreateThread(nullptr, 0, Driver::run, nullptr, 0, nullptr);
+    TW_IDENTITY id{};
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &id), TWRC_FAILURE);
+    WaitForSingleObject(thread, 15000);
+    CloseHandle(thread);
+    EXPECT_EQ(closeFromTimer.result, TWRC_SUCCESS);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    EXPECT_EQ(id.ProductName[0], '\0');
+    EXPECT_EQ(rememberedDefault(), "(none)");
+    app.Id = 0;  // closed already
 }
 
 TEST_F(DsmTest, EmptyFolderHasNoSources) {
@@ -274,11 +463,12 @@ TEST_F(DsmTest, OpenDsLoadsTheSourceAssignsAnIdAndPassesTheApplication) {
     TW_IDENTITY again = named("Fake Beta");
     EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &again), TWRC_FAILURE);
     EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
-    // An empty product name opens the default source.
+    // An empty identity means the default source: the one last opened, here already open.
     TW_IDENTITY fallback{};
-    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &fallback), TWRC_SUCCESS);
-    EXPECT_STREQ(fallback.ProductName, "Fake Alpha");
-    alpha = fallback;
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &fallback), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    openSource(alpha, "Fake Alpha");
+    fallback = alpha;
     EXPECT_NE(alpha.Id, beta.Id);
 
     // The manager cannot close while sources are open.
@@ -376,14 +566,212 @@ TEST_F(DsmTest, NotificationIsPostedQueuedAndDeliveredThroughProcessEvent) {
     }
     EXPECT_EQ(wakeUps, 2);
 
-    // A message the source claims is the source's; the notification waits.
+    // The next events deliver them in order, whether the source claims the event or not,
+    // and the source still sees each event.
+    auto calls = exported<int (*)()>(module, "FakeSource_callCount");
+    int before = calls();
     EXPECT_EQ(processEvent(alpha, claimed, out), TWRC_DSEVENT);
-    EXPECT_EQ(out, MSG_NULL);
-    EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_DSEVENT);
     EXPECT_EQ(out, MSG_XFERREADY);
     EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_DSEVENT);
     EXPECT_EQ(out, MSG_CLOSEDSREQ);
+    EXPECT_EQ(calls(), before + 2);
     EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_NOTDSEVENT);
+    EXPECT_EQ(processEvent(alpha, claimed, out), TWRC_DSEVENT);
+    EXPECT_EQ(out, MSG_NULL);
+}
+
+TEST_F(DsmTest, NotificationReachesAnApplicationWhoseSourceClaimsEveryEvent) {
+    openManager();
+    openSource(alpha, "Fake Alpha");
+    enable(alpha);
+    HMODULE module = fakeModule("fake_alpha.ds");
+    exported<void (*)(bool)>(module, "FakeSource_claimEverything")(true);
+    auto notify = exported<TW_UINT16 (*)(TW_UINT16)>(module, "FakeSource_notify");
+    TW_UINT16 out = 0;
+    EXPECT_EQ(processEvent(alpha, WM_MOUSEMOVE, out), TWRC_DSEVENT);
+    EXPECT_EQ(out, MSG_NULL);
+    ASSERT_EQ(notify(MSG_XFERREADY), TWRC_SUCCESS);
+    EXPECT_EQ(processEvent(alpha, WM_MOUSEMOVE, out), TWRC_DSEVENT);
+    EXPECT_EQ(out, MSG_XFERREADY);
+    EXPECT_EQ(processEvent(alpha, WM_MOUSEMOVE, out), TWRC_DSEVENT);
+    EXPECT_EQ(out, MSG_NULL);
+
+    // Our own wake-up message delivers without bothering the source; once its notification
+    // is out, a late one is left to the application.
+    ASSERT_EQ(notify(MSG_CLOSEDSREQ), TWRC_SUCCESS);
+    MSG wakeUp{};
+    ASSERT_TRUE(PeekMessageA(&wakeUp, window, 0xC000, 0xFFFF, PM_REMOVE));
+    auto calls = exported<int (*)()>(module, "FakeSource_callCount");
+    int before = calls();
+    TW_EVENT event{&wakeUp, 0xEEEE};
+    EXPECT_EQ(call(&alpha, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_DSEVENT);
+    EXPECT_EQ(event.TWMessage, MSG_CLOSEDSREQ);
+    EXPECT_EQ(calls(), before);
+    event.TWMessage = 0xEEEE;
+    EXPECT_EQ(call(&alpha, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_NOTDSEVENT);
+    EXPECT_EQ(calls(), before);
+    exported<void (*)(bool)>(module, "FakeSource_claimEverything")(false);
+    MSG drain;
+    while (PeekMessageA(&drain, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+// A window on a thread of its own that pumps its messages and counts the manager's wake-ups.
+class ForeignWindow {
+public:
+    ForeignWindow() {
+        ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread = CreateThread(nullptr, 0, run, this, 0, &threadId);
+        WaitForSingleObject(ready, 10000);
+    }
+    ~ForeignWindow() {
+        PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        CloseHandle(ready);
+    }
+    HWND window = nullptr;
+    volatile LONG wakeUps = 0;
+
+private:
+    static DWORD WINAPI run(void* self) {
+        auto& f = *static_cast<ForeignWindow*>(self);
+        f.window = CreateWindowA("STATIC", "foreign parent", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        UINT wake = RegisterWindowMessageA("TWAIN_32 source notification");
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue exists from here
+        SetEvent(f.ready);
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == wake)
+                InterlockedIncrement(&f.wakeUps);
+            DispatchMessageA(&msg);
+        }
+        DestroyWindow(f.window);
+        return 0;
+    }
+    HANDLE ready = nullptr;
+    HANDLE thread = nullptr;
+    DWORD threadId = 0;
+};
+
+// Counts the wake-ups waiting in this thread's queue (thread messages and window messages).
+int wakeUpsHere(UINT wake, HWND expectedWindow) {
+    int count = 0;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        if (msg.message == wake && msg.hwnd == expectedWindow)
+            ++count;
+    return count;
+}
+
+TEST_F(DsmTest, NullAndForeignParentsAreAcceptedAndWakeUpsComeToTheApplicationsThread) {
+    ForeignWindow foreign;
+    ASSERT_NE(foreign.window, nullptr);
+    UINT wake = RegisterWindowMessageA("TWAIN_32 source notification");
+    HWND desktop = GetDesktopWindow();  // another process's window under Wine
+    for (HWND parent : {HWND(nullptr), foreign.window, desktop}) {
+        SCOPED_TRACE(parent == nullptr ? "null parent" : parent == desktop ? "desktop" : "another thread's");
+        HWND own = window;
+        window = parent;
+        openManager();
+        openSource(alpha, "Fake Alpha");
+        TW_USERINTERFACE ui{FALSE, FALSE, parent};
+        ASSERT_EQ(call(&alpha, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+        wakeUpsHere(wake, nullptr);
+        // The idle application's queue gets a message for the thread; the parent gets none.
+        ASSERT_EQ(exported<TW_UINT16 (*)(TW_UINT16)>(fakeModule("fake_alpha.ds"), "FakeSource_notify")(MSG_XFERREADY),
+                  TWRC_SUCCESS);
+        EXPECT_EQ(wakeUpsHere(wake, nullptr), 1);
+        TW_UINT16 out = 0;
+        EXPECT_EQ(processEvent(alpha, WM_TIMER, out), TWRC_DSEVENT);
+        EXPECT_EQ(out, MSG_XFERREADY);
+        closeSource(alpha);
+        ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_SUCCESS);
+        app.Id = 0;
+        window = own;
+    }
+    Sleep(100);
+    EXPECT_EQ(foreign.wakeUps, 0);
+}
+
+TEST_F(DsmTest, OpenByIdWhenTheNamesSayNothing) {
+    openManager();
+    TW_IDENTITY first{}, second{};
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &first), TWRC_SUCCESS);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &second), TWRC_SUCCESS);
+    // The second source by its Id alone, and by its Id with another source's name.
+    beta = TW_IDENTITY{};
+    beta.Id = second.Id;
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &beta), TWRC_SUCCESS);
+    EXPECT_STREQ(beta.ProductName, "Fake Beta");
+    EXPECT_EQ(beta.Id, second.Id);
+    EXPECT_NE(fakeModule("fake_beta.ds"), nullptr);
+    EXPECT_EQ(fakeModule("fake_alpha.ds"), nullptr);
+    closeSource(beta);
+    beta = first;
+    beta.Id = second.Id;
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &beta), TWRC_SUCCESS);
+    EXPECT_STREQ(beta.ProductName, "Fake Beta");
+    // The listed identity as it came opens that source; an open one cannot be opened twice.
+    alpha = first;
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &alpha), TWRC_SUCCESS);
+    EXPECT_EQ(alpha.Id, first.Id);
+    TW_IDENTITY again = second;
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &again), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_SEQERROR);
+    // An Id that names nothing, without a name, opens nothing.
+    TW_IDENTITY unknown{};
+    unknown.Id = 0x7FFFFFF0;
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &unknown), TWRC_FAILURE);
+    EXPECT_EQ(managerStatus(), TWCC_NODS);
+}
+
+// A source that the 2.x manager opened calls our DSM_Entry with its notifications: they go on
+// to that manager's DSM_Entry with the source and application it knows; without that manager
+// in the process they are refused.
+TEST_F(DsmTest, NotificationsOfAnotherManagersSourceAreForwardedToIt) {
+    openManager();
+    HMODULE held = LoadLibraryA(folder->alphaPath().c_str());
+    ASSERT_NE(held, nullptr);
+    auto notify = exported<TW_UINT16 (*)(TW_UINT16)>(held, "FakeSource_notify");
+    HMODULE other = LoadLibraryA((exeFolder() + "\\standin\\TWAINDSM.DLL").c_str());
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(exported<TW_UINT16 (*)(const char*)>(other, "StandIn_openSource")(folder->alphaPath().c_str()),
+              TWRC_SUCCESS);
+    TW_UINT32 appId = exported<TW_UINT32 (*)()>(other, "StandIn_applicationId")();
+    TW_UINT32 sourceId = exported<TW_UINT32 (*)()>(other, "StandIn_sourceId")();
+    ASSERT_EQ(notify(MSG_XFERREADY), TWRC_SUCCESS);
+    ASSERT_EQ(notify(MSG_CLOSEDSREQ), TWRC_SUCCESS);
+    auto record = exported<bool (*)(int, TW_UINT32*, TW_UINT32*, TW_UINT32*, TW_UINT16*, TW_UINT16*)>(
+        other, "StandIn_record");
+    ASSERT_EQ(exported<int (*)()>(other, "StandIn_recordCount")(), 2);
+    const TW_UINT16 expected[] = {MSG_XFERREADY, MSG_CLOSEDSREQ};
+    for (int i = 0; i < 2; ++i) {
+        TW_UINT32 originId = 0, destId = 0, dg = 0;
+        TW_UINT16 dat = 0, msg = 0;
+        ASSERT_TRUE(record(i, &originId, &destId, &dg, &dat, &msg));
+        EXPECT_EQ(originId, sourceId);
+        EXPECT_EQ(destId, appId);
+        EXPECT_EQ(dg, DG_CONTROL);
+        EXPECT_EQ(dat, DAT_NULL);
+        EXPECT_EQ(msg, expected[i]);
+    }
+    // Our own application saw nothing of it.
+    EXPECT_EQ(managerStatus(), TWCC_SUCCESS);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0xC000, 0xFFFF, PM_REMOVE));
+
+    // Without the other manager nobody knows that application: refused.
+    exported<void (*)()>(other, "StandIn_releaseSource")();
+    FreeLibrary(other);
+    ASSERT_EQ(GetModuleHandleA("TWAINDSM.DLL"), nullptr);
+    EXPECT_EQ(notify(MSG_XFERREADY), TWRC_FAILURE);
+    TW_IDENTITY standInApp{};
+    standInApp.Id = appId;
+    auto sourceEntry = exported<DSENTRYPROC>(held, "DS_Entry");
+    TW_IDENTITY source{};
+    EXPECT_EQ(sourceEntry(&standInApp, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source), TWRC_SUCCESS);
+    FreeLibrary(held);
 }
 
 TEST_F(DsmTest, NotificationsGoOnlyToTheSourceThatSentThem) {

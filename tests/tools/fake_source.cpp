@@ -48,6 +48,9 @@ TW_UINT16 scripted = MSG_NULL;
 // hand control back to the application.
 void (*reentry)() = nullptr;
 bool withDialogs = false;
+// Answers TWRC_DSEVENT to every event, as a source whose dialog takes all the application's
+// input does.
+bool claimEverything = false;
 
 TW_UINT16 failWith(TW_UINT16 code) {
     conditionCode = code;
@@ -174,6 +177,10 @@ TW_UINT16 processEvent(TW_EVENT* event) {
     UINT claimed = RegisterWindowMessageA("FakeSource claims this");
     const MSG* message = static_cast<const MSG*>(event->pEvent);
     if (state >= 5 && message && message->message == claimed) {
+        event->TWMessage = MSG_NULL;
+        return TWRC_DSEVENT;
+    }
+    if (state >= 5 && claimEverything) {
         event->TWMessage = MSG_NULL;
         return TWRC_DSEVENT;
     }
@@ -371,6 +378,7 @@ __declspec(dllexport) int FakeSource_state() { return state; }
 __declspec(dllexport) TW_UINT32 FakeSource_id() { return self.Id; }
 __declspec(dllexport) void FakeSource_failOpen(TW_UINT16 code) { openFailure = code; }
 __declspec(dllexport) TW_UINT16 FakeSource_notify(TW_UINT16 msg) { return notify(msg); }
+__declspec(dllexport) void FakeSource_claimEverything(bool on) { claimEverything = on; }
 __declspec(dllexport) void FakeSource_reenterOnNextEvent(void (*call)()) { reentry = call; }
 __declspec(dllexport) TW_UINT16 FakeSource_notifyAs(TW_UINT32 originId, TW_UINT32 destId, TW_UINT16 msg) {
     TW_IDENTITY origin = self, dest = application;

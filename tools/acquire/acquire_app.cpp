@@ -48,6 +48,10 @@ int AcquireApp::run() {
         std::printf("%s\n", error.c_str());
         return ExitFailure;
     }
+    if (options.parent == ParentMode::Thread && !parentThread.start()) {
+        std::printf("Cannot create the parent window's thread\n");
+        return ExitFailure;
+    }
     deadline = GetTickCount() + static_cast<DWORD>(options.timeoutSeconds) * 1000;
     SetTimer(window, 1, tickMs, timerProc);
     if (startSession())
@@ -74,8 +78,21 @@ bool AcquireApp::createWindow() {
     return window != nullptr;
 }
 
+// The window that the Source Manager and the source get as the application's. Our own
+// window stays the target of our timer in every mode.
+HWND AcquireApp::twainParent() const {
+    switch (options.parent) {
+    case ParentMode::None:
+        return nullptr;
+    case ParentMode::Thread:
+        return parentThread.window();
+    default:
+        return window;
+    }
+}
+
 bool AcquireApp::startSession() {
-    if (!client.openManager(window))
+    if (!client.openManager(twainParent()))
         return false;
     std::vector<TW_IDENTITY> sources;
     if (!client.listSources(sources))
@@ -83,17 +100,32 @@ bool AcquireApp::startSession() {
     std::printf("Sources:\n");
     for (const TW_IDENTITY& id : sources)
         std::printf("  %s (%s, %s)\n", id.ProductName, id.Manufacturer, id.Version.Info);
-    if (!client.openSource(options.source))
+    if (!openChosenSource(sources))
         return false;
     printIdentity(client.sourceIdentity());
     if (!negotiate())
         return false;
-    if (!client.enableSource(window, true))
+    if (!client.enableSource(twainParent(), options.showUI))
         return false;
     std::printf("Source enabled\n");
     if (options.autoMode != AutoMode::None)
         driver = std::make_unique<DialogDriver>(options);
     return true;
+}
+
+// --open-by id: the Id that the manager listed for that name, and nothing else, names the
+// source, as applications that offer their own list of sources do.
+bool AcquireApp::openChosenSource(const std::vector<TW_IDENTITY>& sources) {
+    if (options.openBy == OpenBy::Name)
+        return client.openSource(options.source);
+    for (const TW_IDENTITY& id : sources) {
+        if (options.source == id.ProductName) {
+            std::printf("Opening \"%s\" by its Id %u\n", id.ProductName, static_cast<unsigned>(id.Id));
+            return client.openSourceById(id.Id);
+        }
+    }
+    client.noteFailure("no source named \"" + options.source + "\" is listed");
+    return false;
 }
 
 bool AcquireApp::negotiate() {
@@ -126,6 +158,13 @@ void AcquireApp::messageLoop() {
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1)
             break;  // WM_QUIT: the deadline passed (exit status set by onTimer)
+        // A console application has no window of its own: every message it passes to the
+        // source is the source's or the manager's. With --parent none|thread our hidden window
+        // (the timer's) stands outside TWAIN, so its messages do not go to the source.
+        if (options.parent != ParentMode::Own && msg.hwnd == window) {
+            DispatchMessageA(&msg);
+            continue;
+        }
         TW_UINT16 notification = MSG_NULL;
         if (client.sourceEnabled() && client.processEvent(msg, notification)) {
             if (notification != MSG_NULL)

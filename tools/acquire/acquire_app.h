@@ -8,9 +8,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/acquire/dialog_driver.h"
 #include "tools/acquire/options.h"
+#include "tools/acquire/parent_thread.h"
 #include "tools/acquire/twain_client.h"
 
 enum ExitStatus { ExitPicture = 0, ExitFailure = 1, ExitNoPicture = 2, ExitTimedOut = 3, ExitUsage = 4 };
@@ -24,6 +26,8 @@ public:
 private:
     bool createWindow();
     bool startSession();
+    bool openChosenSource(const std::vector<TW_IDENTITY>& sources);
+    HWND twainParent() const;
     bool negotiate();
     void messageLoop();
     void onNotification(TW_UINT16 msg);
@@ -41,6 +45,7 @@ private:
     TwainClient client;
     std::unique_ptr<DialogDriver> driver;
     HWND window = nullptr;
+    ParentThread parentThread;  // --parent thread
     DWORD deadline = 0;
     bool finished = false;
     bool timedOut = false;

@@ -43,12 +43,43 @@ bool parseAnswers(const char* text, AcquireOptions& options) {
            parseAnswer(all.substr(comma + 1), options.otherAnswer);
 }
 
+// --parent, --open-by, --show-ui. False when arg is none of them; error set when its value is bad.
+bool parseInteropOption(const std::string& arg, const char* next, AcquireOptions& options, std::string& error) {
+    std::string value = next ? next : "";
+    if (arg == "--parent") {
+        if (value == "own")
+            options.parent = ParentMode::Own;
+        else if (value == "none")
+            options.parent = ParentMode::None;
+        else if (value == "thread")
+            options.parent = ParentMode::Thread;
+        else
+            error = "--parent needs none, thread or own";
+    } else if (arg == "--open-by") {
+        if (value == "name")
+            options.openBy = OpenBy::Name;
+        else if (value == "id")
+            options.openBy = OpenBy::Id;
+        else
+            error = "--open-by needs id or name";
+    } else if (arg == "--show-ui") {
+        if (value == "0" || value == "1")
+            options.showUI = value == "1";
+        else
+            error = "--show-ui needs 0 or 1";
+    } else {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* usageText() {
     return "usage: acquire.exe [--source NAME] [--native | --memory] [--out FILE.bmp] [--timeout S]\n"
            "                   [--auto [N|all]] [--answer B[,B2]] [--cycles N]\n"
            "                   [--close-during listing|download] [--set-rate I] [--clock-from-pc]\n"
+           "                   [--parent none|thread|own] [--open-by id|name] [--show-ui 0|1]\n"
            "  --source NAME   product name of the source to open (default \"Zelmar Dorvex\")\n"
            "  --native        take the picture by native transfer (default)\n"
            "  --memory        take the picture by buffered memory transfer\n"
@@ -67,6 +98,12 @@ const char* usageText() {
            "  --set-rate I    with --auto: once connected, choose bit rate I (0..4 = 9600..115200)\n"
            "                  in the settings dialog and press OK\n"
            "  --clock-from-pc with --auto: once connected, set the camera's clock from the PC's\n"
+           "  --parent MODE   the window given to the Source Manager and the source: own (default,\n"
+           "                  our message loop's window), none (a null window, as a console\n"
+           "                  application without a console window), thread (a window of another\n"
+           "                  thread, as a console application's console window)\n"
+           "  --open-by id    open the listed source of that name by its Id alone (default: name)\n"
+           "  --show-ui 0|1   ShowUI of MSG_ENABLEDS (default 1)\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
            "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
 }
@@ -128,6 +165,12 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
             ++i;
         } else if (arg == "--clock-from-pc") {
             options.clockFromPc = true;
+        } else if (std::string bad; parseInteropOption(arg, next, options, bad)) {
+            if (!bad.empty()) {
+                error = bad;
+                return false;
+            }
+            ++i;
         } else if (arg == "--close-during") {
             std::string what = next ? next : "";
             if (what == "listing")

@@ -7,6 +7,10 @@ enum class TransferMechanism { Native, Memory };
 enum class AutoMode { None, Status, Picture, All };
 enum class CloseDuring { None, Listing, Download };
 enum class BoxAnswer { None, Ok, Cancel, Yes, No };
+// The application's window as the Source Manager and the source see it (--parent).
+enum class ParentMode { Own, None, Thread };
+// How the source is named to MSG_OPENDS (--open-by).
+enum class OpenBy { Name, Id };
 
 struct AcquireOptions {
     std::string source = "Zelmar Dorvex";
@@ -26,6 +30,11 @@ struct AcquireOptions {
     // --set-rate N / --clock-from-pc: go through the settings dialog once connected.
     int setRate = -1;  // bit-rate index 0..4, -1 to leave it
     bool clockFromPc = false;
+    // --parent none|thread|own, --open-by id|name, --show-ui 0|1: behave like applications
+    // written elsewhere (a console application's parent, sources opened by their Id).
+    ParentMode parent = ParentMode::Own;
+    OpenBy openBy = OpenBy::Name;
+    bool showUI = true;
     bool help = false;
 };
 

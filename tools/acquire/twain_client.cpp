@@ -96,6 +96,13 @@ bool TwainClient::openSource(const std::string& productName) {
     return sourceIsOpen;
 }
 
+bool TwainClient::openSourceById(TW_UINT32 id) {
+    source = TW_IDENTITY{};
+    source.Id = id;
+    sourceIsOpen = managerCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source) == TWRC_SUCCESS;
+    return sourceIsOpen;
+}
+
 bool TwainClient::enableSource(HWND window, bool showUI) {
     ui = TW_USERINTERFACE{static_cast<TW_BOOL>(showUI), FALSE, window};
     sourceIsEnabled = sourceCall(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui) == TWRC_SUCCESS;

@@ -21,6 +21,8 @@ public:
     bool openManager(HWND window);
     bool listSources(std::vector<TW_IDENTITY>& sources);
     bool openSource(const std::string& productName);
+    // MSG_OPENDS with an identity that holds nothing but the Id.
+    bool openSourceById(TW_UINT32 id);
     bool enableSource(HWND window, bool showUI);
     bool disableSource();
     bool closeSource();

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "tools/dsm/other_manager.h"
+#include "tools/dsm/source_choice.h"
+
 namespace {
 
 bool isNotification(TW_UINT16 msg) {
@@ -64,7 +67,7 @@ TW_UINT16 SourceManager::entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32
     if (!origin)
         return fail(nullptr, TWCC_BADPROTOCOL);
     if (dg == DG_CONTROL && dat == DAT_NULL)
-        return notificationFromSource(origin, dest, msg);
+        return notificationFromSource(origin, dest, msg, data);
     Application* app = findApplication(origin->Id);
     bool managerDat = dat == DAT_PARENT || dat == DAT_IDENTITY || (dat == DAT_STATUS && !dest);
     // DAT_IDENTITY MSG_GET with a destination asks that source for its identity.
@@ -95,8 +98,11 @@ TW_UINT16 SourceManager::managerCall(Application* app, pTW_IDENTITY origin, TW_U
 TW_UINT16 SourceManager::openManager(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!data)
         return fail(nullptr, TWCC_BADVALUE);
+    // A console application passes its console window (another process's) or, with no
+    // console window at all, null; both are fine, since wake-ups go to the calling thread
+    // whenever the window is not that thread's own. A handle that is no window is a mistake.
     HWND window = *static_cast<HWND*>(data);
-    if (!IsWindow(window))
+    if (window && !IsWindow(window))
         return fail(nullptr, TWCC_BADVALUE);
     if (applications.size() >= maxApplications)
         return fail(nullptr, TWCC_MAXCONNECTIONS);
@@ -104,12 +110,27 @@ TW_UINT16 SourceManager::openManager(pTW_IDENTITY origin, TW_MEMREF data) {
     origin->Id = nextId++;
     app->identity = *origin;
     app->window = window;
+    app->thread = GetCurrentThreadId();
     // The catalog is read once per session: the sources are loaded for their identities
     // while none of them is open, so no source sees a stranger's MSG_GET while it serves us.
     app->catalog = findSources(sourcesRoot(), origin);
+    for (CatalogEntry& entry : app->catalog)
+        entry.identity.Id = idForPath(entry.path);
     applications.push_back(std::move(app));
     strayConditionCode = TWCC_SUCCESS;
     return succeed(*applications.back());
+}
+
+TW_UINT32 SourceManager::idForPath(const std::string& path) {
+    std::string key = path;
+    if (!key.empty())
+        CharLowerA(&key[0]);
+    auto found = sourceIds.find(key);
+    if (found != sourceIds.end())
+        return found->second;
+    TW_UINT32 id = nextId++;
+    sourceIds[key] = id;
+    return id;
 }
 
 TW_UINT16 SourceManager::closeManager(Application& app) {
@@ -152,7 +173,7 @@ TW_UINT16 SourceManager::identityCall(Application& app, pTW_IDENTITY origin, TW_
         return listSource(app, msg, identity);
     case MSG_GETDEFAULT:
     case MSG_USERSELECT:
-        return selectSource(app, identity);
+        return selectSource(app, msg, identity);
     case MSG_OPENDS:
         return openSource(app, origin, identity);
     default:
@@ -178,23 +199,68 @@ TW_UINT16 SourceManager::listSource(Application& app, TW_UINT16 msg, TW_IDENTITY
     return succeed(app);
 }
 
-// The default source is the first of the catalog; an identity naming a product chooses that
-// one instead. This manager has no selection dialog, so MSG_USERSELECT picks the same way.
-const CatalogEntry* SourceManager::chooseSource(const Application& app, const TW_IDENTITY& wanted) const {
+// The default: the source this user last selected or opened, when it is still installed,
+// else the first one of the catalog.
+const CatalogEntry* SourceManager::defaultSource(const Application& app) const {
     if (app.catalog.empty())
         return nullptr;
-    if (wanted.ProductName[0] == '\0')
-        return &app.catalog.front();
-    for (const CatalogEntry& entry : app.catalog)
-        if (sameName(entry.identity.ProductName, wanted.ProductName, sizeof wanted.ProductName))
-            return &entry;
-    return nullptr;
+    std::string remembered = rememberedSource();
+    if (!remembered.empty())
+        for (const CatalogEntry& entry : app.catalog)
+            if (sameName(entry.identity.ProductName, remembered.c_str(), sizeof entry.identity.ProductName))
+                return &entry;
+    return &app.catalog.front();
 }
 
-TW_UINT16 SourceManager::selectSource(Application& app, TW_IDENTITY& inOut) {
-    const CatalogEntry* entry = chooseSource(app, inOut);
+// MSG_OPENDS: the source with the identity's Id when it has one, else the one of its product
+// name, else the default. An Id that names no source falls back to the name; with neither a
+// known Id nor a name, nothing is opened rather than a source the application did not mean.
+const CatalogEntry* SourceManager::chooseSource(const Application& app, const TW_IDENTITY& wanted) const {
+    if (wanted.Id != 0)
+        for (const CatalogEntry& entry : app.catalog)
+            if (entry.identity.Id == wanted.Id)
+                return &entry;
+    if (wanted.ProductName[0] != '\0') {
+        for (const CatalogEntry& entry : app.catalog)
+            if (sameName(entry.identity.ProductName, wanted.ProductName, sizeof wanted.ProductName))
+                return &entry;
+        return nullptr;
+    }
+    return wanted.Id == 0 ? defaultSource(app) : nullptr;
+}
+
+TW_UINT16 SourceManager::selectSource(Application& app, TW_UINT16 msg, TW_IDENTITY& inOut) {
+    const CatalogEntry* entry = defaultSource(app);
     if (!entry)
         return fail(&app, TWCC_NODS);
+    if (msg == MSG_USERSELECT) {
+        // The list starts at the default source; the user's choice becomes the new default.
+        std::vector<std::string> names;
+        size_t initial = 0;
+        for (const CatalogEntry& listed : app.catalog) {
+            if (&listed == entry)
+                initial = names.size();
+            names.push_back(listed.identity.ProductName);
+        }
+        HWND owner = app.window && windowOfThisProcess(app.window) ? app.window : nullptr;
+        TW_UINT32 appId = app.identity.Id;
+        int chosen = askUserForSource(owner, names, initial);
+        // The dialog's loop ran the application's window procedures, which may have closed
+        // the manager meanwhile: the application is looked up again.
+        Application* still = findApplication(appId);
+        if (!still || still->catalog.size() != names.size())
+            return fail(still, TWCC_SEQERROR);
+        if (chosen == -2)
+            return fail(still, TWCC_OPERATIONERROR);  // no dialog: no choice either
+        if (chosen < 0) {
+            still->conditionCode = TWCC_SUCCESS;
+            return TWRC_CANCEL;
+        }
+        const CatalogEntry& picked = still->catalog[static_cast<size_t>(chosen)];
+        rememberSource(picked.identity.ProductName);
+        inOut = picked.identity;
+        return succeed(*still);
+    }
     inOut = entry->identity;
     return succeed(app);
 }
@@ -203,16 +269,15 @@ TW_UINT16 SourceManager::openSource(Application& app, pTW_IDENTITY origin, TW_ID
     const CatalogEntry* entry = chooseSource(app, inOut);
     if (!entry)
         return fail(&app, TWCC_NODS);
-    for (auto& open : app.sources)
-        if (sameName(open->identity.ProductName, entry->identity.ProductName, sizeof inOut.ProductName))
-            return fail(&app, TWCC_SEQERROR);
+    if (findOpenSource(app, entry->identity.Id))
+        return fail(&app, TWCC_SEQERROR);
     if (app.sources.size() >= maxOpenSources)
         return fail(&app, TWCC_MAXCONNECTIONS);
     auto source = std::make_unique<OpenSource>();
     if (!source->load(entry->path))
         return fail(&app, TWCC_OPERATIONERROR);
+    std::string name = entry->identity.ProductName;
     inOut = entry->identity;
-    inOut.Id = nextId++;
     source->identity = inOut;
     TW_UINT16 result = source->call(origin, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &inOut);
     if (result != TWRC_SUCCESS) {
@@ -222,6 +287,7 @@ TW_UINT16 SourceManager::openSource(Application& app, pTW_IDENTITY origin, TW_ID
         return fail(&app, code == TWCC_SUCCESS ? TWCC_OPERATIONERROR : code);
     }
     app.sources.push_back(std::move(source));
+    rememberSource(name.c_str());
     return succeed(app);
 }
 
@@ -254,34 +320,66 @@ TW_UINT16 SourceManager::forward(Application& app, pTW_IDENTITY origin, pTW_IDEN
     OpenSource* source = findOpenSource(app, sourceId);
     if (!source)
         return fail(&app, TWCC_BADDEST);
-    bool processEvent = dg == DG_CONTROL && dat == DAT_EVENT && msg == MSG_PROCESSEVENT;
-    if (processEvent && !data)
-        return fail(&app, TWCC_BADVALUE);
-    TW_UINT16 result = source->call(origin, dg, dat, msg, data);
-    if (!processEvent || result != TWRC_NOTDSEVENT)
-        return result;
-    // The source did not want this message: a notification it sent earlier goes out now.
-    // The source's call may have re-entered the manager, so it is looked up again.
-    Application* owner = findApplication(origin->Id);
-    source = owner ? findOpenSource(*owner, sourceId) : nullptr;
+    if (dg == DG_CONTROL && dat == DAT_EVENT && msg == MSG_PROCESSEVENT) {
+        if (!data)
+            return fail(&app, TWCC_BADVALUE);
+        return processEvent(app, origin, sourceId, *static_cast<TW_EVENT*>(data));
+    }
+    return source->call(origin, dg, dat, msg, data);
+}
+
+// A waiting notification goes out with this event whatever the source answers: a source whose
+// dialog claims every message the application sees (the application's own window lives in
+// another thread or process) would otherwise never let it through. The event is still given
+// to the source first, so that its dialog loses no input, except for our own wake-up message,
+// which is nobody else's business. A notification the source queues while it handles the
+// event (a button that starts the transfer) goes out with that same event.
+TW_UINT16 SourceManager::processEvent(Application& app, pTW_IDENTITY origin, TW_UINT32 sourceId, TW_EVENT& event) {
+    const MSG* message = static_cast<const MSG*>(event.pEvent);
+    OpenSource* source = findOpenSource(app, sourceId);
+    TW_UINT16 result = TWRC_NOTDSEVENT;
+    bool wakeUp = message && notifyMessageId != 0 && message->message == notifyMessageId;
+    if (!wakeUp) {
+        result = source->call(origin, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+        // The source's own message wins; ours waits for the next event.
+        if (result == TWRC_DSEVENT && event.TWMessage != MSG_NULL)
+            return result;
+        // The source's call may have re-entered the manager, so it is looked up again.
+        Application* owner = findApplication(origin->Id);
+        source = owner ? findOpenSource(*owner, sourceId) : nullptr;
+    }
     TW_UINT16 pending = MSG_NULL;
     if (!source || !source->takeNotification(pending))
-        return result;
-    static_cast<TW_EVENT*>(data)->TWMessage = pending;
+        return result;  // for a late wake-up (its notification already went out): not ours
+    event.TWMessage = pending;
     return TWRC_DSEVENT;
 }
 
-TW_UINT16 SourceManager::notificationFromSource(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 msg) {
-    Application* app = ownerOfSource(origin->Id);
-    if (!app)
-        return fail(nullptr, TWCC_BADPROTOCOL);
+TW_UINT16 SourceManager::notificationFromSource(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 msg,
+                                                TW_MEMREF data) {
     // Refusals go to the stray code: the application's own code is not the source's business.
-    if (dest && dest->Id != app->identity.Id)
-        return fail(nullptr, TWCC_BADDEST);
     if (!isNotification(msg))
         return fail(nullptr, TWCC_BADPROTOCOL);
-    findOpenSource(*app, origin->Id)->queueNotification(msg);
-    // Wakes the application's message loop; the message itself carries nothing it must read.
-    PostMessageA(app->window, notifyMessageId, origin->Id, msg);
+    // The destination names the application; a source that leaves it out means its owner.
+    Application* app = dest ? findApplication(dest->Id) : ownerOfSource(origin->Id);
+    OpenSource* source = app ? findOpenSource(*app, origin->Id) : nullptr;
+    if (!source) {
+        // Not a source of ours: one that another manager in this process opened may call here.
+        if (DSMENTRYPROC other = otherManagerEntry())
+            return other(origin, dest, DG_CONTROL, DAT_NULL, msg, data);
+        return fail(nullptr, ownerOfSource(origin->Id) ? TWCC_BADDEST : TWCC_BADPROTOCOL);
+    }
+    source->queueNotification(msg);
+    wake(*app, origin->Id, msg);
     return TWRC_SUCCESS;
+}
+
+// Wakes the application's message loop; the message itself carries nothing it must read. A
+// window of the application's own thread gets it (its loop may filter by window); otherwise
+// the thread's queue does, since the parent's loop is not the application's.
+void SourceManager::wake(const Application& app, TW_UINT32 sourceId, TW_UINT16 msg) {
+    if (app.window && GetWindowThreadProcessId(app.window, nullptr) == app.thread &&
+        PostMessageA(app.window, notifyMessageId, sourceId, msg))
+        return;
+    PostThreadMessageA(app.thread, notifyMessageId, sourceId, msg);
 }
