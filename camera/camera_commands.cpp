@@ -1,11 +1,9 @@
-// CameraLink: the camera's command set. Each command is one exchange: our request, for the
+// LinkCore: the camera's command set. Each command is one exchange: our request, for the
 // picture commands a data message, and the camera's status message, whose result word (bytes
 // 2-3) must be 0. A status message shorter than its result word counts as a failure.
-#include <windows.h>
-
 #include <cstring>
 
-#include "camera/camera_link.h"
+#include "camera/link_core.h"
 
 namespace {
 
@@ -58,9 +56,9 @@ uint16_t bitRateCode(uint32_t bitRate) {
 uint16_t EncodeLineSettings(int parity, int stopBits, int byteSize, int flowFlags) {
     uint16_t word = 0;
     if (byteSize != 7) word |= 0x01;
-    if (stopBits == TWOSTOPBITS) word |= 0x02;
-    if (parity != NOPARITY) word |= 0x04;
-    if (parity == ODDPARITY) word |= 0x08;
+    if (stopBits == lineTwoStopBits) word |= 0x02;
+    if (parity != lineParityNone) word |= 0x04;
+    if (parity == lineParityOdd) word |= 0x08;
     if (flowFlags == 2) word |= 0x10;
     return word;
 }
@@ -81,23 +79,23 @@ bool StatusRecord::parse(const uint8_t* bytes, uint32_t count, StatusRecord& out
     return true;
 }
 
-int CameraLink::lastResultCode() const {
+int LinkCore::lastResultCode() const {
     uint16_t code = 0;
     return statusWord(2, code) ? code : -1;
 }
 
-bool CameraLink::statusWord(uint32_t offset, uint16_t& value) const {
+bool LinkCore::statusWord(uint32_t offset, uint16_t& value) const {
     const LinkBuffer& status = buffers->statusMessage;
     if (!status.data || offset > status.count || status.count - offset < 2) return false;
     value = readWord(status.data + offset);
     return true;
 }
 
-bool CameraLink::statusRecord(StatusRecord& out) const {
+bool LinkCore::statusRecord(StatusRecord& out) const {
     return StatusRecord::parse(buffers->statusRecord.data, buffers->statusRecord.count, out);
 }
 
-bool CameraLink::setStatusClock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute,
+bool LinkCore::setStatusClock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute,
                                 uint8_t second) {
     LinkBuffer& record = buffers->statusRecord;
     if (!record.data || record.count < clockOffset + clockBytes) return false;
@@ -106,32 +104,24 @@ bool CameraLink::setStatusClock(uint8_t year, uint8_t month, uint8_t day, uint8_
     return true;
 }
 
-void CameraLink::WriteDump(const char* fileName, const uint8_t* bytes, uint32_t count) {
-    HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    if (bytes && count) WriteFile(file, bytes, count, &written, nullptr);
-    CloseHandle(file);
-}
-
-bool CameraLink::statusSucceeded() const {
+bool LinkCore::statusSucceeded() const {
     return lastResultCode() == ResultOk;
 }
 
-int CameraLink::runCommand(const uint8_t* request, uint16_t length, uint16_t statusLength, bool singleEnquiry,
+int LinkCore::runCommand(const uint8_t* request, uint16_t length, uint16_t statusLength, bool singleEnquiry,
                            LinkBuffer* data) {
     if (!Transact(request, length, statusLength, singleEnquiry, data, data != nullptr)) return 0;
     return statusSucceeded() ? 1 : 0;
 }
 
-int CameraLink::SetIO(uint8_t portNumber, uint32_t bitRate, int parity, int stopBits, int byteSize, int flowFlags,
+int LinkCore::SetIO(uint8_t portNumber, uint32_t bitRate, int parity, int stopBits, int byteSize, int flowFlags,
                       bool dump) {
     if (portNumber < 1 || portNumber > 4 || bitRate == 0) {
-        linkPort.connected = 0;
+        line.connected = 0;
         return 0;
     }
     // A port whose device went away is reopened too: its handle can never work again.
-    if (linkPort.portNumber != portNumber || !linkPort.connected || !linkPort.isOpen() || linkPort.broken()) {
+    if (line.portNumber != portNumber || !line.connected || !line.isOpen() || line.broken()) {
         ClosePort();
         if (!OpenPort(portNumber, bitRate)) return 0;
     }
@@ -141,34 +131,34 @@ int CameraLink::SetIO(uint8_t portNumber, uint32_t bitRate, int parity, int stop
     // The camera answers at its old rate and switches afterwards; our port follows.
     if (!runCommand(request.bytes, request.length, 13, false, nullptr) ||
         !ConfigurePort(bitRate, byteSize, parity, stopBits, flowFlags)) {
-        linkPort.connected = 0;
+        line.connected = 0;
         return 0;
     }
     if (!GetStat(0, false)) return 0;
     if (dump) WriteDump("SetIO.dat", buffers->statusMessage.data, buffers->statusMessage.count);
-    linkPort.portNumber = portNumber;
-    linkPort.connected = 1;
+    line.portNumber = portNumber;
+    line.connected = 1;
     return 1;
 }
 
-int CameraLink::GetIOCap(bool dump) {
+int LinkCore::GetIOCap(bool dump) {
     Request request(CodeGetIOCap);
     if (!runCommand(request.bytes, request.length, 13, false, nullptr)) {
-        linkPort.connected = 0;
+        line.connected = 0;
         return 0;
     }
     if (dump) WriteDump("GetIOCap.dat", buffers->statusMessage.data, buffers->statusMessage.count);
     return 1;
 }
 
-int CameraLink::GetStat(uint16_t parameter, bool dump) {
+int LinkCore::GetStat(uint16_t parameter, bool dump) {
     Request request(CodeGetStat);
     request.add(parameter);
     const LinkBuffer& status = buffers->statusMessage;
     // A reply too short to hold the clock would leave the dialogs reading past it.
     if (!runCommand(request.bytes, request.length, 39, false, nullptr) || status.count < StatusRecord::minimumLength ||
         !LinkBuffers::replace(buffers->statusRecord, status.count)) {
-        linkPort.connected = 0;
+        line.connected = 0;
         return 0;
     }
     std::memcpy(buffers->statusRecord.data, status.data, status.count);
@@ -176,17 +166,17 @@ int CameraLink::GetStat(uint16_t parameter, bool dump) {
     return 1;
 }
 
-int CameraLink::SetDate(bool dump) {
+int LinkCore::SetDate(bool dump) {
     const LinkBuffer& record = buffers->statusRecord;
     if (!record.data || record.count < clockOffset + clockBytes) {
-        linkPort.connected = 0;
+        line.connected = 0;
         return 0;
     }
     Request request(CodeSetDate);
     std::memcpy(request.bytes + request.length, record.data + clockOffset, clockBytes);
     request.length = static_cast<uint16_t>(request.length + clockBytes);
     if (!runCommand(request.bytes, request.length, 9, false, nullptr)) {
-        linkPort.connected = 0;
+        line.connected = 0;
         return 0;
     }
     if (dump) WriteDump("SetDate.dat", buffers->statusMessage.data, buffers->statusMessage.count);
@@ -195,11 +185,11 @@ int CameraLink::SetDate(bool dump) {
 
 // Failures of the picture commands keep the connection: the camera refused, or the line
 // failed and the caller's next SetIO finds out (reopening the port if its device went away).
-void CameraLink::pictureCommandFailed(LinkBuffer& data) {
+void LinkCore::pictureCommandFailed(LinkBuffer& data) {
     LinkBuffers::release(data);
 }
 
-int CameraLink::GetImgInfo(uint16_t number, uint16_t* pictureHandle, bool dump) {
+int LinkCore::GetImgInfo(uint16_t number, uint16_t* pictureHandle, bool dump) {
     LinkBuffer& data = buffers->imageInfo;
     if (!LinkBuffers::replace(data, 70)) return 0;
     Request request(CodeGetImgInfo);
@@ -218,7 +208,7 @@ int CameraLink::GetImgInfo(uint16_t number, uint16_t* pictureHandle, bool dump) 
     return 1;
 }
 
-int CameraLink::GetThumb(uint16_t pictureHandle, bool dump) {
+int LinkCore::GetThumb(uint16_t pictureHandle, bool dump) {
     LinkBuffer& data = buffers->thumbnail;
     if (!LinkBuffers::replace(data, 30)) return 0;
     Request request(CodeGetThumb);
@@ -235,42 +225,41 @@ int CameraLink::GetThumb(uint16_t pictureHandle, bool dump) {
     return 1;
 }
 
-int CameraLink::GetJpeg(uint16_t pictureHandle, uint32_t expectedSize, bool dump) {
+int LinkCore::GetJpeg(uint16_t pictureHandle, uint32_t expectedSize, bool dump) {
     Request request(CodeGetJpeg);
     request.add(pictureRequestWord);
     request.add(pictureHandle);
-    // A click on Cancel at the very end of an earlier, successful download must not cancel
-    // this one.
+    // Only a click during this download may cancel it: not one left from an earlier one.
     cancelRequested = 0;
+    downloadCancelled = 0;
+    cancelAccepted_ = false;
     const int savedSuppressed = progressSuppressed;
     progressTotal = expectedSize;
     progressSuppressed = 0;
-    startProgress(0, 100, 1);
-    if (hwnd()) SetCapture(hwnd());
-    showProgress();
+    downloading_ = true;
+    observer().downloadBegins();
     LinkBuffer& data = buffers->jpeg;
     bool ok = LinkBuffers::replace(data, 10000);
     if (ok) ok = runCommand(request.bytes, request.length, 9, false, &data) != 0;
+    downloading_ = false;
+    if (ok) observer().progressStep(100);
+    observer().downloadEnds(ok);
     if (!ok) {
         pictureCommandFailed(data);
-        progressSuppressed = savedSuppressed;
-        progressTotal = 0;
-        if (GetCapture() == hwnd() && hwnd()) ReleaseCapture();
-        hideProgress();
-        return 0;
-    }
-    stepProgress(100);
-    if (GetCapture() == hwnd() && hwnd()) ReleaseCapture();
-    if (dump) {
+    } else if (dump) {
         WriteDump("Jpeg.jpg", data.data, data.count);
         WriteDump("Jpeg.dat", buffers->statusMessage.data, buffers->statusMessage.count);
     }
     progressSuppressed = savedSuppressed;
     progressTotal = 0;
-    return 1;
+    // A click that came too late to stop this download (while its status arrived, or at its
+    // last step) is no request for the next exchange, which may be any command.
+    downloadCancelled = cancelAccepted_ ? 1 : 0;
+    cancelRequested = 0;
+    return ok ? 1 : 0;
 }
 
-int CameraLink::CancelTransfer(bool dump) {
+int LinkCore::CancelTransfer(bool dump) {
     cancelInProgress = 1;
     Request request(CodeCancel);
     const int accepted = runCommand(request.bytes, request.length, 11, true, nullptr);

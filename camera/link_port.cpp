@@ -77,7 +77,13 @@ bool LinkPort::purge() {
     return PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
-bool LinkPort::setTimeouts(DWORD readMs, DWORD writeMs) {
+uint32_t LinkPort::bytesWaiting() {
+    const uint32_t held = static_cast<uint32_t>(receivedEnd - receivedStart);
+    if (!isOpen()) return held;
+    return held + clearErrors();
+}
+
+bool LinkPort::setTimeouts(uint32_t readMs, uint32_t writeMs) {
     if (!isOpen()) return false;
     // Skip the call when nothing changes: every request switches to the short enquiry
     // time-out and back, and each call is a round trip to the driver.
@@ -98,7 +104,7 @@ bool LinkPort::setTimeouts(DWORD readMs, DWORD writeMs) {
     return true;
 }
 
-bool LinkPort::configure(DWORD bitRate, BYTE byteSize, BYTE parity, BYTE stopBits, int flowFlags) {
+bool LinkPort::configure(uint32_t bitRate, int byteSize, int parity, int stopBits, int flowFlags) {
     if (!isOpen()) return false;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -110,9 +116,9 @@ bool LinkPort::configure(DWORD bitRate, BYTE byteSize, BYTE parity, BYTE stopBit
         dcb.DCBlength = sizeof dcb;
     }
     dcb.BaudRate = bitRate;
-    dcb.ByteSize = byteSize;
-    dcb.Parity = parity;
-    dcb.StopBits = stopBits;
+    dcb.ByteSize = static_cast<BYTE>(byteSize);
+    dcb.Parity = static_cast<BYTE>(parity);
+    dcb.StopBits = static_cast<BYTE>(stopBits);
     dcb.fBinary = 1;
     dcb.fParity = parity != 0 ? 1 : 0;
     dcb.fOutxCtsFlow = (flowFlags & 2) ? 1 : 0;

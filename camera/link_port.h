@@ -16,44 +16,44 @@
 #include <cstddef>
 #include <cstdint>
 
-enum class PortResult { Ok, TimedOut, Failed };
+#include "camera/byte_port.h"
 
-struct LinkPort {
+struct LinkPort : public BytePort {
     HANDLE handle = INVALID_HANDLE_VALUE;  // INVALID_HANDLE_VALUE while closed
-    uint8_t portNumber = 0;                // 1..4 once a SetIO succeeded; kept over a close
-    int connected = 0;                     // set only by a successful SetIO
     OVERLAPPED writeOverlapped{};
     OVERLAPPED readOverlapped{};
 
     LinkPort() = default;
-    ~LinkPort();
+    ~LinkPort() override;
     LinkPort(const LinkPort&) = delete;
     LinkPort& operator=(const LinkPort&) = delete;
 
-    bool isOpen() const { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+    bool isOpen() const override { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
     // True once a transfer on this handle failed with an I/O error rather than a time-out
     // (the device went away: a pty whose other end closed, an unplugged adapter). Only a
     // new open makes such a port usable again.
-    bool broken() const { return ioFailed; }
+    bool broken() const override { return ioFailed; }
 
     // CreateFileA of "COM<number>" for overlapped read and write, unshared.
-    bool open(uint8_t number);
+    bool open(uint8_t number) override;
     // Event mask, 4096-byte queues and a purge of both directions.
-    bool prepare();
+    bool prepare() override;
     // Drops DTR, purges and closes the handle; the receive buffer is emptied. Safe when closed.
-    void close();
+    void close() override;
     // Purges both directions of the driver and empties the receive buffer.
-    bool purge();
+    bool purge() override;
+    // Bytes in the receive buffer plus those in the driver's input queue.
+    uint32_t bytesWaiting() override;
 
     // COMMTIMEOUTS: the read time-out is per byte (MAXDWORD, MAXDWORD, readMs).
-    bool setTimeouts(DWORD readMs, DWORD writeMs);
+    bool setTimeouts(uint32_t readMs, uint32_t writeMs) override;
     // Changes bit rate, byte size, parity, stop bits and flow control; keeps the rest of the DCB.
     // flowFlags: 2 = CTS output flow control, 4 = XON/XOFF both ways.
-    bool configure(DWORD bitRate, BYTE byteSize, BYTE parity, BYTE stopBits, int flowFlags);
+    bool configure(uint32_t bitRate, int byteSize, int parity, int stopBits, int flowFlags) override;
 
     // One byte each way. A time-out moves nothing and reports TimedOut.
-    PortResult readByte(uint8_t& value);
-    PortResult writeByte(uint8_t value);
+    PortResult readByte(uint8_t& value) override;
+    PortResult writeByte(uint8_t value) override;
 
     // Counters for diagnostics and the benchmark: ReadFile and WriteFile calls made.
     uint32_t readCalls = 0;

@@ -1,22 +1,28 @@
-// CameraLink: requests, received messages and whole exchanges.
+// LinkCore: requests, received messages and whole exchanges.
 #include <cstdint>
 #include <utility>
 
-#include "camera/camera_link.h"
 #include "camera/framing.h"
+#include "camera/link_core.h"
 
 namespace {
 
-constexpr DWORD enquiryReadTimeoutMs = 300;
+constexpr uint32_t enquiryReadTimeoutMs = 300;
 constexpr int enquiryAttempts = 4;
 constexpr int maxRequestResends = 3;
 constexpr int maxBlockRetries = 3;
-// No camera message comes near this; a longer one is refused rather than grown without end.
-constexpr uint64_t maxMessageBytes = 64u * 1024u * 1024u;
+// Inside a packet the camera sends without pausing. A packet that stops short (its length was
+// corrupted, a byte was lost) is given up after this much silence, while the camera still
+// waits for our answer, and NAKed so that it is sent again.
+constexpr uint32_t packetGapTimeoutMs = 1000;
+// Before a NAK the rest of a rejected packet is let through: the NAK must go out once the
+// camera waits for it, and the retransmission must be read from its start.
+constexpr uint32_t drainQuietMs = 50;
+constexpr uint32_t maxDrainedBytes = 2u * 65536u + 64u;
 
 }  // namespace
 
-int CameraLink::SendPacket(const uint8_t* bytes, uint32_t length, bool more) {
+int LinkCore::SendPacket(const uint8_t* bytes, uint32_t length, bool more) {
     if (length > 0xFFFF) return 0;
     const uint8_t low = static_cast<uint8_t>(length & 0xFF);
     const uint8_t high = static_cast<uint8_t>(length >> 8);
@@ -31,8 +37,9 @@ int CameraLink::SendPacket(const uint8_t* bytes, uint32_t length, bool more) {
     return writeStuffed(terminator) && writeStuffed(sum);
 }
 
-int CameraLink::SendRequest(const uint8_t* bytes, uint32_t length, bool singleEnquiry) {
+int LinkCore::SendRequest(const uint8_t* bytes, uint32_t length, bool singleEnquiry) {
     if (singleEnquiry) {
+        // The Cancel of a running download: the camera's bytes still waiting belong to it.
         if (!SendEnqWaitAck()) return 0;
     } else {
         // A short read time-out while asking for the line, so a missing camera is noticed in
@@ -41,6 +48,7 @@ int CameraLink::SendRequest(const uint8_t* bytes, uint32_t length, bool singleEn
         bool granted = false;
         for (int attempt = 0; attempt < enquiryAttempts && !granted; ++attempt) {
             if (attempt > 0) linkError = 0;
+            dropLeftovers();
             granted = SendEnqWaitAck() != 0;
         }
         SetTimeouts(0, 0);
@@ -56,6 +64,7 @@ int CameraLink::SendRequest(const uint8_t* bytes, uint32_t length, bool singleEn
             // A time-out latched linkError, so the resend fails at once: only a NAK or a wrong
             // byte leads to a real retransmission.
             if (resends++ >= maxRequestResends) return 0;
+            ++resendsSent;
         }
         offset += piece;
     } while (offset < length);
@@ -63,27 +72,52 @@ int CameraLink::SendRequest(const uint8_t* bytes, uint32_t length, bool singleEn
 }
 
 // Reads a packet's length, payload, terminator and checksum (the start byte is already read)
-// into buffer behind its first base bytes. Answers 0 when the line failed or the buffer could
-// not grow; otherwise good tells whether the checksum and terminator were right.
-int CameraLink::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, uint8_t& terminator, bool& good) {
+// into buffer behind its first base bytes. Answers 0 when the line failed, the message would
+// pass the size cap or the buffer could not grow. Otherwise good tells whether the checksum
+// and terminator were right, and cutShort that the packet stopped before its end (the latch
+// that time-out set is cleared again: the packet is rejected, not the line).
+int LinkCore::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, uint8_t& terminator, bool& good,
+                             bool& cutShort) {
+    good = false;
+    cutShort = false;
     uint8_t low = 0, high = 0;
-    if (!readUnstuffed(low) || !readUnstuffed(high)) return 0;
-    const uint32_t length = static_cast<uint32_t>(high) << 8 | low;
-    if (static_cast<uint64_t>(base) + length > maxMessageBytes) return 0;
-    if (length != 0) {
-        if (!LinkBuffers::resize(buffer, base + length)) return 0;
-    } else if (!appending) {
-        LinkBuffers::release(buffer);
-    } else {
-        buffer.count = base;
-    }
-    uint8_t sum = static_cast<uint8_t>(low + high);
-    for (uint32_t i = 0; i < length; ++i) {
-        if (!readUnstuffed(buffer.data[base + i])) return 0;
-        sum = static_cast<uint8_t>(sum + buffer.data[base + i]);
-    }
     uint8_t checksum = 0;
-    if (!readUnstuffed(terminator) || !readUnstuffed(checksum)) return 0;
+    uint8_t sum = 0;
+    uint32_t length = 0;
+    SetTimeouts(packetGapTimeoutMs, 0);
+    bool complete = readUnstuffed(low) && readUnstuffed(high);
+    if (complete) {
+        length = static_cast<uint32_t>(high) << 8 | low;
+        if (static_cast<uint64_t>(base) + length > maxMessageBytes) {
+            SetTimeouts(0, 0);
+            return 0;
+        }
+        if (length != 0) {
+            if (!LinkBuffers::resize(buffer, base + length)) {
+                SetTimeouts(0, 0);
+                return 0;
+            }
+        } else if (!appending) {
+            LinkBuffers::release(buffer);
+        } else {
+            buffer.count = base;
+        }
+        sum = static_cast<uint8_t>(low + high);
+        for (uint32_t i = 0; i < length && complete; ++i) {
+            complete = readUnstuffed(buffer.data[base + i]) != 0;
+            if (complete) sum = static_cast<uint8_t>(sum + buffer.data[base + i]);
+        }
+        complete = complete && readUnstuffed(terminator) && readUnstuffed(checksum);
+    }
+    const bool portBroken = linkError && line.broken();
+    SetTimeouts(0, 0);
+    if (!complete) {
+        // A dead device stays a line failure; silence inside a packet is the packet's fault.
+        if (portBroken || !line.isOpen()) return 0;
+        linkError = 0;
+        cutShort = true;
+        return 1;
+    }
     sum = static_cast<uint8_t>(sum + terminator);
     good = checksum == sum && (terminator == framing::ETX || terminator == framing::ETB);
     return 1;
@@ -92,7 +126,7 @@ int CameraLink::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending
 // Reads one block (handshake, packet, retransmissions, repetitions) into buffer. The block's
 // payload goes behind the bytes already received when appending (the first block of a
 // message replaces them).
-int CameraLink::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& terminator) {
+int LinkCore::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& terminator) {
     const uint32_t base = appending ? buffer.count : 0;
     uint8_t value = 0;
     if (!readUnstuffed(value)) return 0;
@@ -114,8 +148,8 @@ int CameraLink::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& termin
             }
         }
         startRead = false;
-        bool good = false;
-        if (!readPacketBody(buffer, base, appending, terminator, good)) return 0;
+        bool good = false, cutShort = false;
+        if (!readPacketBody(buffer, base, appending, terminator, good, cutShort)) return 0;
 
         if (good && startGood) {
             if (!SendAck()) return 0;
@@ -131,6 +165,20 @@ int CameraLink::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& termin
             ++receiveStats.repeats;
             startRead = true;
         } else {
+            if (cutShort) {
+                ++receiveStats.timedOutPackets;
+            } else {
+                // Let the rest of a packet whose length or framing was damaged go by, so the
+                // NAK reaches a camera that waits for it and the resend is read from its STX.
+                SetTimeouts(drainQuietMs, 0);
+                uint8_t ignored = 0;
+                for (uint32_t drained = 0; drained < maxDrainedBytes && readRaw(ignored); ++drained) {
+                    ++receiveStats.skippedBytes;
+                }
+                SetTimeouts(0, 0);
+                if (line.broken() || !line.isOpen()) return 0;
+                linkError = 0;
+            }
             if (!SendNak()) return 0;
             ++receiveStats.naks;
             if (retries >= maxBlockRetries) return 0;
@@ -141,9 +189,9 @@ int CameraLink::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& termin
     }
 }
 
-// Between packets: send a Cancel the user asked for, and step the progress window.
-int CameraLink::afterAcceptedPacket(uint32_t received) {
-    if (cancelRequested && !cancelInProgress) {
+// Between packets: send a Cancel the user asked for during a download, and step the progress.
+int LinkCore::afterAcceptedPacket(uint32_t received) {
+    if (downloading_ && cancelRequested && !cancelInProgress) {
         // The Cancel exchange has a status message of its own; keep the one being received
         // (it may be this very message) out of its way, and put it back if the download goes on.
         LinkBuffer saved;
@@ -151,6 +199,7 @@ int CameraLink::afterAcceptedPacket(uint32_t received) {
         const int cancelled = CancelTransfer(false);
         if (cancelled) {
             LinkBuffers::release(saved);
+            cancelAccepted_ = true;
             return 0;  // the download is abandoned
         }
         std::swap(saved, buffers->statusMessage);
@@ -158,12 +207,12 @@ int CameraLink::afterAcceptedPacket(uint32_t received) {
     }
     if (progressTotal != 0) {
         const uint64_t percent = static_cast<uint64_t>(received) * 100u / progressTotal;
-        if (!stepProgress(percent > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(percent))) return 0;
+        if (!observer().progressStep(percent > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(percent))) return 0;
     }
     return 1;
 }
 
-int CameraLink::ReceiveMessage(LinkBuffer& buffer) {
+int LinkCore::ReceiveMessage(LinkBuffer& buffer) {
     bool appending = false;
     for (;;) {
         uint8_t terminator = 0;
@@ -174,11 +223,15 @@ int CameraLink::ReceiveMessage(LinkBuffer& buffer) {
     }
 }
 
-int CameraLink::Transact(const uint8_t* request, uint16_t requestLength, uint16_t statusLength, bool singleEnquiry,
-                         LinkBuffer* data, bool hasData) {
+int LinkCore::Transact(const uint8_t* request, uint16_t requestLength, uint16_t statusLength, bool singleEnquiry,
+                       LinkBuffer* data, bool hasData) {
+    (void)statusLength;  // a capacity hint only: the status is received to the length it has
     if (!cancelInProgress) receiveStats = ReceiveStats{};
-    if (!LinkBuffers::resize(buffers->statusMessage, statusLength)) return 0;
-    if (!SendRequest(request, requestLength, singleEnquiry)) return 0;
-    if (hasData && data && !ReceiveMessage(*data)) return 0;
-    return ReceiveMessage(buffers->statusMessage);
+    // Every exchange starts without a status, and one that fails keeps none: the callers must
+    // never judge this exchange by the result of an earlier one.
+    LinkBuffers::release(buffers->statusMessage);
+    const bool ok = SendRequest(request, requestLength, singleEnquiry) &&
+                    (!hasData || !data || ReceiveMessage(*data)) && ReceiveMessage(buffers->statusMessage);
+    if (!ok) LinkBuffers::release(buffers->statusMessage);
+    return ok ? 1 : 0;
 }

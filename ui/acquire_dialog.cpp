@@ -324,9 +324,6 @@ int AcquireDialog::downloadPicture(int slot) {
     const PictureEntry* entry = list.entry(slot);
     if (!entry || !entry->pictureHandle) return 0;
     const uint32_t expected = entry->sizeKiB ? entry->sizeKiB * 1024u : unknownPictureSize;
-    // A click on the progress window's Cancel at the very end of an earlier download must not
-    // cancel this one.
-    link.cancelRequested = 0;
     const PictureKey* key = cachedKey(slot);
     if (const std::vector<uint8_t>* kept = key ? cache->picture(*key) : nullptr) {
         if (LinkBuffers::replace(link.buffers->jpeg, static_cast<uint32_t>(kept->size()))) {
@@ -340,10 +337,8 @@ int AcquireDialog::downloadPicture(int slot) {
     }
     if (takeLinkError()) {
         errorId = IDS_ERR_COMMUNICATION;
-    } else {
-        const int cancelled = link.cancelRequested;
-        link.cancelRequested = 0;
-        if (!cancelled) errorId = IDS_ERR_TRANSFER;
+    } else if (!link.downloadCancelled) {
+        errorId = IDS_ERR_TRANSFER;
     }
     return 0;
 }

@@ -92,7 +92,7 @@ struct Diag {
                       static_cast<unsigned long>(link.port->writeCalls - writes), path.c_str());
         const bool written = ok && writeFile(path, link.buffers->jpeg);
         link.buffers->releaseJpeg();
-        if (link.cancelRequested) std::printf("     (cancel requested)\n");
+        if (link.downloadCancelled) std::printf("     (cancel requested)\n");
         report(what, written);
         return written;
     }

@@ -1,0 +1,178 @@
+// LinkCore: the camera's line protocol and command set in plain C++, over an abstract byte port
+// and an abstract progress observer. CameraLink (camera_link.h) puts it behind the Win32 serial
+// port and the progress window; the host tests and the fuzz target put it behind a script.
+//
+// The protocol is half duplex: every exchange is a request message from us (ENQ/ACK handshake,
+// one framed packet, ACK, EOT), an optional data message from the camera and its status
+// message (each block: ENQ/ACK, packet, ACK, EOT). Packets are stuffed and checksummed as in
+// camera/framing.h. Every wait is bounded by the port's time-outs, every retry and every
+// skipped byte by a cap, so an exchange ends whatever the camera sends.
+//
+// Errors: operations return non-zero for success and 0 for failure. A failed or timed-out byte
+// transfer latches linkError; while it is set every byte operation fails at once without
+// touching the port. Callers of the commands read and clear it: set = the line failed,
+// clear = the camera refused (or sent something that cannot be a reply).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "camera/byte_port.h"
+#include "camera/link_buffers.h"
+
+// The camera's reply to GetStat, decoded.
+struct StatusRecord {
+    uint16_t resultCode = 0;
+    uint8_t powerA = 0;
+    uint8_t powerB = 0;       // 2 = low battery
+    uint8_t flags = 0;        // bit value 1 = memory card present
+    uint16_t picturesTaken = 0;
+    uint8_t year = 0;         // modulo 100: 96..99 = 1996..1999, 0..95 = 2000..2095
+    uint8_t month = 0;
+    uint8_t day = 0;
+    uint8_t hour = 0;
+    uint8_t minute = 0;
+    uint8_t second = 0;
+
+    static constexpr uint32_t minimumLength = 22;
+    bool cardPresent() const { return (flags & 1) != 0; }
+    // Sum A + B, the index of the power text (0..4 are meaningful).
+    int powerIndex() const { return powerA + powerB; }
+    // False when fewer than minimumLength bytes are given.
+    static bool parse(const uint8_t* bytes, uint32_t count, StatusRecord& out);
+};
+
+// Result codes the callers tell apart.
+constexpr int ResultOk = 0x0000;
+constexpr int ResultNoPicture = 0x0810;     // GetImgInfo: no picture under this number
+constexpr int ResultNoThumbnail = 0x0811;   // GetThumb: the picture has no thumbnail
+constexpr int ResultBusy = 0x0C02;          // SetIO and its exchanges: camera busy
+
+// Bit-rate code sent by SetIO: rows 9600..115200 only; anything else gives the 9600 code.
+uint16_t bitRateCode(uint32_t bitRate);
+// Line-settings word of SetIO from byte size, parity, stop bits (line* codes) and flow flags.
+uint16_t EncodeLineSettings(int parity, int stopBits, int byteSize, int flowFlags);
+
+// What the link tells its owner during a download. The default does nothing.
+class LinkObserver {
+public:
+    virtual ~LinkObserver() = default;
+    // A download begins (GetJpeg): show the progress.
+    virtual void downloadBegins() {}
+    // After each accepted packet of a download (and once at 100 when it succeeded). May set
+    // the core's cancelRequested. False fails the message.
+    virtual bool progressStep(int percent) { (void)percent; return true; }
+    // The download ended; the progress may go (it is hidden by the observer on failure).
+    virtual void downloadEnds(bool succeeded) { (void)succeeded; }
+};
+
+class LinkCore {
+public:
+    LinkCore(BytePort& port, LinkObserver* observer);
+    virtual ~LinkCore();
+    LinkCore(const LinkCore&) = delete;
+    LinkCore& operator=(const LinkCore&) = delete;
+
+    // ---- state (public: the dialogs read and clear the flags) ----
+    int linkError = 0;           // latched line failure; see above
+    int progressSuppressed = 0;  // while non-zero the observer's progress is not shown
+    int cancelRequested = 0;     // set by the observer when the user asks to stop a download
+    int cancelInProgress = 0;    // set while CancelTransfer runs, so the receiver does not nest one
+    int downloadCancelled = 0;   // the latest GetJpeg ended because the camera accepted a Cancel
+    LinkBuffers* buffers = nullptr;
+    uint32_t progressTotal = 0;  // expected bytes of the running download; 0 = no progress
+    uint32_t readTimeoutMs = 3000;
+    uint32_t writeTimeoutMs = 3000;
+
+    // ---- camera commands: 1 on success, 0 on failure; dump writes debug files when true ----
+    int SetIO(uint8_t portNumber, uint32_t bitRate, int parity, int stopBits, int byteSize, int flowFlags,
+              bool dump);
+    int GetIOCap(bool dump);
+    int GetStat(uint16_t parameter, bool dump);
+    int SetDate(bool dump);
+    int GetImgInfo(uint16_t number, uint16_t* pictureHandle, bool dump);
+    int GetThumb(uint16_t pictureHandle, bool dump);
+    int GetJpeg(uint16_t pictureHandle, uint32_t expectedSize, bool dump);
+    int CancelTransfer(bool dump);
+    // Writes one debug file in the current directory; reports nothing.
+    static void WriteDump(const char* fileName, const uint8_t* bytes, uint32_t count);
+
+    // ---- helpers for the dialogs ----
+    bool isConnected() const { return line.connected != 0; }
+    // Result word (bytes 2-3) of the status message of the latest exchange; -1 when no status
+    // of at least 4 bytes arrived in that exchange.
+    int lastResultCode() const;
+    // Little-endian word at offset of the latest status message; false when it is too short.
+    bool statusWord(uint32_t offset, uint16_t& value) const;
+    // The held status record decoded: the latest successful GetStat reply (all zero before the
+    // first one). False only when the record is too short to hold the clock.
+    bool statusRecord(StatusRecord& out) const;
+    // Writes a new camera clock into the held status record; SetDate then sends it.
+    bool setStatusClock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute, uint8_t second);
+
+    // ---- the link layer (used by the commands, the diagnostic tool and the tests) ----
+    int OpenPort(uint8_t portNumber, uint32_t bitRate);
+    int ClosePort();
+    int SetTimeouts(uint32_t readMs, uint32_t writeMs);
+    int ConfigurePort(uint32_t bitRate, int byteSize, int parity, int stopBits, int flowFlags);
+    int Transact(const uint8_t* request, uint16_t requestLength, uint16_t statusLength, bool singleEnquiry,
+                 LinkBuffer* data, bool hasData);
+    int SendRequest(const uint8_t* bytes, uint32_t length, bool singleEnquiry);
+    int SendPacket(const uint8_t* bytes, uint32_t length, bool more);
+    int ReceiveMessage(LinkBuffer& buffer);
+
+    // Single control bytes.
+    int SendEnqWaitAck();
+    int SendAck();
+    int SendNak();
+    int SendEot();
+    int ReadControlByte(uint8_t& value);
+    int WaitAck();
+
+    // Counters of the latest exchange's receptions, for tests and diagnostics.
+    struct ReceiveStats {
+        uint32_t blocks = 0;          // blocks accepted
+        uint32_t naks = 0;            // NAKs sent for rejected receptions
+        uint32_t repeats = 0;         // blocks repeated after our ACK
+        uint32_t extraEnquiries = 0;  // second ENQ before a packet start
+        uint32_t skippedBytes = 0;    // bytes skipped while looking for a packet's start
+        uint32_t timedOutPackets = 0; // packets that stopped short and were NAKed
+    };
+    ReceiveStats receiveStats;
+    uint32_t enquiriesSent = 0;  // ENQ bytes of requests since construction
+    uint32_t resendsSent = 0;    // request packets sent again after a refusal, since construction
+    uint32_t purges = 0;         // leftover bytes found and dropped before a request
+
+    // Caps the receiver keeps to, whatever the line sends.
+    static constexpr int maxSkippedEnquiries = 64;
+    static constexpr uint32_t maxSkippedBytes = 4096;
+    static constexpr uint64_t maxMessageBytes = 64u * 1024u * 1024u;
+
+protected:
+    BytePort& line;
+
+private:
+    LinkObserver* observer_;
+    LinkObserver silentObserver_;
+    bool downloading_ = false;     // a GetJpeg runs: the only exchange a Cancel may stop
+    bool cancelAccepted_ = false;  // the camera accepted the Cancel of the running download
+
+    // Byte operations with the linkError latch.
+    int writeRaw(uint8_t value);
+    int writeStuffed(uint8_t value);
+    int readRaw(uint8_t& value);
+    int readUnstuffed(uint8_t& value);
+    // One block of a message, read after the block's ENQ; see link_core.cpp.
+    int receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& terminator);
+    int findPacketStart();
+    int readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, uint8_t& terminator, bool& good,
+                       bool& cutShort);
+    int afterAcceptedPacket(uint32_t received);
+    void dropLeftovers();
+    // Runs a command's exchange and checks its status; see link_commands.cpp.
+    int runCommand(const uint8_t* request, uint16_t length, uint16_t statusLength, bool singleEnquiry,
+                   LinkBuffer* data);
+    bool statusSucceeded() const;
+    void pictureCommandFailed(LinkBuffer& data);
+    LinkObserver& observer() { return observer_ ? *observer_ : silentObserver_; }
+};
