@@ -147,6 +147,9 @@ public:
     static constexpr int maxSkippedEnquiries = 64;
     static constexpr uint32_t maxSkippedBytes = 4096;
     static constexpr uint64_t maxMessageBytes = 64u * 1024u * 1024u;
+    // No camera message comes near the cap; a longer one is refused rather than grown without
+    // end. Lowered only by tests.
+    uint64_t messageCapBytes = maxMessageBytes;
 
 protected:
     BytePort& line;

@@ -88,7 +88,7 @@ int LinkCore::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, 
     bool complete = readUnstuffed(low) && readUnstuffed(high);
     if (complete) {
         length = static_cast<uint32_t>(high) << 8 | low;
-        if (static_cast<uint64_t>(base) + length > maxMessageBytes) {
+        if (static_cast<uint64_t>(base) + length > messageCapBytes) {
             SetTimeouts(0, 0);
             return 0;
         }

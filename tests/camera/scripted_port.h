@@ -1,0 +1,135 @@
+// A BytePort over a script: what the camera sends, with marks for silence, and a record of
+// every byte the link wrote. Used by the native link tests and the link fuzz target.
+//
+// Time is virtual: a read that finds the script at a silence mark (or at its end) times out
+// and adds the current read time-out to elapsedMs. A "later" mark costs no time but separates
+// what has arrived from what the camera sends in answer to the link's next bytes: the bytes
+// before the next mark of either kind are the ones "waiting", and purge drops them. A reactive camera can append to the script from
+// onWrite, which sees every byte the link writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "camera/byte_port.h"
+#include "camera/framing.h"
+
+namespace linkscript {
+
+using Bytes = std::vector<uint8_t>;
+
+class ScriptedPort : public BytePort {
+public:
+    static constexpr int silence = -1;
+    static constexpr int later = -2;
+
+    void send(const Bytes& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
+    void send(std::initializer_list<uint8_t> bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
+    void pause() { incoming.push_back(silence); }
+    void arrivesLater() { incoming.push_back(later); }
+
+    bool open(uint8_t) override {
+        ++opens;
+        isOpen_ = !failOpen;
+        return isOpen_;
+    }
+    bool prepare() override { return true; }
+    void close() override {
+        isOpen_ = false;
+        connected = 0;
+    }
+    bool isOpen() const override { return isOpen_; }
+    bool broken() const override { return broken_; }
+    bool setTimeouts(uint32_t readMs, uint32_t writeMs) override {
+        readTimeoutMs = readMs;
+        writeTimeoutMs = writeMs;
+        return true;
+    }
+    bool configure(uint32_t bitRate, int, int, int, int) override {
+        lastBitRate = bitRate;
+        return isOpen_;
+    }
+
+    PortResult readByte(uint8_t& value) override {
+        ++reads;
+        if (!isOpen_ || broken_) return PortResult::Failed;
+        while (!incoming.empty() && incoming.front() == later) incoming.pop_front();
+        if (incoming.empty() || incoming.front() == silence) {
+            if (!incoming.empty()) incoming.pop_front();
+            ++timeouts;
+            elapsedMs += readTimeoutMs;
+            if (breakWhenDry && incoming.empty()) broken_ = true;
+            return broken_ ? PortResult::Failed : PortResult::TimedOut;
+        }
+        value = static_cast<uint8_t>(incoming.front());
+        incoming.pop_front();
+        ++consumed;
+        return PortResult::Ok;
+    }
+    PortResult writeByte(uint8_t value) override {
+        if (!isOpen_ || broken_) return PortResult::Failed;
+        written.push_back(value);
+        if (onWrite) onWrite(value);
+        return PortResult::Ok;
+    }
+    uint32_t bytesWaiting() override {
+        uint32_t n = 0;
+        for (int v : incoming) {
+            if (v < 0) break;
+            ++n;
+        }
+        return n;
+    }
+    bool purge() override {
+        while (!incoming.empty() && incoming.front() >= 0) incoming.pop_front();
+        ++purgeCalls;
+        return true;
+    }
+
+    std::deque<int> incoming;
+    Bytes written;
+    std::function<void(uint8_t)> onWrite;
+    bool failOpen = false;
+    bool breakWhenDry = false;  // the device goes away once the script is used up
+    uint32_t readTimeoutMs = 3000;
+    uint32_t writeTimeoutMs = 3000;
+    uint32_t lastBitRate = 0;
+    uint64_t reads = 0, consumed = 0, timeouts = 0, elapsedMs = 0;
+    int opens = 0, purgeCalls = 0;
+
+private:
+    bool isOpen_ = true;
+    bool broken_ = false;
+};
+
+// ---- wire forms the camera sends ----
+
+inline Bytes packet(const Bytes& payload, bool more = false) {
+    return framing::encodePacket(payload, more);
+}
+// One block as a clean camera sends it: ENQ, packet, EOT.
+inline Bytes block(const Bytes& payload, bool more = false) {
+    Bytes out{framing::ENQ};
+    const Bytes p = packet(payload, more);
+    out.insert(out.end(), p.begin(), p.end());
+    out.push_back(framing::EOT);
+    return out;
+}
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+// A status message of length n (at least 4) with the given result word.
+inline Bytes status(uint16_t code, uint16_t result, size_t n = 9) {
+    Bytes s(n < 4 ? 4 : n, 0);
+    s[0] = static_cast<uint8_t>(code & 0xFF);
+    s[1] = static_cast<uint8_t>(code >> 8);
+    s[2] = static_cast<uint8_t>(result & 0xFF);
+    s[3] = static_cast<uint8_t>(result >> 8);
+    return s;
+}
+
+}  // namespace linkscript
