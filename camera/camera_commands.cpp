@@ -232,7 +232,6 @@ int LinkCore::GetJpeg(uint16_t pictureHandle, uint32_t expectedSize, bool dump) 
     // Only a click during this download may cancel it: not one left from an earlier one.
     cancelRequested = 0;
     downloadCancelled = 0;
-    cancelAccepted_ = false;
     const int savedSuppressed = progressSuppressed;
     progressTotal = expectedSize;
     progressSuppressed = 0;

@@ -226,12 +226,16 @@ int LinkCore::ReceiveMessage(LinkBuffer& buffer) {
 int LinkCore::Transact(const uint8_t* request, uint16_t requestLength, uint16_t statusLength, bool singleEnquiry,
                        LinkBuffer* data, bool hasData) {
     (void)statusLength;  // a capacity hint only: the status is received to the length it has
-    if (!cancelInProgress) receiveStats = ReceiveStats{};
+    if (!cancelInProgress) {
+        receiveStats = ReceiveStats{};
+        cancelAccepted_ = false;
+    }
     // Every exchange starts without a status, and one that fails keeps none: the callers must
-    // never judge this exchange by the result of an earlier one.
+    // never judge this exchange by the result of an earlier one. A download abandoned for an
+    // accepted Cancel keeps the Cancel's status, which arrived within it.
     LinkBuffers::release(buffers->statusMessage);
     const bool ok = SendRequest(request, requestLength, singleEnquiry) &&
                     (!hasData || !data || ReceiveMessage(*data)) && ReceiveMessage(buffers->statusMessage);
-    if (!ok) LinkBuffers::release(buffers->statusMessage);
+    if (!ok && !(cancelAccepted_ && !cancelInProgress)) LinkBuffers::release(buffers->statusMessage);
     return ok ? 1 : 0;
 }

@@ -416,6 +416,7 @@ TEST_F(Core, CancelGoesOutOnlyDuringADownloadAndIsForgottenAfterIt) {
                                 requestOnWire(words(0x9E00, {})) + Bytes{ACK, ACK}));
     EXPECT_EQ(link.downloadCancelled, 1);
     EXPECT_EQ(link.cancelRequested, 0);
+    EXPECT_EQ(link.lastResultCode(), ResultOk);  // the Cancel's
     EXPECT_EQ(link.buffers->jpeg.data, nullptr);
     EXPECT_EQ(link.linkError, 0);
 }
