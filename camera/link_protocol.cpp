@@ -129,8 +129,14 @@ int LinkCore::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, 
 int LinkCore::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& terminator) {
     const uint32_t base = appending ? buffer.count : 0;
     uint8_t value = 0;
-    if (!readUnstuffed(value)) return 0;
-    if (value != framing::ENQ) return 0;
+    // Noise on the line before the camera's enquiry is let by, up to a cap: only the enquiry
+    // starts a block, and nothing is answered before it.
+    for (uint32_t skipped = 0;; ++skipped) {
+        if (!readRaw(value)) return 0;
+        if (value == framing::ENQ) break;
+        if (skipped >= maxSkippedBytes) return 0;
+        ++receiveStats.skippedBytes;
+    }
     if (!SendAck()) return 0;
 
     int retries = 0;

@@ -234,13 +234,21 @@ TEST_F(Core, ByteAfterTheFinalAckIsNotExamined) {
     EXPECT_EQ(link.lastResultCode(), ResultOk);
 }
 
-TEST_F(Core, FirstByteOfAMessageMustBeAnEnquiry) {
+TEST_F(Core, NoiseBeforeABlockIsLetByUpToACap) {
     takesRequest();
-    port.send(Bytes{0x30} + block(ioCapStatus));
+    port.send(Bytes{0x30, 0x1B, ACK, NAK, STX, 0x00} + block(ioCapStatus));
+    ASSERT_EQ(link.GetIOCap(false), 1);
+    EXPECT_EQ(port.written, (requestOnWire(getIOCap) + hostAnswersBlock()));
+    EXPECT_EQ(link.receiveStats.skippedBytes, 6u);
+
+    // A line that only babbles fails the message after the cap, unanswered.
+    takesRequest();
+    port.send(repeated(0x30, LinkCore::maxSkippedBytes + 1) + block(ioCapStatus));
+    port.written.clear();
     EXPECT_EQ(link.GetIOCap(false), 0);
     EXPECT_EQ(link.linkError, 0);
     EXPECT_EQ(link.lastResultCode(), -1);
-    EXPECT_EQ(port.written, (requestOnWire(getIOCap)));  // nothing answered
+    EXPECT_EQ(port.written, (requestOnWire(getIOCap)));
 }
 
 TEST_F(Core, SizeCapFailsTheMessageBeforeItGrows) {

@@ -1,5 +1,7 @@
 #include "tools/sim/camera_model.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace sim {
@@ -203,7 +205,7 @@ Reply CameraModel::getStat(const std::vector<uint8_t>& request) {
     s[6] = static_cast<uint8_t>(options_.powerA);
     s[7] = static_cast<uint8_t>(options_.powerB);
     s[8] = options_.cardPresent ? 1 : 0;
-    putWord(s, 12, static_cast<uint16_t>(options_.cardPresent ? card_.pictures.size() : 0));
+    putWord(s, 12, static_cast<uint16_t>(pictureCount()));
     const std::time_t t = now();
     std::tm fields{};
     gmtime_r(&t, &fields);
@@ -259,26 +261,33 @@ Reply CameraModel::pictureCommand(uint16_t code, const std::vector<uint8_t>& req
         reply.status = makeStatus(code, ResultBadParameter, statusLength);
         return reply;
     }
-    const size_t count = options_.cardPresent ? card_.pictures.size() : 0;
     if (code == CmdGetImgInfo) {
-        if (parameter < 1 || parameter > count || card_.pictures[parameter - 1].deleted) {
+        const Picture* found = this->picture(parameter);
+        if (!found) {
             reply.status = makeStatus(code, ResultNoPicture, statusLength);
             return reply;
         }
-        const Picture& picture = card_.pictures[parameter - 1];
+        const Picture& picture = *found;
         reply.data = picture.info;
         reply.status = makeStatus(code, ResultOk, statusLength);
+        // Handles are a word: from picture 0xE000 on they wrap, as a camera's would.
         putWord(reply.status, 4, static_cast<uint16_t>(0x2000 + parameter));
-        putWord(reply.status, 6, picture.sizeKiB());
+        uint16_t kib = picture.sizeKiB();
+        if (options_.sizeClaim >= 0) {
+            kib = static_cast<uint16_t>(std::min<long long>((options_.sizeClaim + 1023) / 1024, 0xFFFF));
+            trace_.line("fault size-claim number=" + std::to_string(parameter) + " kib=" + std::to_string(kib));
+        }
+        putWord(reply.status, 6, kib);
         putWord(reply.status, 8, picture.marked ? 1 : 0);
         return reply;
     }
-    const size_t number = parameter >= 0x2001 ? parameter - 0x2000u : 0;
-    if (number < 1 || number > count || card_.pictures[number - 1].deleted) {
+    const size_t number = static_cast<uint16_t>(parameter - 0x2000u);
+    const Picture* found = this->picture(number);
+    if (!found) {
         reply.status = makeStatus(code, ResultUnknownHandle, statusLength);
         return reply;
     }
-    const Picture& picture = card_.pictures[number - 1];
+    const Picture& picture = *found;
     if (code == CmdGetThumb && picture.thumbnail.empty()) {
         reply.status = makeStatus(code, ResultNoThumbnail, statusLength);
         return reply;
@@ -286,6 +295,20 @@ Reply CameraModel::pictureCommand(uint16_t code, const std::vector<uint8_t>& req
     reply.data = code == CmdGetThumb ? picture.thumbnail : picture.file;
     reply.status = makeStatus(code, ResultOk, statusLength);
     return reply;
+}
+
+size_t CameraModel::pictureCount() const {
+    if (!options_.cardPresent) return 0;
+    if (options_.cardDir.empty() && options_.pictures > static_cast<int>(card_.pictures.size()))
+        return static_cast<size_t>(options_.pictures);
+    return card_.pictures.size();
+}
+
+const Picture* CameraModel::picture(size_t number) const {
+    if (number < 1 || number > pictureCount() || card_.pictures.empty()) return nullptr;
+    if (options_.deleted.count(static_cast<int>(number))) return nullptr;
+    const Picture& found = card_.pictures[(number - 1) % card_.pictures.size()];
+    return number <= card_.pictures.size() && found.deleted ? nullptr : &found;
 }
 
 }  // namespace sim

@@ -72,6 +72,10 @@ private:
     Reply setDate(const std::vector<uint8_t>& request);
     Reply pictureCommand(uint16_t code, const std::vector<uint8_t>& request);
     bool takeBusy(Reply& reply, size_t statusLength);
+    // Pictures the camera reports, and picture number's record (null when there is none or it
+    // is deleted). Beyond the card's distinct pictures the built-in ones repeat.
+    size_t pictureCount() const;
+    const Picture* picture(size_t number) const;
     std::time_t now() const;
     void setClock(std::time_t value);
 

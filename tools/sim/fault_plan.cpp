@@ -7,6 +7,12 @@ FaultPlan::FaultPlan(const SimOptions& options)
       repeat_(options.repeat),
       extraEnq_(options.extraEnq),
       drop_(options.drop),
+      noise_(options.noise),
+      corruptLength_(options.corruptLength),
+      corruptEscape_(options.corruptEscape),
+      truncate_(options.truncate),
+      garbageCommand_(options.garbageStatus),
+      garbageLeft_(options.garbageStatus.empty() ? 0 : options.garbageCount),
       command_(options.faultCommand),
       skipLeft_(options.faultAfter),
       refuseLeft_(options.refuseCancel),
@@ -35,8 +41,33 @@ BlockFaults FaultPlan::nextTransmission(const std::string& command) {
     faults.corrupt = take(corrupt_);
     faults.extraEnq = take(extraEnq_);
     faults.drop = take(drop_);
+    faults.corruptLength = take(corruptLength_);
+    faults.corruptEscape = take(corruptEscape_);
+    faults.truncate = take(truncate_);
+    if (take(noise_)) faults.noise = noiseBytes();
+    faults.knob = random_();
     if (skipLeft_ > 0) --skipLeft_;
     return faults;
+}
+
+std::vector<uint8_t> FaultPlan::noiseBytes() {
+    std::vector<uint8_t> bytes(1 + random_() % 8);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random_());
+    return bytes;
+}
+
+std::vector<uint8_t> FaultPlan::noiseBeforeEnquiry(const std::string& command) {
+    if (!eligible(command) || noise_.rate <= 0.0) return {};
+    const double draw = static_cast<double>(random_() >> 8) / static_cast<double>(1u << 24);
+    return draw < noise_.rate ? noiseBytes() : std::vector<uint8_t>{};
+}
+
+bool FaultPlan::garbageStatus(const std::string& command, std::vector<uint8_t>& bytes) {
+    if (garbageLeft_ <= 0 || command != garbageCommand_) return false;
+    --garbageLeft_;
+    bytes.resize(random_() % 65);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random_());
+    return true;
 }
 
 bool FaultPlan::repeatAfterAck(const std::string& command) {

@@ -16,6 +16,11 @@ struct BlockFaults {
     bool corrupt = false;
     bool extraEnq = false;
     bool drop = false;
+    bool corruptLength = false;
+    bool corruptEscape = false;
+    bool truncate = false;
+    std::vector<uint8_t> noise;  // random bytes sent before the packet's STX
+    uint32_t knob = 0;           // a random number that shapes the damage
 };
 
 class FaultPlan {
@@ -24,6 +29,10 @@ public:
 
     // Faults for the next transmission of a block answering command.
     BlockFaults nextTransmission(const std::string& command);
+    // Random bytes to send before a block's ENQ (empty: none).
+    std::vector<uint8_t> noiseBeforeEnquiry(const std::string& command);
+    // Whether the status of command now going out is replaced by random bytes.
+    bool garbageStatus(const std::string& command, std::vector<uint8_t>& bytes);
     // Whether an acknowledged block of command is sent once more instead of EOT.
     bool repeatAfterAck(const std::string& command);
     // Whether the next CancelTransfer is refused, and how.
@@ -36,7 +45,11 @@ private:
     bool eligible(const std::string& command) const;
     bool take(FaultSetting& setting);
 
-    FaultSetting corrupt_, repeat_, extraEnq_, drop_;
+    std::vector<uint8_t> noiseBytes();
+
+    FaultSetting corrupt_, repeat_, extraEnq_, drop_, noise_, corruptLength_, corruptEscape_, truncate_;
+    std::string garbageCommand_;
+    int garbageLeft_;
     std::string command_;
     int skipLeft_;
     int refuseLeft_;

@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     if (!options.cardDir.empty()) {
         if (!sim::loadCardDirectory(options.cardDir, card, error)) return fail(error, 1);
     } else {
-        card = sim::makeBuiltInCard(options.pictures);
+        card = sim::makeBuiltInCard(options.pictures > 99 ? 99 : options.pictures);
     }
     if (!options.dumpCardDir.empty()) {
         if (!sim::dumpCard(card, options.dumpCardDir, error)) return fail(error, 1);
@@ -121,7 +121,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     trace.line(std::string("start mode=") + (options.device.empty() ? "pty" : "device") + " path=" + path +
                " rate=" + std::to_string(options.initialRate) + " pictures=" +
-               std::to_string(options.cardPresent ? card.pictures.size() : 0));
+               std::to_string(!options.cardPresent ? 0
+                              : options.cardDir.empty() && options.pictures > static_cast<int>(card.pictures.size())
+                                  ? static_cast<size_t>(options.pictures)
+                                  : card.pictures.size()));
 
     sim::CameraModel camera(options, std::move(card), trace);
     sim::FaultPlan faults(options);

@@ -173,12 +173,20 @@ bool ProtocolEngine::receiveRequest(std::vector<uint8_t>& request, bool& refused
     return false;
 }
 
-std::vector<uint8_t> ProtocolEngine::wireForm(const uint8_t* payload, size_t length, bool more, bool corrupt,
-                                              bool drop) const {
+std::vector<uint8_t> ProtocolEngine::wireForm(const uint8_t* payload, size_t length, bool more,
+                                              const BlockFaults& faults) const {
     const uint8_t terminator = more ? ETB : ETX;
-    std::vector<uint8_t> wire{STX};
-    appendStuffed(wire, static_cast<uint8_t>(length & 0xFF));
-    appendStuffed(wire, static_cast<uint8_t>(length >> 8));
+    std::vector<uint8_t> wire(faults.noise);
+    wire.push_back(STX);
+    // A corrupted length claims from 1 to 64 bytes more or fewer than the packet carries.
+    size_t claimed = length;
+    if (faults.corruptLength) {
+        const size_t delta = 1 + faults.knob % 64;
+        claimed = (faults.knob & 0x100) || length < delta ? (length + delta) & 0xFFFF : length - delta;
+    }
+    appendStuffed(wire, static_cast<uint8_t>(claimed & 0xFF));
+    appendStuffed(wire, static_cast<uint8_t>(claimed >> 8));
+    const size_t payloadStart = wire.size();
     size_t dropAt = 0;
     for (size_t i = 0; i < length; ++i) {
         if (i == length / 2) dropAt = wire.size();
@@ -186,9 +194,25 @@ std::vector<uint8_t> ProtocolEngine::wireForm(const uint8_t* payload, size_t len
     }
     appendStuffed(wire, terminator);
     uint8_t checksum = packetChecksum(payload, length, terminator);
-    if (corrupt) checksum = static_cast<uint8_t>(checksum + 0x55);
+    if (faults.corrupt) checksum = static_cast<uint8_t>(checksum + 0x55);
     appendStuffed(wire, checksum);
-    if (drop && length > 0) wire.erase(wire.begin() + static_cast<std::ptrdiff_t>(dropAt));
+    if (faults.corruptEscape) {
+        // The byte after the first escape of the payload or checksum changes; with no escape
+        // there, the checksum byte goes out as a bad escape pair.
+        auto escape = std::find(wire.begin() + static_cast<std::ptrdiff_t>(payloadStart), wire.end() - 1, ESC);
+        if (escape != wire.end() - 1) {
+            *(escape + 1) = static_cast<uint8_t>(*(escape + 1) ^ (1 + faults.knob % 255));
+        } else {
+            wire.back() = static_cast<uint8_t>(~wire.back() ^ 0x01);
+            wire.insert(wire.end() - 1, ESC);
+        }
+    }
+    if (faults.drop && length > 0) wire.erase(wire.begin() + static_cast<std::ptrdiff_t>(dropAt));
+    if (faults.truncate) {
+        const size_t start = faults.noise.size();
+        const size_t keep = 1 + faults.knob % (wire.size() - start - 1);
+        wire.resize(start + keep);
+    }
     return wire;
 }
 
@@ -244,6 +268,11 @@ ProtocolEngine::Outcome ProtocolEngine::waitAckOrNested(const char* step, bool& 
             nak = true;
             return Outcome::Done;
         }
+        if (b == ENQ && options_.strict) {
+            // A strict camera does not give up its own message for the host's enquiry.
+            trace_.line("strict ignore-enq");
+            continue;
+        }
         if (b == ENQ) {
             trace_.line("rx enq");
             return nestedRequest();
@@ -257,6 +286,12 @@ ProtocolEngine::Outcome ProtocolEngine::sendBlock(const uint8_t* payload, size_t
                                                   const std::string& label, const std::string& message,
                                                   const std::string& command) {
     for (;;) {  // one round per enquiry; a refused cancel brings us back here
+        const std::vector<uint8_t> noise = faults_.noiseBeforeEnquiry(command);
+        if (!noise.empty()) {
+            trace_.line("fault noise " + std::to_string(noise.size()) + " before-enq " + label + message +
+                        " hex=" + trace_.hex(noise));
+            if (!send(noise.data(), noise.size())) return Outcome::Aborted;
+        }
         if (!sendControl(ENQ, "enq")) return Outcome::Aborted;
         bool acked = false, nak = false;
         Outcome outcome = waitAckOrNested("ack-enq", acked, nak);
@@ -272,11 +307,17 @@ ProtocolEngine::Outcome ProtocolEngine::sendBlock(const uint8_t* payload, size_t
             const BlockFaults faults = repeated ? BlockFaults{} : faults_.nextTransmission(command);
             if (faults.corrupt) trace_.line("fault corrupt " + label + message);
             if (faults.drop) trace_.line("fault drop " + label + message);
+            if (faults.corruptLength) trace_.line("fault corrupt-length " + label + message);
+            if (faults.corruptEscape) trace_.line("fault corrupt-escape " + label + message);
+            if (faults.truncate) trace_.line("fault truncate " + label + message);
+            if (!faults.noise.empty())
+                trace_.line("fault noise " + std::to_string(faults.noise.size()) + " before-stx " + label + message +
+                            " hex=" + trace_.hex(faults.noise));
             if (faults.extraEnq) {
                 trace_.line("fault extra-enq " + label + message);
                 if (!sendControl(ENQ, "enq")) return Outcome::Aborted;
             }
-            const std::vector<uint8_t> wire = wireForm(payload, length, more, faults.corrupt, faults.drop);
+            const std::vector<uint8_t> wire = wireForm(payload, length, more, faults);
             trace_.line("tx " + label + " len=" + std::to_string(length) + (more ? " etb" : " etx") + message +
                         " hex=" + trace_.hex(payload, length));
             if (!send(wire.data(), wire.size())) return Outcome::Aborted;
@@ -307,6 +348,11 @@ ProtocolEngine::Outcome ProtocolEngine::sendBlock(const uint8_t* payload, size_t
 // The status as it goes out: whole, or cut short by a --short-status fault. The camera's own
 // decisions (a new rate, an accepted cancel) still follow the whole status.
 std::vector<uint8_t> ProtocolEngine::statusOnTheWire(const Reply& reply) {
+    std::vector<uint8_t> garbage;
+    if (faults_.garbageStatus(reply.command, garbage)) {
+        trace_.line("fault garbage-status " + reply.command + " len=" + std::to_string(garbage.size()));
+        return garbage;
+    }
     size_t length = 0;
     if (!faults_.shortStatus(reply.command, length)) return reply.status;
     length = std::min(length, reply.status.size());
@@ -343,6 +389,11 @@ ProtocolEngine::Outcome ProtocolEngine::sendMessage(const std::vector<uint8_t>& 
 
 Reply ProtocolEngine::answer(const std::vector<uint8_t>& request) {
     Reply reply = camera_.handle(request);
+    if (reply.code == CmdCancelTransfer && options_.strict && nesting_ == 0) {
+        // Nothing to cancel: a strict camera says so.
+        trace_.line("strict refuse-cancel");
+        return camera_.refusedCancel();
+    }
     if (reply.code == CmdCancelTransfer && !faults_.refuseWithNak() && faults_.refuseCancel()) {
         trace_.line("fault refuse-cancel result");
         reply = camera_.refusedCancel();

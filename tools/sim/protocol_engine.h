@@ -56,7 +56,7 @@ private:
                       const std::string& message, const std::string& command);
     Outcome waitAckOrNested(const char* step, bool& acked, bool& nak);
     Outcome nestedRequest();
-    std::vector<uint8_t> wireForm(const uint8_t* payload, size_t length, bool more, bool corrupt, bool drop) const;
+    std::vector<uint8_t> wireForm(const uint8_t* payload, size_t length, bool more, const BlockFaults& faults) const;
 
     void beginSessionIfNeeded();
     void endSession();

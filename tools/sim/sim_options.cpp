@@ -32,7 +32,8 @@ Camera state
   --no-card            no memory card: card flag clear, picture count 0
   --card DIR           card = the *.jpg/*.jpeg files of DIR sorted by name; a thumbnail is taken
                        from the file's EXIF IFD1 JPEG, else from a side file NAME.thm or NAME.tif
-  --pictures N         pictures of the built-in card (default 6, at most 99)
+  --pictures N         pictures of the built-in card (default 6, at most 65535; beyond 99 the
+                       99 distinct pictures repeat: picture N is picture (N-1)%99+1)
   --deleted LIST       picture numbers (1-based, comma list, ranges a-b) that are deleted:
                        GetImgInfo answers 0x0810
   --no-thumb LIST      pictures without thumbnail: GetThumb answers 0x0811
@@ -77,6 +78,19 @@ Faults (a "transmission" is one sending of one block, resends included)
                        camera acts as if the whole status had gone out.
                        Repeatable: each occurrence cuts one more status of its CMD, in order.
                        Not affected by --fault-cmd/--fault-after
+  --noise-rate P       before a block's ENQ and before its STX, 1-8 random bytes, each place
+                       with probability P
+  --corrupt-length N|P alter a length byte of the next N transmissions (or each with
+                       probability P, written P% or 0.P): the packet claims more or fewer
+                       bytes than it carries
+  --corrupt-escape N|P alter the byte after the first escape of the payload or checksum
+  --truncate-packet N|P send only the first part of the packet, then keep silent and wait for
+                       the host's answer as usual
+  --strict             a camera that ignores an ENQ arriving while it waits for an ACK, and
+                       refuses a CancelTransfer outside a data message (result 0x0C03)
+  --garbage-status CMD[:COUNT]
+                       the next COUNT (default 1) statuses of CMD go out as 0-64 random bytes
+  --size-claim BYTES   GetImgInfo claims this size (bytes, rounded up to KiB) for every picture
 
 Output
   --trace FILE         trace of every exchange, one event per line, flushed per line
@@ -123,6 +137,10 @@ Trace lines (stable prefixes)
   fault corrupt|repeat|extra-enq|drop block I/B msg=CMD.data|CMD.status
   fault busy CMD | fault silent | fault refuse-cancel nak|result
   fault short-status CMD len=N of=M                 the status below is cut from M to N bytes
+  fault noise N before-enq|before-stx block I/B msg=..
+  fault corrupt-length|corrupt-escape|truncate block I/B msg=..
+  fault garbage-status CMD len=N | fault size-claim number=N kib=K
+  strict ignore-enq | strict refuse-cancel
   cancel nested CancelTransfer | cancel accepted    a cancel that came during a message
   timeout ack-enq|ack-block|request-packet|eot      a wait that ran out
   abort CMD | abort nak-limit block I/B msg=.. | abort superseded-by CMD | abort request-too-long
@@ -254,6 +272,17 @@ bool isKnownRate(long long rate) {
     return false;
 }
 
+// "N" hits the next N eligible transmissions, "P%" or "0.P" each with probability P.
+bool parseCountOrRate(const std::string& text, FaultSetting& setting) {
+    if (text.find('%') != std::string::npos || text.find('.') != std::string::npos) {
+        return parseRate(text, setting.rate);
+    }
+    long long n = 0;
+    if (!parseInt(text, 0, 1000000, n)) return false;
+    setting.count = static_cast<int>(n);
+    return true;
+}
+
 // One option with its value; returns false with error set when the value is bad.
 bool applyOption(const std::string& name, const std::string& value, SimOptions& o, std::string& error) {
     long long n = 0;
@@ -266,7 +295,7 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     else if (name == "--power") ok = parsePower(value, o);
     else if (name == "--battery") ok = parseBattery(value, o);
     else if (name == "--card") o.cardDir = value;
-    else if (name == "--pictures") { ok = parseInt(value, 0, 99, n); o.pictures = static_cast<int>(n); }
+    else if (name == "--pictures") { ok = parseInt(value, 0, 65535, n); o.pictures = static_cast<int>(n); }
     else if (name == "--deleted") ok = parseList(value, o.deleted);
     else if (name == "--no-thumb") ok = parseList(value, o.noThumb);
     else if (name == "--mark") ok = parseList(value, o.marked);
@@ -290,6 +319,12 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     else if (name == "--silent-after") ok = parseCountWithSuffix(value, o.silentCommand, o.silentCount);
     else if (name == "--refuse-cancel") ok = parseRefuseCancel(value, o);
     else if (name == "--short-status") ok = parseShortStatus(value, o);
+    else if (name == "--noise-rate") ok = parseRate(value, o.noise.rate);
+    else if (name == "--corrupt-length") ok = parseCountOrRate(value, o.corruptLength);
+    else if (name == "--corrupt-escape") ok = parseCountOrRate(value, o.corruptEscape);
+    else if (name == "--truncate-packet") ok = parseCountOrRate(value, o.truncate);
+    else if (name == "--garbage-status") ok = parseCountWithSuffix(value, o.garbageStatus, o.garbageCount);
+    else if (name == "--size-claim") { ok = parseInt(value, 0, 0xFFFFFFFFLL, n); o.sizeClaim = n; }
     else if (name == "--trace") o.traceFile = value;
     else {
         error = "unknown option " + name;
@@ -303,6 +338,7 @@ bool applyFlag(const std::string& name, SimOptions& o) {
     if (name == "--no-card") o.cardPresent = false;
     else if (name == "--frozen-clock") o.frozenClock = true;
     else if (name == "--pace") o.pace = true;
+    else if (name == "--strict") o.strict = true;
     else if (name == "--trace-time") o.traceTime = true;
     else if (name == "--trace-full-hex") o.traceFullHex = true;
     else if (name == "--quiet") o.quiet = true;

@@ -33,7 +33,7 @@ struct SimOptions {
     int powerB = 0;
     bool cardPresent = true;
     std::string cardDir;
-    int pictures = 6;
+    int pictures = 6;             // pictures the camera reports; up to 99 distinct, then repeated
     std::set<int> deleted;
     std::set<int> noThumb;
     std::set<int> marked;
@@ -49,6 +49,14 @@ struct SimOptions {
     FaultSetting repeat;
     FaultSetting extraEnq;
     FaultSetting drop;
+    FaultSetting noise;          // random bytes before a block's ENQ and before its STX
+    FaultSetting corruptLength;  // a length byte altered
+    FaultSetting corruptEscape;  // the byte after an escape altered
+    FaultSetting truncate;       // a packet cut short, then silence
+    bool strict = false;         // ENQ while waiting for ACK ignored; Cancel outside a transfer refused
+    std::string garbageStatus;   // command whose statuses go out as random bytes of random length
+    int garbageCount = 1;
+    long long sizeClaim = -1;    // GetImgInfo size claim in bytes; -1 = the picture's own
     std::string faultCommand;  // empty = faults apply to every message
     int faultAfter = 0;        // eligible transmissions passed over before counted faults
     uint32_t seed = 1;
