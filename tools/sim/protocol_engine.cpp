@@ -181,8 +181,10 @@ std::vector<uint8_t> ProtocolEngine::wireForm(const uint8_t* payload, size_t len
     // A corrupted length claims from 1 to 64 bytes more or fewer than the packet carries.
     size_t claimed = length;
     if (faults.corruptLength) {
-        const size_t delta = 1 + faults.knob % 64;
-        claimed = (faults.knob & 0x100) || length < delta ? (length + delta) & 0xFFFF : length - delta;
+        if ((faults.knob & 0x100) && length > 0)
+            claimed = length - (1 + faults.knob % std::min<size_t>(length, 64));
+        else
+            claimed = (length + 1 + faults.knob % 64) & 0xFFFF;
     }
     appendStuffed(wire, static_cast<uint8_t>(claimed & 0xFF));
     appendStuffed(wire, static_cast<uint8_t>(claimed >> 8));
