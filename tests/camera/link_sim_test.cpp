@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
+#include <string>
 
 #include "tests/camera/link_test_support.h"
 
@@ -744,4 +746,128 @@ TEST_F(Reliability, CameraSwitchedOffDuringADownload) {
     ASSERT_TRUE(setio(9600));
     EXPECT_EQ(link->enquiriesSent - before, 4u);
     ASSERT_TRUE(link->GetStat(0, false));
+}
+
+// ---- soak: a long seeded run on a hostile line ----
+
+using Soak = LinkTest;
+
+TEST_F(Soak, TwoThousandCommandsOnAHostileLine) {
+    ASSERT_TRUE(connect(115200));
+    StatusRecord record;
+    ASSERT_TRUE(link->statusRecord(record));
+    const unsigned pictures = record.picturesTaken;
+    ASSERT_GT(pictures, 0u);
+    std::vector<std::vector<uint8_t>> jpeg(pictures + 1), info(pictures + 1), thumbJpeg(pictures + 1),
+        thumbTiff(pictures + 1);
+    for (unsigned n = 1; n <= pictures; ++n) {
+        ASSERT_TRUE(readFile(cardFile(n, "jpg"), jpeg[n]));
+        ASSERT_TRUE(readFile(cardFile(n, "info"), info[n]));
+        readFile(cardFile(n, "thumb-jpg"), thumbJpeg[n]);
+        readFile(cardFile(n, "thumb-tif"), thumbTiff[n]);
+    }
+    std::mt19937 random(2026);
+    const int commands = std::atoi(linktest::env("DORVEX_SOAK_COMMANDS", "2000").c_str());
+    int succeeded = 0, lineFailures = 0, protocolFailures = 0, refusals = 0, identical = 0, reconnects = 0;
+    uint32_t naks = 0, repeats = 0, cutShort = 0, skipped = 0, purged = 0;
+    const uint32_t resendsBefore = link->resendsSent;
+    double longest = 0;
+    const char* longestName = "";
+    for (int i = 0; i < commands; ++i) {
+        if (!link->isConnected()) {
+            link->linkError = 0;
+            ++reconnects;
+            int tries = 0;
+            while (!setio(115200) && ++tries < 5) link->linkError = 0;
+            ASSERT_TRUE(link->isConnected()) << "command " << i;
+        }
+        const unsigned kind = random() % 100;
+        const uint16_t number = static_cast<uint16_t>(random() % pictures + 1);
+        const uint16_t handle = static_cast<uint16_t>(0x2000 + number);
+        const char* name = "";
+        const std::vector<uint8_t>* expected = nullptr;
+        const LinkBuffer* data = nullptr;
+        int ok = 0;
+        const double seconds = timed([&] {
+            if (kind < 55) {
+                name = "GetImgInfo";
+                ok = link->GetImgInfo(number, nullptr, false);
+                expected = &info[number];
+                data = &link->buffers->imageInfo;
+            } else if (kind < 75) {
+                name = "GetThumb";
+                ok = link->GetThumb(handle, false);
+                data = &link->buffers->thumbnail;
+                expected = data->count && data->data[0] == 0xFF ? &thumbJpeg[number] : &thumbTiff[number];
+            } else if (kind < 88) {
+                name = "GetStat";
+                ok = link->GetStat(0, false);
+            } else if (kind < 95) {
+                name = "GetIOCap";
+                ok = link->GetIOCap(false);
+            } else {
+                name = "GetJpeg";
+                ok = link->GetJpeg(handle, static_cast<uint32_t>(jpeg[number].size()), false);
+                expected = &jpeg[number];
+                data = &link->buffers->jpeg;
+            }
+        });
+        if (seconds > longest) {
+            longest = seconds;
+            longestName = name;
+        }
+        // No hang: the worst a command may take is a few time-outs per block.
+        EXPECT_LT(seconds, 30.0) << name << " command " << i;
+        naks += link->receiveStats.naks;
+        repeats += link->receiveStats.repeats;
+        cutShort += link->receiveStats.timedOutPackets;
+        skipped += link->receiveStats.skippedBytes;
+        if (ok) {
+            ++succeeded;
+            EXPECT_EQ(link->linkError, 0);
+            EXPECT_EQ(link->lastResultCode(), ResultOk);
+            if (data) {
+                const bool same = bytesOf(*data) == *expected;
+                EXPECT_TRUE(same) << name << " of picture " << number << ", command " << i;
+                identical += same ? 1 : 0;
+            } else {
+                StatusRecord status;
+                if (std::string(name) == "GetStat") {
+                    EXPECT_TRUE(link->statusRecord(status));
+                    EXPECT_EQ(status.picturesTaken, pictures);
+                }
+                ++identical;
+            }
+        } else {
+            // A failure is reported: the line failed, the camera refused, or nothing usable came.
+            if (link->linkError) {
+                ++lineFailures;
+            } else if (link->lastResultCode() == -1) {
+                ++protocolFailures;
+            } else {
+                EXPECT_NE(link->lastResultCode(), ResultOk) << name << " command " << i;
+                ++refusals;
+            }
+            if (data) EXPECT_EQ(data->data, nullptr) << name << " command " << i;
+            link->linkError = 0;
+        }
+        link->hideProgress();
+        link->buffers->releaseImageInfo();
+        link->buffers->releaseThumbnail();
+        link->buffers->releaseJpeg();
+    }
+    purged = link->purges;
+    std::printf("soak: %d commands: %d succeeded (%d byte-identical), failed: %d on the line, %d without a "
+                "usable reply, %d refused; %d reconnections; %u NAKs (%u for packets cut short), %u repeated "
+                "blocks, %u request resends, %u bytes let by (noise, rests of damaged packets), %u purges of leftovers; longest command "
+                "%.2f s (%s)\n",
+                commands, succeeded, identical, lineFailures, protocolFailures, refusals, reconnects, naks, cutShort,
+                repeats, link->resendsSent - resendsBefore, skipped, purged, longest, longestName);
+    EXPECT_EQ(identical, succeeded);
+    // About 2 % of the blocks are hit and a block fails only after four hits running.
+    EXPECT_GE(succeeded, commands * 95 / 100);
+    EXPECT_GT(naks, 0u);
+    EXPECT_GT(cutShort, 0u);
+    EXPECT_GT(skipped, 0u);
+    ASSERT_TRUE(setio(9600) || setio(9600));
 }
