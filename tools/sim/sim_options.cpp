@@ -32,8 +32,8 @@ Camera state
   --no-card            no memory card: card flag clear, picture count 0
   --card DIR           card = the *.jpg/*.jpeg files of DIR sorted by name; a thumbnail is taken
                        from the file's EXIF IFD1 JPEG, else from a side file NAME.thm or NAME.tif
-  --pictures N         pictures of the built-in card (default 6, at most 65535; beyond 99 the
-                       99 distinct pictures repeat: picture N is picture (N-1)%99+1)
+  --pictures N         pictures of the built-in card (default 6, at most 65535; above 99 the
+                       card holds 9 distinct pictures: picture N is picture (N-1)%9+1)
   --deleted LIST       picture numbers (1-based, comma list, ranges a-b) that are deleted:
                        GetImgInfo answers 0x0810
   --no-thumb LIST      pictures without thumbnail: GetThumb answers 0x0811

@@ -33,7 +33,7 @@ struct SimOptions {
     int powerB = 0;
     bool cardPresent = true;
     std::string cardDir;
-    int pictures = 6;             // pictures the camera reports; up to 99 distinct, then repeated
+    int pictures = 6;  // pictures the camera reports; above 99, nine distinct ones repeat
     std::set<int> deleted;
     std::set<int> noThumb;
     std::set<int> marked;
