@@ -848,7 +848,9 @@ TEST_F(Soak, TwoThousandCommandsOnAHostileLine) {
                 EXPECT_NE(link->lastResultCode(), ResultOk) << name << " command " << i;
                 ++refusals;
             }
-            if (data) EXPECT_EQ(data->data, nullptr) << name << " command " << i;
+            if (data) {
+                EXPECT_EQ(data->data, nullptr) << name << " command " << i;
+            }
             link->linkError = 0;
         }
         link->hideProgress();
