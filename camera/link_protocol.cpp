@@ -11,10 +11,6 @@ constexpr uint32_t enquiryReadTimeoutMs = 300;
 constexpr int enquiryAttempts = 4;
 constexpr int maxRequestResends = 3;
 constexpr int maxBlockRetries = 3;
-// Inside a packet the camera sends without pausing. A packet that stops short (its length was
-// corrupted, a byte was lost) is given up after this much silence, while the camera still
-// waits for our answer, and NAKed so that it is sent again.
-constexpr uint32_t packetGapTimeoutMs = 1000;
 // Before a NAK the rest of a rejected packet is let through: the NAK must go out once the
 // camera waits for it, and the retransmission must be read from its start.
 constexpr uint32_t drainQuietMs = 50;
@@ -84,19 +80,12 @@ int LinkCore::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, 
     uint8_t checksum = 0;
     uint8_t sum = 0;
     uint32_t length = 0;
-    SetTimeouts(packetGapTimeoutMs, 0);
     bool complete = readUnstuffed(low) && readUnstuffed(high);
     if (complete) {
         length = static_cast<uint32_t>(high) << 8 | low;
-        if (static_cast<uint64_t>(base) + length > messageCapBytes) {
-            SetTimeouts(0, 0);
-            return 0;
-        }
+        if (static_cast<uint64_t>(base) + length > messageCapBytes) return 0;
         if (length != 0) {
-            if (!LinkBuffers::resize(buffer, base + length)) {
-                SetTimeouts(0, 0);
-                return 0;
-            }
+            if (!LinkBuffers::resize(buffer, base + length)) return 0;
         } else if (!appending) {
             LinkBuffers::release(buffer);
         } else {
@@ -109,11 +98,11 @@ int LinkCore::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, 
         }
         complete = complete && readUnstuffed(terminator) && readUnstuffed(checksum);
     }
-    const bool portBroken = linkError && line.broken();
-    SetTimeouts(0, 0);
     if (!complete) {
-        // A dead device stays a line failure; silence inside a packet is the packet's fault.
-        if (portBroken || !line.isOpen()) return 0;
+        // A dead device stays a line failure. Silence inside a packet (its length was
+        // corrupted, a byte was lost) is the packet's fault: after one read time-out, while the
+        // camera still waits for our answer, it is NAKed so that it is sent again.
+        if (line.broken() || !line.isOpen()) return 0;
         linkError = 0;
         cutShort = true;
         return 1;
