@@ -4,6 +4,7 @@
 #include "tests/source/control_table.h"
 #include "tests/source/session_fixture.h"
 #include "ui/camera_dialog.h"
+#include "ui/source_settings.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,7 @@ TEST_F(SessionTest, StartsInStateThreeWithNothingOpen) {
     EXPECT_EQ(session->xferMech.current, TWSX_NATIVE);
     EXPECT_EQ(session->units.current, TWUN_INCHES);
     EXPECT_EQ(session->pixelType.current, TWPT_RGB);
-    EXPECT_STREQ(SourceSession::profileKey, "Software\\Zelmar\\Dorvex TwainDS");
+    EXPECT_STREQ(sourceSettingsKey, "Software\\Zelmar\\Dorvex TwainDS");
     // The call being served is known only while it is served.
     TW_STATUS status{};
     EXPECT_EQ(call(DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS);

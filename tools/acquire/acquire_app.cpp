@@ -6,6 +6,7 @@
 #include "tools/acquire/capability_reader.h"
 #include "tools/acquire/image_transfer.h"
 #include "tools/acquire/picture.h"
+#include "resources/resource_ids.h"
 #include "tools/acquire/twain_names.h"
 
 namespace {
@@ -261,6 +262,63 @@ void AcquireApp::closeWhileBusy() {
     PostQuitMessage(0);
 }
 
+// --rude: the application misbehaves from inside one of the source's loops (this runs from our
+// timer, dispatched by that loop), as real applications do.
+void AcquireApp::actRudely() {
+    rudeDone = true;
+    switch (options.rude) {
+    case RudeAct::DestroyListing:
+    case RudeAct::DestroyQuestion:
+    case RudeAct::DestroySettings: {
+        // As most applications do on WM_CLOSE; the source's dialogs are owned by this window.
+        HWND doomed = window;
+        window = nullptr;
+        DestroyWindow(doomed);
+        std::printf("Main window destroyed\n");
+        std::fflush(stdout);
+        finish(ExitNoPicture);
+        PostQuitMessage(0);
+        return;
+    }
+    case RudeAct::CloseQuestion:
+        return closeWhileBusy();
+    case RudeAct::DisableSubdialog: {
+        HWND acquire = driver ? driver->acquireWindow() : nullptr;
+        if (client.disableSource())
+            std::printf("MSG_DISABLEDS with the acquire dialog open: done\n");
+        else
+            std::printf("MSG_DISABLEDS with the acquire dialog open: %s\n", client.failureText().c_str());
+        // The user goes on with the dialog as if nothing happened.
+        if (acquire && IsWindow(acquire) && pressButton(acquire, IDC_AQUIRE))
+            std::printf("Pressed Aquire after the disable\n");
+        reenableTicks = 20;
+        return;
+    }
+    case RudeAct::ExitOpen:
+        std::printf("Exiting with the source enabled\n");
+        std::fflush(stdout);
+        ExitProcess(ExitNoPicture);
+    default:
+        return;
+    }
+}
+
+// disable-subdialog: two seconds after the disable the source is enabled again, which must
+// find it in state 4 (no transfer signalled behind the application's back).
+void AcquireApp::afterRudeAct() {
+    if (options.rude != RudeAct::DisableSubdialog || reenableTicks <= 0)
+        return;
+    if (--reenableTicks > 0)
+        return;
+    if (client.enableSource(window, true)) {
+        std::printf("MSG_ENABLEDS after the disable: done\n");
+    } else {
+        std::printf("MSG_ENABLEDS after the disable: %s\n", client.failureText().c_str());
+        client.noteFailure("");
+    }
+    finish(ExitNoPicture);
+}
+
 void AcquireApp::failTwain() {
     std::printf("TWAIN failure: %s\n", client.failureText().c_str());
     finish(ExitFailure);
@@ -311,8 +369,12 @@ void AcquireApp::onTimer() {
         return;
     }
     if (driver && !finished && !timedOut) {
+        if (rudeDone)
+            return afterRudeAct();
         driver->tick();
         if (driver->closeWanted() && !closing)
             closeWhileBusy();
+        if (driver->rudeWanted() && !rudeDone)
+            actRudely();
     }
 }

@@ -73,6 +73,24 @@ bool parseInteropOption(const std::string& arg, const char* next, AcquireOptions
     return true;
 }
 
+// --rude's acts.
+bool parseRude(const char* text, RudeAct& out) {
+    static const struct {
+        const char* name;
+        RudeAct act;
+    } acts[] = {
+        {"destroy-listing", RudeAct::DestroyListing},   {"destroy-question", RudeAct::DestroyQuestion},
+        {"destroy-settings", RudeAct::DestroySettings}, {"disable-subdialog", RudeAct::DisableSubdialog},
+        {"close-question", RudeAct::CloseQuestion},     {"exit-open", RudeAct::ExitOpen},
+    };
+    for (const auto& act : acts)
+        if (text && std::strcmp(text, act.name) == 0) {
+            out = act.act;
+            return true;
+        }
+    return false;
+}
+
 }  // namespace
 
 const char* usageText() {
@@ -104,6 +122,14 @@ const char* usageText() {
            "                  thread, as a console application's console window)\n"
            "  --open-by id    open the listed source of that name by its Id alone (default: name)\n"
            "  --show-ui 0|1   ShowUI of MSG_ENABLEDS (default 1)\n"
+           "  --rude ACT      with --auto [N]: behave badly, then end the session (disable, close):\n"
+           "                  destroy-listing   destroy the main window while the acquire dialog lists\n"
+           "                  destroy-question  destroy the main window under a message box of the source\n"
+           "                  destroy-settings  destroy the main window under the settings dialog\n"
+           "                  disable-subdialog disable the source with the acquire dialog open, press\n"
+           "                                    its Aquire, enable the source again\n"
+           "                  close-question    disable and close the source under a message box\n"
+           "                  exit-open         exit the process with the source enabled\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
            "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
 }
@@ -182,6 +208,13 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
                 return false;
             }
             ++i;
+        } else if (arg == "--rude") {
+            if (!parseRude(next, options.rude)) {
+                error = "--rude needs destroy-listing, destroy-question, destroy-settings, disable-subdialog, "
+                        "close-question or exit-open";
+                return false;
+            }
+            ++i;
         } else {
             error = "unknown option " + arg;
             return false;
@@ -202,6 +235,10 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
     }
     if ((options.setRate >= 0 || options.clockFromPc) && options.autoMode == AutoMode::None) {
         error = "--set-rate and --clock-from-pc need --auto";
+        return false;
+    }
+    if (options.rude != RudeAct::None && options.autoMode != AutoMode::Status && !onePicture) {
+        error = "--rude needs --auto or --auto N";
         return false;
     }
     if (options.source.size() > 33) {

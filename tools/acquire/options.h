@@ -11,6 +11,16 @@ enum class BoxAnswer { None, Ok, Cancel, Yes, No };
 enum class ParentMode { Own, None, Thread };
 // How the source is named to MSG_OPENDS (--open-by).
 enum class OpenBy { Name, Id };
+// --rude: what an impolite application does to the source, and when.
+enum class RudeAct {
+    None,
+    DestroyListing,    // destroys its main window while the acquire dialog lists
+    DestroyQuestion,   // destroys its main window while a message box of the source is up
+    DestroySettings,   // destroys its main window while the settings dialog is up
+    DisableSubdialog,  // disables the source with the acquire dialog open, presses Aquire, enables again
+    CloseQuestion,     // disables and closes the source from inside a message box of the source
+    ExitOpen,          // exits the process with the source enabled, once connected
+};
 
 struct AcquireOptions {
     std::string source = "Zelmar Dorvex";
@@ -36,6 +46,9 @@ struct AcquireOptions {
     OpenBy openBy = OpenBy::Name;
     bool showUI = true;
     bool help = false;
+
+    // --rude ACT (see usage)
+    RudeAct rude = RudeAct::None;
 };
 
 // Parses argv[1..]; false with a message in error for anything unknown or malformed.
