@@ -211,9 +211,10 @@ void CameraDialog::refreshStatus() {
 // ---- Open and Setting ----
 
 void CameraDialog::onOpen() {
-    // Only while the source is enabled with no transfer pending: in states 6 and 7 a new
-    // picture would replace the one the application is taking.
-    if (theSession().state != 5) {
+    // Not with a transfer pending or running (states 6 and 7): a new picture would replace the
+    // one the application is taking.
+    const TW_UINT32 stateBefore = theSession().state;
+    if (stateBefore == 6 || stateBefore == 7) {
         MessageBeep(MB_ICONEXCLAMATION);
         return;
     }
@@ -228,7 +229,7 @@ void CameraDialog::onOpen() {
         result = acquire.run(hwnd());
     }
     // Destroyed, disabled or closed while the acquire dialog ran: the picture goes nowhere.
-    if (!alive() || theSession().state != 5) {
+    if (!alive() || theSession().state != stateBefore) {
         if (cameraLink) cameraLink->buffers->releaseJpeg();
         return;
     }

@@ -142,5 +142,26 @@ class Rude(unittest.TestCase):
         self.assertNextSessionConnects()
 
 
+    def test_new_rate_kept_when_only_the_clock_fails(self):
+        # The camera takes the new rate; every answer to SetDate is spoilt, so the clock fails.
+        sim = self.simulator("--frozen-clock", "--corrupt", "1000", "--fault-cmd", "SetDate", name="clock")
+        run = self.acquire("--auto", "--set-rate", "4", "--clock-from-pc", "--answer", "ok", name="clock")
+        self.assertIn("Pressed OK in the settings", run.output)
+        self.assertTrue(set(run.boxes()) & {3004, 3005}, run.output)
+        sim.stop()
+        trace = sim.trace()
+        self.assertIn("SetIO rate=115200", trace)
+        self.assertIn("rx cmd SetDate", trace)
+        # The profile keeps the rate the camera was moved to.
+        query = subprocess.run(["wine", "reg", "query", PROFILE, "/v", "BaudRate"], stdin=subprocess.DEVNULL,
+                               capture_output=True, text=True, timeout=60)
+        self.assertRegex(query.stdout, r"BaudRate\s+REG_DWORD\s+0x4", query.stdout)
+        # Whether or not the camera was put back to 9600 on the way out, the next session finds it.
+        sim = self.simulator("--rate", "115200", name="after")
+        run = self.acquire("--auto", "--answer", "no", name="after")
+        self.assertEqual(run.boxes(), [], run.output)
+        self.assertIn('Camera connected: pictures taken "6"', run.output)
+        self.assertSurvived(run, sim, status=0)
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
