@@ -374,7 +374,7 @@ void AcquireApp::onTimer() {
         driver->tick();
         if (driver->closeWanted() && !closing)
             closeWhileBusy();
-        if (driver->rudeWanted() && !rudeDone)
+        if (driver->rudeWanted() && !rudeDone && rudeWaited++ >= options.rudeAfterTicks)
             actRudely();
     }
 }

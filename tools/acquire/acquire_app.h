@@ -55,5 +55,6 @@ private:
     bool closing = false;  // --close-during: the session is being closed early
     // --rude: done once; disable-subdialog enables the source again after some ticks.
     bool rudeDone = false;
+    int rudeWaited = 0;
     int reenableTicks = 0;
 };

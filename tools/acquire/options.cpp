@@ -98,6 +98,7 @@ const char* usageText() {
            "                   [--auto [N|all]] [--answer B[,B2]] [--cycles N]\n"
            "                   [--close-during listing|download] [--set-rate I] [--clock-from-pc]\n"
            "                   [--parent none|thread|own] [--open-by id|name] [--show-ui 0|1]\n"
+           "                   [--rude ACT [--rude-after T]]\n"
            "  --source NAME   product name of the source to open (default \"Zelmar Dorvex\")\n"
            "  --native        take the picture by native transfer (default)\n"
            "  --memory        take the picture by buffered memory transfer\n"
@@ -130,6 +131,7 @@ const char* usageText() {
            "                                    its Aquire, enable the source again\n"
            "                  close-question    disable and close the source under a message box\n"
            "                  exit-open         exit the process with the source enabled\n"
+           "  --rude-after T  with --rude: act T timer ticks (100 ms each) after the moment came\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
            "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
 }
@@ -212,6 +214,12 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
             if (!parseRude(next, options.rude)) {
                 error = "--rude needs destroy-listing, destroy-question, destroy-settings, disable-subdialog, "
                         "close-question or exit-open";
+                return false;
+            }
+            ++i;
+        } else if (arg == "--rude-after") {
+            if (!parseNumber(next, 0, 600, options.rudeAfterTicks)) {
+                error = "--rude-after needs a number of ticks from 0 to 600";
                 return false;
             }
             ++i;

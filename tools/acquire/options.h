@@ -47,8 +47,10 @@ struct AcquireOptions {
     bool showUI = true;
     bool help = false;
 
-    // --rude ACT (see usage)
+    // --rude ACT (see usage); --rude-after T: the act waits T timer ticks (100 ms) once its
+    // moment has come, so that a seeded run can hit different moments.
     RudeAct rude = RudeAct::None;
+    int rudeAfterTicks = 0;
 };
 
 // Parses argv[1..]; false with a message in error for anything unknown or malformed.
