@@ -143,20 +143,24 @@ void ThumbnailCell::paint() {
 }
 
 void ThumbnailCell::drawPicture(HDC dc) {
+    drawThumbnail(dc, entry.thumbnail, pictureLeft, pictureTop, pictureWidth, pictureHeight);
+}
+
+void drawThumbnail(HDC dc, HBITMAP thumbnail, int x, int y, int maxWidth, int maxHeight) {
     HBITMAP placeholder = nullptr;
-    HBITMAP picture = entry.thumbnail;
+    HBITMAP picture = thumbnail;
     if (!picture) picture = placeholder = LoadBitmapA(moduleInstance(), MAKEINTRESOURCEA(IDB_PLACEHOLDER));
     if (!picture) return;
-    // Thumbnails are shown at their own scale: only the top-left 80 x 60 pixels, never more
-    // than the bitmap has.
+    // Thumbnails are shown at their own scale: only the top-left maxWidth x maxHeight pixels,
+    // never more than the bitmap has.
     BITMAP info{};
     GetObjectA(picture, sizeof(info), &info);
-    const int width = info.bmWidth < pictureWidth ? info.bmWidth : pictureWidth;
-    const int height = info.bmHeight < pictureHeight ? info.bmHeight : pictureHeight;
+    const int width = info.bmWidth < maxWidth ? info.bmWidth : maxWidth;
+    const int height = info.bmHeight < maxHeight ? info.bmHeight : maxHeight;
     HDC memory = CreateCompatibleDC(dc);
     if (memory) {
         HGDIOBJ previous = SelectObject(memory, picture);
-        BitBlt(dc, pictureLeft, pictureTop, width, height, memory, 0, 0, SRCCOPY);
+        BitBlt(dc, x, y, width, height, memory, 0, 0, SRCCOPY);
         SelectObject(memory, previous);
         DeleteDC(memory);
     }

@@ -52,3 +52,7 @@ private:
     int selected = 0;
     HWND window = nullptr;
 };
+
+// Draws a thumbnail (the placeholder picture when there is none) at x, y at its own scale,
+// cut to maxWidth x maxHeight: the grid's cells and the information dialog show it alike.
+void drawThumbnail(HDC dc, HBITMAP thumbnail, int x, int y, int maxWidth, int maxHeight);
