@@ -112,6 +112,8 @@ class Rude(unittest.TestCase):
         sim = self.simulator(name="disable")
         run = self.acquire("--auto", "1", "--rude", "disable-subdialog", "--answer", "ok", name="disable")
         self.assertIn("MSG_DISABLEDS with the acquire dialog open: done", run.output)
+        # The disable hid the camera dialog and ended the acquire dialog it owns.
+        self.assertIn("Source windows shown after MSG_DISABLEDS: 0", run.output)
         # The acquire dialog ended with the disable: no download, no transfer offered, and the
         # source is in state 4, where a new enable is welcome.
         self.assertIn("MSG_ENABLEDS after the disable: done", run.output, run.output)
@@ -125,6 +127,24 @@ class Rude(unittest.TestCase):
         run = self.acquire("--auto", "--rude", "close-question", name="close")
         self.assertEqual(run.boxes(), [3101], run.output)
         self.assertIn("MSG_CLOSEDS during the source's loop", run.output)
+        # The disable ended the question along with the dialog: nothing of the source is left
+        # on screen for the user to answer.
+        self.assertIn("Source windows shown after MSG_DISABLEDS: 0", run.output)
+        self.assertNotIn("MSG_CLOSEDSREQ", run.output)
+        self.assertSurvived(run, sim)
+        self.assertNextSessionConnects()
+
+    def test_close_under_a_question_through_a_manager_that_allows_it(self):
+        # The close reaches the source inside the call that runs its question.
+        sim = self.simulator("--battery", "low", name="nested")
+        os.environ["DORVEX_DSM_NESTED_CLOSE"] = "1"
+        try:
+            run = self.acquire("--auto", "--rude", "close-question", name="nested")
+        finally:
+            del os.environ["DORVEX_DSM_NESTED_CLOSE"]
+        self.assertEqual(run.boxes(), [3101], run.output)
+        self.assertIn("MSG_CLOSEDS during the source's loop: done", run.output)
+        self.assertIn("Source windows shown after MSG_CLOSEDS: 0", run.output)
         self.assertNotIn("MSG_CLOSEDSREQ", run.output)
         self.assertSurvived(run, sim)
         self.assertNextSessionConnects()

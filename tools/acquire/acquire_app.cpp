@@ -30,6 +30,20 @@ void printIdentity(const TW_IDENTITY& id) {
 
 bool timePassed(DWORD now, DWORD when) { return static_cast<LONG>(now - when) >= 0; }
 
+BOOL CALLBACK countShown(HWND hwnd, LPARAM count) {
+    if (IsWindowVisible(hwnd))
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// Windows of this thread on screen: ours is never shown, so these are the source's (its
+// dialogs, message boxes, progress window).
+int shownWindows() {
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), countShown, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
 }  // namespace
 
 AcquireApp::AcquireApp(const AcquireOptions& options) : options(options) {}
@@ -253,10 +267,12 @@ void AcquireApp::closeWhileBusy() {
         std::printf("MSG_DISABLEDS during the source's loop: done\n");
     else
         std::printf("MSG_DISABLEDS during the source's loop: %s\n", client.failureText().c_str());
+    std::printf("Source windows shown after MSG_DISABLEDS: %d\n", shownWindows());
     if (client.closeSource())
         std::printf("MSG_CLOSEDS during the source's loop: done\n");
     else
         std::printf("MSG_CLOSEDS during the source's loop: %s\n", client.failureText().c_str());
+    std::printf("Source windows shown after MSG_CLOSEDS: %d\n", shownWindows());
     client.noteFailure("");
     finish(ExitNoPicture);
     PostQuitMessage(0);
@@ -288,6 +304,7 @@ void AcquireApp::actRudely() {
             std::printf("MSG_DISABLEDS with the acquire dialog open: done\n");
         else
             std::printf("MSG_DISABLEDS with the acquire dialog open: %s\n", client.failureText().c_str());
+        std::printf("Source windows shown after MSG_DISABLEDS: %d\n", shownWindows());
         // The user goes on with the dialog as if nothing happened.
         if (acquire && IsWindow(acquire) && pressButton(acquire, IDC_AQUIRE))
             std::printf("Pressed Aquire after the disable\n");
