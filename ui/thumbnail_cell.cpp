@@ -39,7 +39,8 @@ void drawCellText(HDC dc, const char* text, int length, RECT rect) {
 
 }  // namespace
 
-ThumbnailCell::ThumbnailCell(ThumbnailSheet& owner, PictureEntry& slot) : sheet(owner), entry(slot) {}
+ThumbnailCell::ThumbnailCell(ThumbnailSheet& owner, PictureEntry& slot, int slotIndex)
+    : sheet(owner), entry(slot), index(slotIndex) {}
 
 ThumbnailCell::~ThumbnailCell() {
     destroyWindow();
@@ -75,20 +76,12 @@ void ThumbnailCell::destroyWindow() {
     window = nullptr;
 }
 
-void ThumbnailCell::setSelected(int flag) {
-    if (entry.isFilled()) selected = flag;
-}
-
 int ThumbnailCell::isSelected() const {
-    return entry.isFilled() ? selected : 0;
+    return sheet.isSelected(index);
 }
 
 LRESULT ThumbnailCell::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE:
-        // The first cell starts selected, so the first picture is chosen once it is listed.
-        if (GetDlgCtrlID(window) == FirstControlId) selected = 1;
-        break;
     case WM_WINDOWPOSCHANGING: {
         auto* pos = reinterpret_cast<WINDOWPOS*>(lParam);
         pos->cx = Size;
@@ -111,8 +104,7 @@ LRESULT ThumbnailCell::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT ThumbnailCell::onLeftButtonDown(WPARAM wParam, LPARAM lParam) {
     if (!entry.isFilled()) return 0;
-    sheet.clearSelection();
-    selected = 1;
+    sheet.select(index);
     postToDialog(UM_SELCHANGED);
     return DefWindowProcA(window, WM_LBUTTONDOWN, wParam, lParam);
 }
@@ -169,7 +161,7 @@ void drawThumbnail(HDC dc, HBITMAP thumbnail, int x, int y, int maxWidth, int ma
 
 void ThumbnailCell::drawFrame(HDC dc) {
     // Always drawn: a repaint without erasing must turn an old red frame grey again.
-    HBRUSH red = selected == 1 ? CreateSolidBrush(RGB(255, 0, 0)) : nullptr;
+    HBRUSH red = isSelected() ? CreateSolidBrush(RGB(255, 0, 0)) : nullptr;
     HBRUSH brush = red ? red : static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
     RECT frame = innerFrame;
     FrameRect(dc, &frame, brush);

@@ -16,7 +16,8 @@ public:
     static constexpr int Size = 110;
     static constexpr int FirstControlId = 51;
 
-    ThumbnailCell(ThumbnailSheet& sheet, PictureEntry& entry);
+    // The cell of slot index (its control id is FirstControlId + index).
+    ThumbnailCell(ThumbnailSheet& sheet, PictureEntry& entry, int index);
     ~ThumbnailCell();
     ThumbnailCell(const ThumbnailCell&) = delete;
     ThumbnailCell& operator=(const ThumbnailCell&) = delete;
@@ -26,8 +27,8 @@ public:
     void destroyWindow();
     HWND hwnd() const { return window; }
 
-    // The flag is kept only while the slot holds a picture.
-    void setSelected(int flag);
+    // The selection itself is the sheet's (cells come and go as the grid scrolls); it counts
+    // only while the slot holds a picture.
     int isSelected() const;
 
     static bool registerClass();
@@ -49,7 +50,7 @@ private:
 
     ThumbnailSheet& sheet;
     PictureEntry& entry;
-    int selected = 0;
+    int index;
     HWND window = nullptr;
 };
 

@@ -296,17 +296,17 @@ void DialogDriver::waitListing() {
     }
     HWND grid = GetDlgItem(acquireDialog, IDC_THUMBNAIL_GRID);
     HWND sheet = GetDlgItem(grid, sheetId);
+    // The grid shows three rows; a cell further down is scrolled into the bottom row first,
+    // so that its frame can be seen (and, in a long list, so that its window exists).
+    int row = (position - 1) / cellsPerRow;
+    if (row >= visibleRows)
+        SendMessageA(grid, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, row - (visibleRows - 1)), 0);
     cell = sheet ? GetDlgItem(sheet, firstCellId + position - 1) : nullptr;
     if (!cell) {
         pressButton(acquireDialog, IDCANCEL);
         giveUp("the list has no position " + std::to_string(position));
         return;
     }
-    // The grid shows three rows; a cell further down is scrolled into the bottom row first,
-    // so that its frame can be seen.
-    int row = (position - 1) / cellsPerRow;
-    if (row >= visibleRows)
-        SendMessageA(grid, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, row - (visibleRows - 1)), 0);
     std::printf("Listing done; selecting list position %d\n", position);
     clickWindow(cell);
     confirmTicks = 0;
