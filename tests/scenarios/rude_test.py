@@ -108,6 +108,18 @@ class Rude(unittest.TestCase):
         self.assertNotIn("SetDate", trace)
         self.assertNextSessionConnects()
 
+    def test_destroy_main_window_during_a_download(self):
+        # 115200 bit/s, paced: the download takes seconds; the source holds the thread until it
+        # ends, so the window goes at the application's first chance, with the transfer ready.
+        reset_profile(baud_rate=4)
+        sim = self.simulator("--pace", name="download")
+        run = self.acquire("--auto", "6", "--rude", "destroy-download", "--answer", "ok", name="download")
+        self.assertIn("Main window destroyed", run.output)
+        self.assertNotIn("Saved", run.output)
+        trace = self.assertSurvived(run, sim)
+        self.assertIn("tx data GetJpeg", trace)
+        self.assertNextSessionConnects()
+
     def test_disable_with_the_acquire_dialog_open_then_press_aquire(self):
         sim = self.simulator(name="disable")
         run = self.acquire("--auto", "1", "--rude", "disable-subdialog", "--answer", "ok", name="disable")

@@ -197,6 +197,9 @@ void AcquireApp::onNotification(TW_UINT16 msg) {
         // A close asked for during the download wins: the pending transfer is not taken.
         if (driver && driver->closeWanted() && !closing)
             return closeWhileBusy();
+        // The same for a destroy during the download: the source held the thread until now.
+        if (driver && driver->rudeWanted() && !rudeDone)
+            return actRudely();
         takePicture();
     } else if (msg == MSG_CLOSEDSREQ) {
         std::printf("MSG_CLOSEDSREQ: the source asks to be closed\n");
@@ -285,7 +288,8 @@ void AcquireApp::actRudely() {
     switch (options.rude) {
     case RudeAct::DestroyListing:
     case RudeAct::DestroyQuestion:
-    case RudeAct::DestroySettings: {
+    case RudeAct::DestroySettings:
+    case RudeAct::DestroyDownload: {
         // As most applications do on WM_CLOSE; the source's dialogs are owned by this window.
         HWND doomed = window;
         window = nullptr;

@@ -107,7 +107,7 @@ bool pressButton(HWND dialog, int id) {
 
 DialogDriver::DialogDriver(const AcquireOptions& options)
     : options(options), position(options.autoMode == AutoMode::All ? 1 : options.picture) {
-    if (options.closeDuring == CloseDuring::Download)
+    if (options.closeDuring == CloseDuring::Download || options.rude == RudeAct::DestroyDownload)
         progressWatch = std::make_unique<ProgressWatch>(GetCurrentThreadId());
 }
 

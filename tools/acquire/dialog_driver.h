@@ -46,9 +46,13 @@ public:
     // --auto all: the application has taken the picture; go on with the next one.
     void pictureTaken();
     // --close-during: the moment has come for the application to close the source.
-    bool closeWanted() const { return closeMoment || (progressWatch && progressWatch->seen()); }
+    bool closeWanted() const {
+        return closeMoment || (options.closeDuring == CloseDuring::Download && progressWatch && progressWatch->seen());
+    }
     // --rude: the moment for the application's act has come (once).
-    bool rudeWanted() const { return rudeMoment; }
+    bool rudeWanted() const {
+        return rudeMoment || (options.rude == RudeAct::DestroyDownload && progressWatch && progressWatch->seen());
+    }
     // The acquire dialog's window, when one was seen.
     HWND acquireWindow() const { return acquireDialog; }
 

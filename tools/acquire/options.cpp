@@ -80,6 +80,7 @@ bool parseRude(const char* text, RudeAct& out) {
         RudeAct act;
     } acts[] = {
         {"destroy-listing", RudeAct::DestroyListing},   {"destroy-question", RudeAct::DestroyQuestion},
+        {"destroy-download", RudeAct::DestroyDownload},
         {"destroy-settings", RudeAct::DestroySettings}, {"disable-subdialog", RudeAct::DisableSubdialog},
         {"close-question", RudeAct::CloseQuestion},     {"exit-open", RudeAct::ExitOpen},
     };
@@ -127,6 +128,8 @@ const char* usageText() {
            "                  destroy-listing   destroy the main window while the acquire dialog lists\n"
            "                  destroy-question  destroy the main window under a message box of the source\n"
            "                  destroy-settings  destroy the main window under the settings dialog\n"
+           "                  destroy-download  with --auto N: destroy the main window at the first moment\n"
+           "                                    it gets control once the download started\n"
            "                  disable-subdialog disable the source with the acquire dialog open, press\n"
            "                                    its Aquire, enable the source again\n"
            "                  close-question    disable and close the source under a message box\n"
@@ -212,8 +215,8 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
             ++i;
         } else if (arg == "--rude") {
             if (!parseRude(next, options.rude)) {
-                error = "--rude needs destroy-listing, destroy-question, destroy-settings, disable-subdialog, "
-                        "close-question or exit-open";
+                error = "--rude needs destroy-listing, destroy-question, destroy-settings, destroy-download, "
+                        "disable-subdialog, close-question or exit-open";
                 return false;
             }
             ++i;

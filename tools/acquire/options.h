@@ -17,6 +17,7 @@ enum class RudeAct {
     DestroyListing,    // destroys its main window while the acquire dialog lists
     DestroyQuestion,   // destroys its main window while a message box of the source is up
     DestroySettings,   // destroys its main window while the settings dialog is up
+    DestroyDownload,   // destroys its main window as soon as it gets control during a download
     DisableSubdialog,  // disables the source with the acquire dialog open, presses Aquire, enables again
     CloseQuestion,     // disables and closes the source from inside a message box of the source
     ExitOpen,          // exits the process with the source enabled, once connected
