@@ -69,6 +69,14 @@ def main():
             sim = Simulator(tools, work, sim_args, name="event%03d" % index)
             try:
                 run = run_acquire(tools, work, argv, 120, name="event%03d" % index)
+                # The simulator sees the port close once Wine lets go of the descriptor, which
+                # may come a moment after the process ended: a bounded wait, not a hang.
+                deadline = time.time() + 5
+                while time.time() < deadline:
+                    trace = sim.trace()
+                    if trace.count("port open") == trace.count("port close"):
+                        break
+                    time.sleep(0.1)
             finally:
                 sim.stop()
             trace = sim.trace()
