@@ -394,6 +394,7 @@ TEST_F(SessionTest, IdentityWithoutAnOriginInEveryStateAndNothingElse) {
         EXPECT_EQ(event.TWMessage, 0xEEEE);
         EXPECT_EQ(session->appIdentity.Id, state >= 4 ? app.Id : 0u);
     }
+}
 
 // The application's own modal loop (no MSG_PROCESSEVENT) hands Setting to the camera dialog,
 // and closes the source while the settings dialog runs: the window and the settings dialog go
