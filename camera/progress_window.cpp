@@ -23,17 +23,7 @@ BOOL CameraLink::onInitDialog() {
         MapWindowPoints(HWND_DESKTOP, hwnd(), reinterpret_cast<POINT*>(&rect), 2);
         cancelRect = rect;
     }
-    // Centre over the owner, or over the screen's work area when there is none.
-    RECT area{};
-    HWND owner = GetWindow(hwnd(), GW_OWNER);
-    if (!owner || !GetWindowRect(owner, &area)) SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-    RECT own{};
-    GetWindowRect(hwnd(), &own);
-    const int width = own.right - own.left;
-    const int height = own.bottom - own.top;
-    SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
-                 area.top + (area.bottom - area.top - height) / 2, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    centreOverOwner(hwnd());
     return TRUE;
 }
 

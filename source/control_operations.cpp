@@ -67,8 +67,9 @@ TW_UINT16 SourceSession::openSource() {
 
 TW_UINT16 SourceSession::closeSource() {
     if (!inStates(state, 4, 7)) return fail(TWCC_SEQERROR);
-    destroyDialog();
+    // Nothing may notify anyone once the close is accepted, not even the dialog's teardown.
     state = 3;
+    destroyDialog();
     appIdentity.Id = 0;
     return succeed();
 }
@@ -91,12 +92,15 @@ TW_UINT16 SourceSession::enableSource() {
     // A dialog left hidden by MSG_DISABLEDS is replaced, not reused: the new one gets the
     // parent window of this call, and the old one's camera link (and port) is closed first so
     // that the new dialog can open it.
-    destroyDialog();
-    CameraDialog* dialog = new (std::nothrow) CameraDialog(static_cast<HWND>(ui->hParent));
+    // The new dialog is made first, so that a failure leaves the earlier one as it was; it
+    // opens the port only once its connection message runs, after the old one let it go.
+    // It keeps the settings in memory when it replaces one (they are the newer ones).
+    CameraDialog* dialog = new (std::nothrow) CameraDialog(static_cast<HWND>(ui->hParent), cameraDialog == nullptr);
     if (!dialog || !dialog->hwnd()) {
         delete dialog;
         return fail(TWCC_OPERATIONERROR);
     }
+    destroyDialog();
     cameraDialog = dialog;
     // The dialog is modeless and lives on the application's message loop.
     ui->ModalUI = FALSE;
@@ -109,8 +113,13 @@ TW_UINT16 SourceSession::disableSource() {
     if (!inStates(state, 5, 7)) return fail(TWCC_SEQERROR);
     // Hidden whatever ShowUI says: applications pass the structure of MSG_ENABLEDS again, and
     // a dialog left on screen in state 4 could still signal a transfer.
-    if (cameraDialog && cameraDialog->hwnd()) ShowWindow(cameraDialog->hwnd(), SW_HIDE);
+    // Its modal dialogs and message boxes end too, as cancelled: none of them may go on to
+    // download a picture for an application that no longer wants one.
     state = 4;
+    if (cameraDialog && cameraDialog->hwnd()) {
+        DialogWindow::endModalLoopsOwnedBy(cameraDialog->hwnd());
+        ShowWindow(cameraDialog->hwnd(), SW_HIDE);
+    }
     return succeed();
 }
 
@@ -168,19 +177,9 @@ void SourceSession::destroyDialog() {
     if (!cameraDialog) return;
     CameraDialog* dialog = cameraDialog;
     cameraDialog = nullptr;  // cleared first: its teardown may call back into the session
-    if (eventDepth > 0 && !retiredDialog) {
-        // Its handler is running below us: out of sight now, deleted when it returns.
-        if (dialog->hwnd()) ShowWindow(dialog->hwnd(), SW_HIDE);
-        retiredDialog = dialog;
-        return;
-    }
-    delete dialog;  // the destructor destroys the window
-}
-
-void SourceSession::deleteRetiredDialog() {
-    CameraDialog* dialog = retiredDialog;
-    retiredDialog = nullptr;
-    delete dialog;
+    // Its window goes now, with every dialog and message box it owns; the object itself goes
+    // once none of its handlers is running any more (one may be below us, in a nested loop).
+    dialog->dispose();
 }
 
 void SourceSession::discardPicture() {

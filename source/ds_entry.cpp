@@ -2,6 +2,7 @@
 #include <new>
 
 #include "source/source_session.h"
+#include "ui/camera_dialog.h"
 
 extern "C" TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                                                TW_MEMREF data) {
@@ -16,11 +17,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         theSession();  // constructed in state 3 and started while the library loads
         break;
     case DLL_PROCESS_DETACH:
-        // Also when the application exits without closing the source (reserved non-null): the
-        // dialog's teardown puts the camera back to its start-up rate and saves the settings.
-        // The source runs no threads of its own, and the system libraries it uses are still
-        // attached, since they were loaded before it.
-        (void)reserved;
+        // The process is ending (reserved non-null): its windows, port and memory go with it,
+        // and no window, serial or registry work may run under the loader lock now. The camera
+        // reset and the profile save belong to MSG_CLOSEDS, which such an application skipped.
+        if (reserved) {
+            CameraDialog::processEnding = true;
+            break;
+        }
+        // Unloaded with the source still open: the dialog's teardown puts the camera back to
+        // its start-up rate and saves the settings.
         releaseSession();
         break;
     default:

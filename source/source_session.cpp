@@ -62,7 +62,7 @@ SourceSession::~SourceSession() {
 
 int SourceSession::startup() {
     // The dialogs' grey background is drawn by DialogWindow itself, and the settings code
-    // opens HKCU\<profileKey> directly, so only the identity strings remain to be loaded.
+    // opens its profile key directly, so only the identity strings remain to be loaded.
     loadField(IDS_MANUFACTURER, sourceIdentity.Manufacturer);
     loadField(IDS_PRODUCT_FAMILY, sourceIdentity.ProductFamily);
     loadField(IDS_PRODUCT_NAME, sourceIdentity.ProductName);
@@ -72,7 +72,6 @@ int SourceSession::startup() {
 
 void SourceSession::shutdown() {
     destroyDialog();
-    deleteRetiredDialog();
     delete decodedImage;
     decodedImage = nullptr;
 }
@@ -120,10 +119,9 @@ TW_UINT16 SourceSession::processEvent() {
     // Whatever DG and DAT say; the condition code is left alone.
     auto* event = static_cast<TW_EVENT*>(currentCall->data);
     if (!cameraDialog || !cameraDialog->hwnd() || !event || !event->pEvent) return TWRC_NOTDSEVENT;
-    ++eventDepth;
+    // A close or a destroy arriving while the dialog handles this message is taken care of
+    // by the dialog's own lifetime rules.
     const BOOL taken = IsDialogMessageA(cameraDialog->hwnd(), static_cast<MSG*>(event->pEvent));
-    --eventDepth;
-    if (eventDepth == 0) deleteRetiredDialog();
     if (!taken) return TWRC_NOTDSEVENT;
     event->TWMessage = MSG_NULL;
     return TWRC_DSEVENT;
@@ -140,10 +138,16 @@ TW_UINT16 SourceSession::succeed(TW_UINT16 rc) {
 }
 
 int SourceSession::notifyApplication(TW_UINT16 msg) {
-    if (msg == MSG_XFERREADY)
+    // A transfer is offered only by an enabled source with none pending; a closed or disabled
+    // source notifies nobody (the application has taken the control back).
+    if (msg == MSG_XFERREADY) {
+        if (state != 5 || appIdentity.Id == 0) return 0;
         state = 6;
-    else if (msg != MSG_CLOSEDSREQ)
+    } else if (msg == MSG_CLOSEDSREQ) {
+        if (state < 5 || appIdentity.Id == 0) return 0;
+    } else {
         return 0;
+    }
     // Loaded for each notification so that no handle to the manager stays open between calls.
     HMODULE manager = LoadLibraryA("TWAIN_32.DLL");
     if (!manager) return 1;

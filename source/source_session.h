@@ -36,9 +36,6 @@ struct NegotiableValue {
 
 class SourceSession {
 public:
-    // Registry profile of the source's per-user settings (values of this key itself, below
-    // HKEY_CURRENT_USER).
-    static constexpr const char* profileKey = "Software\\Zelmar\\Dorvex TwainDS";
     // Size of the one row buffer of a buffered memory transfer: 3 bytes for each of up to
     // 1173 pixels.
     static constexpr TW_UINT32 memXferBufferSize = 3520;
@@ -56,8 +53,9 @@ public:
     // Routes one triplet and returns its TWRC code.
     TW_UINT16 dispatch(TripletCall& call);
 
-    // Sends MSG_XFERREADY (state 6 first) or MSG_CLOSEDSREQ to the application through the
-    // Source Manager, loaded for this one call. 0 for any other message.
+    // Sends MSG_XFERREADY (state 5 only; state 6 first) or MSG_CLOSEDSREQ (states 5 to 7) to
+    // the application through the Source Manager, loaded for this one call. 0 for any other
+    // message or state, with nothing sent.
     int notifyApplication(TW_UINT16 msg);
     // Decodes a downloaded JPEG into decodedImage, replacing any earlier picture. The caller
     // keeps and releases the data.
@@ -83,12 +81,6 @@ public:
     NegotiableValue pixelType{TWPT_RGB, TWPT_RGB};
 
 private:
-    // While the camera dialog handles a message passed with MSG_PROCESSEVENT, its handler is
-    // on the stack: a close that arrives then (a manager handing our notification straight to
-    // the application) retires the dialog, and it is deleted once the handler has returned.
-    int eventDepth = 0;
-    CameraDialog* retiredDialog = nullptr;
-
     TW_UINT16 route();
     TW_UINT16 identityForAnyone();
     TW_UINT16 processEvent();
@@ -108,7 +100,6 @@ private:
     TW_UINT16 setupMemTransfer();
     TW_UINT16 transferGroup();
     void destroyDialog();
-    void deleteRetiredDialog();
     void discardPicture();
 
     // DAT_CAPABILITY (capabilities.cpp)

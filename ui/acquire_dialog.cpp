@@ -121,27 +121,7 @@ void AcquireDialog::layOut() {
     const int width = w + 22 + 2 * GetSystemMetrics(SM_CXDLGFRAME);
     const int height = h + 56 + GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYDLGFRAME);
     SetWindowPos(hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    centreOverOwner();
-}
-
-void AcquireDialog::centreOverOwner() {
-    RECT dialog;
-    GetWindowRect(hwnd(), &dialog);
-    RECT area;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-    RECT around = area;
-    HWND owner = GetWindow(hwnd(), GW_OWNER);
-    if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &around);
-    const int width = dialog.right - dialog.left;
-    const int height = dialog.bottom - dialog.top;
-    int x = (around.left + around.right - width) / 2;
-    int y = (around.top + around.bottom - height) / 2;
-    // Keep the whole dialog on the screen, its caption above all.
-    if (x + width > area.right) x = area.right - width;
-    if (y + height > area.bottom) y = area.bottom - height;
-    if (x < area.left) x = area.left;
-    if (y < area.top) y = area.top;
-    SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    centreOverOwner(hwnd());
 }
 
 void AcquireDialog::setCommandButtons(bool enabled) {
@@ -169,6 +149,9 @@ void AcquireDialog::loadPictures() {
             grid->showFilledSlot(filled - 1, filled / 4 - 2);
         }
         pumpMessages();
+        // Destroyed with its owner, or ended by the session, while the pump ran: the grid, the
+        // list and the camera link are no longer ours to touch.
+        if (!alive()) return;
         if (stopRequested) break;
     }
     finishListing(thumbnailMissing);
@@ -235,7 +218,8 @@ void AcquireDialog::fillSlotTexts(PictureEntry& entry) {
 void AcquireDialog::finishListing(bool thumbnailMissing) {
     if (cache) cache->save();
     busy = 0;
-    grid->scrollTo(0);
+    if (!alive()) return;
+    if (grid) grid->scrollTo(0);
     setCommandButtons(true);
     // Aquire becomes the default button in place of Cancel.
     SendMessageA(item(IDCANCEL), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
@@ -258,6 +242,7 @@ void AcquireDialog::pumpMessages() {
         if (hwnd() && IsDialogMessageA(hwnd(), &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
+        if (!alive()) return;  // destroyed or ended by what ran: the caller unwinds
     }
 }
 
@@ -442,7 +427,7 @@ void AcquireDialog::onThumbnail() {
         failWith(errorId ? errorId : IDS_ERR_TRANSFER);
     else if (errorId == IDS_INFO_NO_THUMBNAIL)
         showMessage(IDS_INFO_NO_THUMBNAIL, MB_ICONINFORMATION);
-    else
+    else if (grid)
         InvalidateRect(grid->hwnd(), nullptr, FALSE);
 }
 
@@ -458,13 +443,15 @@ LRESULT AcquireDialog::onFetchThumbnailRequest() {
     }
     if (!fetched) {
         showMessage(errorId ? errorId : IDS_ERR_TRANSFER, MB_ICONEXCLAMATION);
-        PostMessageA(hwnd(), WM_COMMAND, IDCANCEL, 0);
+        if (alive()) PostMessageA(hwnd(), WM_COMMAND, IDCANCEL, 0);
         return 0;
     }
     if (errorId == IDS_INFO_NO_THUMBNAIL)
         showMessage(IDS_INFO_NO_THUMBNAIL, MB_ICONINFORMATION);
-    else
+    else if (grid)
         InvalidateRect(grid->hwnd(), nullptr, FALSE);
+    // Ended under the box: the information dialog closes too.
+    if (!alive()) return 0;
     return 1;
 }
 
@@ -519,7 +506,11 @@ const PictureKey* AcquireDialog::cachedKey(int slot) const {
 
 void AcquireDialog::onDestroy() {
     if (cache) cache->save();  // thumbnails fetched on request since the listing
-    // The grid first: its cells point into the list.
+}
+
+void AcquireDialog::onRelease() {
+    // The window is gone and none of our handlers runs: the grid first, its cells point into
+    // the list. (Not at WM_DESTROY: a handler below may still be on its way out.)
     delete grid;
     grid = nullptr;
     list.clear();
@@ -528,11 +519,7 @@ void AcquireDialog::onDestroy() {
 // ---- messages to the user ----
 
 void AcquireDialog::showMessage(int stringId, UINT icon) {
-    char text[512];
-    char title[128];
-    if (LoadStringA(moduleInstance(), stringId, text, sizeof(text)) <= 0) text[0] = '\0';
-    if (LoadStringA(moduleInstance(), IDS_TITLE, title, sizeof(title)) <= 0) title[0] = '\0';
-    MessageBoxA(hwnd(), text, title, MB_OK | icon);
+    if (alive()) messageBox(hwnd(), static_cast<UINT>(stringId), MB_OK | icon);
 }
 
 // Reports a failure that ends the dialog; the camera dialog then closes too.

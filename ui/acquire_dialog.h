@@ -40,12 +40,12 @@ protected:
     void onOK() override {}  // only Aquire ends the dialog with IDOK
     void onCancel() override;
     void onDestroy() override;
+    void onRelease() override;
     INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
     bool createGrid();
     void layOut();
-    void centreOverOwner();
     void setCommandButtons(bool enabled);
     void loadPictures();
     int listOnePicture(int pictureNumber, int slot, bool& thumbnailMissing);

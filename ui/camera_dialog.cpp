@@ -9,7 +9,6 @@
 #include "source/module.h"
 #include "source/source_session.h"
 #include "ui/acquire_dialog.h"
-#include "ui/acquire_launch.h"
 #include "ui/context_help.h"
 #include "ui/settings_dialog.h"
 #include "ui/shared_palette.h"
@@ -40,13 +39,14 @@ void setItemText(HWND dialog, int id, const char* text) {
 
 }  // namespace
 
-CameraDialog::CameraDialog(HWND parent) : settings(sourceSettings()) {
-    settings.load();
+CameraDialog::CameraDialog(HWND parent, bool loadProfile) : settings(sourceSettings()) {
+    if (loadProfile) settings.load();
     createModeless(IDD_CAMERA, parent);
 }
 
 CameraDialog::~CameraDialog() {
     destroyWindow();  // runs the shutdown steps while the object is still whole
+    if (cameraLink) releaseCamera();  // a window destroyed under a handler that never returned
     deleteSharedPalette();
     delete cameraLink;
     cameraLink = nullptr;
@@ -98,25 +98,14 @@ void CameraDialog::layOut() {
     const int outerWidth = w + 2 + 2 * GetSystemMetrics(SM_CXDLGFRAME);
     const int outerHeight = h + 78 + 2 * GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION);
     SetWindowPos(hwnd(), nullptr, 0, 0, outerWidth, outerHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    centreOverOwner();
+    centreOverOwner(hwnd());
 }
 
-void CameraDialog::centreOverOwner() {
-    RECT area{};
-    HWND owner = GetWindow(hwnd(), GW_OWNER);
-    if (!owner || !GetWindowRect(owner, &area)) SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-    RECT own{};
-    GetWindowRect(hwnd(), &own);
-    const int x = area.left + ((area.right - area.left) - (own.right - own.left)) / 2;
-    const int y = area.top + ((area.bottom - area.top) - (own.bottom - own.top)) / 2;
-    SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
+// A question or message over the dialog. A dialog destroyed or ended meanwhile gets IDCANCEL,
+// and the caller finds alive() false.
 int CameraDialog::ask(UINT stringId, UINT type) {
-    char text[512] = {}, title[64] = {};
-    LoadStringA(moduleInstance(), stringId, text, sizeof text);
-    LoadStringA(moduleInstance(), IDS_TITLE, title, sizeof title);
-    return MessageBoxA(hwnd(), text, title, type);
+    if (!alive()) return IDCANCEL;
+    return messageBox(hwnd(), stringId, type);
 }
 
 int CameraDialog::takeLinkError() {
@@ -126,7 +115,8 @@ int CameraDialog::takeLinkError() {
 }
 
 void CameraDialog::requestClose() {
-    theSession().notifyApplication(MSG_CLOSEDSREQ);
+    // A dialog closed under a question has nobody left to ask.
+    if (alive()) theSession().notifyApplication(MSG_CLOSEDSREQ);
 }
 
 void CameraDialog::onCancel() {
@@ -161,24 +151,27 @@ int CameraDialog::connectCamera() {
         // No answer at 9600: the camera may still run at the configured rate from an earlier use.
         if (lastCommError && configured != 0) return connectAtConfiguredRate();
         if (cameraLink->lastResultCode() != ResultBusy) return 0;
-        if (ask(IDS_ASK_BUSY, MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return 0;
+        if (ask(IDS_ASK_BUSY, MB_OKCANCEL | MB_ICONQUESTION) != IDOK || !alive()) return 0;
     }
 }
 
 void CameraDialog::startConnection() {
     if (!connectCamera()) {
+        if (!alive()) return;
         if (ask(IDS_ASK_NO_RESPONSE, MB_YESNO | MB_ICONQUESTION) != IDYES) {
             requestClose();
             return;
         }
         connectCamera();
     }
+    if (!alive()) return;
     StatusRecord status;
     if (cameraLink && cameraLink->isConnected() && cameraLink->statusRecord(status) && status.powerB == 2 &&
         ask(IDS_ASK_LOW_BATTERY, MB_YESNO | MB_ICONQUESTION) != IDYES) {
         requestClose();
         return;
     }
+    if (!alive()) return;
     EnableWindow(item(IDC_SETTING), TRUE);
     EnableWindow(item(IDCANCEL), TRUE);
     refreshStatus();
@@ -218,12 +211,28 @@ void CameraDialog::refreshStatus() {
 // ---- Open and Setting ----
 
 void CameraDialog::onOpen() {
+    // Not with a transfer pending or running (states 6 and 7): a new picture would replace the
+    // one the application is taking.
+    const TW_UINT32 stateBefore = theSession().state;
+    if (stateBefore == 6 || stateBefore == 7) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        return;
+    }
     StatusRecord status;
     if (!cameraLink || !cameraLink->statusRecord(status) || !status.cardPresent()) {
         ask(IDS_ERR_NO_CARD, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    const INT_PTR result = runAcquireDialog(*cameraLink, settings, hwnd());
+    INT_PTR result;
+    {
+        AcquireDialog acquire(*cameraLink, settings);
+        result = acquire.run(hwnd());
+    }
+    // Destroyed, disabled or closed while the acquire dialog ran: the picture goes nowhere.
+    if (!alive() || theSession().state != stateBefore) {
+        if (cameraLink) cameraLink->buffers->releaseJpeg();
+        return;
+    }
     if (result == AcquireDialog::ResultReportedError) {
         requestClose();
         return;
@@ -249,8 +258,12 @@ void CameraDialog::onOpen() {
 void CameraDialog::onSetting() {
     SettingsRequest request;
     if (!readCameraSettings(&request)) return;
-    SettingsDialog dialog(request, settings, hwnd());
-    if (dialog.run() == IDOK) applyCameraSettings(&request);
+    INT_PTR answer;
+    {
+        SettingsDialog dialog(request, settings, hwnd());
+        answer = dialog.run();
+    }
+    if (answer == IDOK && alive()) applyCameraSettings(&request);
 }
 
 int CameraDialog::readCameraSettings(SettingsRequest* request) {
@@ -267,6 +280,7 @@ int CameraDialog::readCameraSettings(SettingsRequest* request) {
     }
     StatusRecord status;
     if (!ok || !cameraLink->statusRecord(status)) {
+        if (!alive()) return 0;
         refreshStatus();
         ask(takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_TRANSFER, MB_OK | MB_ICONEXCLAMATION);
         return 0;
@@ -280,12 +294,20 @@ int CameraDialog::readCameraSettings(SettingsRequest* request) {
 
 int CameraDialog::applyCameraSettings(const SettingsRequest* request) {
     if (!cameraLink || !request) return 0;
-    const uint8_t oldBitRate = settings.bitRateIndex, oldPort = settings.portIndex;
+    uint8_t oldBitRate = settings.bitRateIndex, oldPort = settings.portIndex;
     UINT failure = 0;
     if (request->flags & (SettingsRequest::bitRateChanged | SettingsRequest::portChanged)) {
         settings.bitRateIndex = request->bitRateIndex;
         settings.portIndex = request->portIndex;
-        if (!connectCamera()) failure = IDS_ERR_CONNECT;
+        if (!connectCamera()) {
+            failure = IDS_ERR_CONNECT;
+        } else {
+            // The camera now runs at the new rate on the new port: a later failure (the clock)
+            // must not put the profile out of step with it.
+            oldBitRate = settings.bitRateIndex;
+            oldPort = settings.portIndex;
+        }
+        if (!alive()) return 0;
     }
     if (!failure && (request->flags & (SettingsRequest::dateChanged | SettingsRequest::timeChanged))) {
         const uint8_t* c = request->clock;
@@ -300,7 +322,8 @@ int CameraDialog::applyCameraSettings(const SettingsRequest* request) {
         refreshStatus();
         return 1;
     }
-    // The earlier choice comes back into the settings; the link is not reconnected to it.
+    // The earlier choice comes back into the settings unless the camera was moved to the new
+    // one; the link is not reconnected.
     settings.bitRateIndex = oldBitRate;
     settings.portIndex = oldPort;
     refreshStatus();
@@ -328,14 +351,7 @@ void CameraDialog::onCommand(int id, int notifyCode, HWND control) {
 
 BOOL CameraDialog::onQueryNewPalette() {
     if (!logo.palette) return FALSE;
-    HDC dc = GetDC(hwnd());
-    if (!dc) return FALSE;
-    HPALETTE previous = SelectPalette(dc, logo.palette, FALSE);
-    RealizePalette(dc);
-    if (previous) SelectPalette(dc, previous, FALSE);
-    ReleaseDC(hwnd(), dc);
-    InvalidateRect(hwnd(), nullptr, FALSE);
-    return TRUE;
+    return realizePalette(hwnd(), logo.palette);
 }
 
 INT_PTR CameraDialog::onMessage(UINT message, WPARAM, LPARAM, bool& handled) {
@@ -361,6 +377,19 @@ INT_PTR CameraDialog::onMessage(UINT message, WPARAM, LPARAM, bool& handled) {
 
 void CameraDialog::onDestroy() {
     unregisterHelpTarget(hwnd());
+}
+
+void CameraDialog::onRelease() {
+    releaseCamera();
+}
+
+void CameraDialog::releaseCamera() {
+    // The process is ending: no serial or registry work under the loader lock.
+    if (processEnding) {
+        delete cameraLink;
+        cameraLink = nullptr;
+        return;
+    }
     if (cameraLink) {
         // Back to 9600 bit/s, so that the next connection finds the camera where it starts.
         if (cameraLink->isConnected() && settings.portIndex <= 3) {

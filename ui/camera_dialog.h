@@ -20,7 +20,8 @@ struct SourceSettings;
 
 class CameraDialog : public DialogWindow {
 public:
-    explicit CameraDialog(HWND parent);
+    // loadProfile false keeps the settings in memory (a dialog replacing an earlier one).
+    explicit CameraDialog(HWND parent, bool loadProfile = true);
     ~CameraDialog() override;
 
     // The dialog's own operations, non-zero on success.
@@ -33,16 +34,21 @@ public:
     CameraLink* link() const { return cameraLink; }
     HPALETTE logoPalette() const { return logo.palette; }
 
+    // Set when the process is ending: the dialog then gives back memory only, with no camera
+    // reset and no profile write.
+    static inline bool processEnding = false;
+
 protected:
     BOOL onInitDialog() override;
     void onCommand(int id, int notifyCode, HWND control) override;
     void onCancel() override;
     void onDestroy() override;
+    void onRelease() override;
     INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
     void layOut();
-    void centreOverOwner();
+    void releaseCamera();
     void startConnection();
     void onOpen();
     void onSetting();

@@ -8,6 +8,7 @@
 #include "ui/picture_info_text.h"
 #include "ui/picture_list.h"
 #include "ui/shared_palette.h"
+#include "ui/thumbnail_cell.h"
 #include "ui/user_messages.h"
 
 namespace {
@@ -69,25 +70,9 @@ void ImageInfoDialog::paint() {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd(), &ps);
     if (!dc) return;
-    HBITMAP placeholder = nullptr;
-    HBITMAP picture = entry.thumbnail;
-    if (!picture) picture = placeholder = LoadBitmapA(moduleInstance(), MAKEINTRESOURCEA(IDB_PLACEHOLDER));
-    if (picture) {
-        HPALETTE previousPalette = sharedPalette ? SelectPalette(dc, sharedPalette, TRUE) : nullptr;
-        BITMAP size{};
-        GetObjectA(picture, sizeof(size), &size);
-        const int width = size.bmWidth < pictureWidth ? size.bmWidth : pictureWidth;
-        const int height = size.bmHeight < pictureHeight ? size.bmHeight : pictureHeight;
-        HDC memory = CreateCompatibleDC(dc);
-        if (memory) {
-            HGDIOBJ previous = SelectObject(memory, picture);
-            BitBlt(dc, pictureOrigin.x, pictureOrigin.y, width, height, memory, 0, 0, SRCCOPY);
-            SelectObject(memory, previous);
-            DeleteDC(memory);
-        }
-        if (previousPalette) SelectPalette(dc, previousPalette, TRUE);
-    }
-    if (placeholder) DeleteObject(placeholder);
+    HPALETTE previousPalette = sharedPalette ? SelectPalette(dc, sharedPalette, TRUE) : nullptr;
+    drawThumbnail(dc, entry.thumbnail, pictureOrigin.x, pictureOrigin.y, pictureWidth, pictureHeight);
+    if (previousPalette) SelectPalette(dc, previousPalette, TRUE);
     EndPaint(hwnd(), &ps);
 }
 

@@ -219,10 +219,7 @@ void SettingsDialog::onOK() {
         int badField = 0;
         if (!readClockFields(values, badField)) {
             SetFocus(item(badField));
-            char text[256] = {}, title[64] = {};
-            LoadStringA(moduleInstance(), IDS_ERR_DATE_FORMAT, text, sizeof text);
-            LoadStringA(moduleInstance(), IDS_TITLE, title, sizeof title);
-            MessageBoxA(hwnd(), text, title, MB_OK | MB_ICONEXCLAMATION);
+            messageBox(hwnd(), IDS_ERR_DATE_FORMAT, MB_OK | MB_ICONEXCLAMATION);
             return;
         }
     }

@@ -67,13 +67,18 @@ bool screenIsPaletteBased() {
     return palette;
 }
 
-BOOL realizeSharedPalette(HWND window) {
-    if (!sharedPalette) return FALSE;
+BOOL realizePalette(HWND window, HPALETTE palette) {
+    if (!palette) return FALSE;
     HDC dc = GetDC(window);
-    HPALETTE previous = SelectPalette(dc, sharedPalette, FALSE);
+    if (!dc) return FALSE;
+    HPALETTE previous = SelectPalette(dc, palette, FALSE);
     RealizePalette(dc);
-    SelectPalette(dc, previous, FALSE);
+    if (previous) SelectPalette(dc, previous, FALSE);
     ReleaseDC(window, dc);
     InvalidateRect(window, nullptr, FALSE);
     return TRUE;
+}
+
+BOOL realizeSharedPalette(HWND window) {
+    return realizePalette(window, sharedPalette);
 }

@@ -26,6 +26,8 @@ HPALETTE createPaletteFromColourTable(const RGBQUAD* colours, unsigned count);
 // Answers WM_QUERYNEWPALETTE for a window that draws with sharedPalette: realizes it in the
 // window's DC and repaints the window. FALSE (nothing done) when there is no shared palette.
 BOOL realizeSharedPalette(HWND window);
+// The same for any palette (the camera dialog's logo palette). FALSE when palette is null.
+BOOL realizePalette(HWND window, HPALETTE palette);
 
 // True when the screen is palette-based.
 bool screenIsPaletteBased();

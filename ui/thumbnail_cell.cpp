@@ -39,7 +39,8 @@ void drawCellText(HDC dc, const char* text, int length, RECT rect) {
 
 }  // namespace
 
-ThumbnailCell::ThumbnailCell(ThumbnailSheet& owner, PictureEntry& slot) : sheet(owner), entry(slot) {}
+ThumbnailCell::ThumbnailCell(ThumbnailSheet& owner, PictureEntry& slot, int slotIndex)
+    : sheet(owner), entry(slot), index(slotIndex) {}
 
 ThumbnailCell::~ThumbnailCell() {
     destroyWindow();
@@ -75,20 +76,12 @@ void ThumbnailCell::destroyWindow() {
     window = nullptr;
 }
 
-void ThumbnailCell::setSelected(int flag) {
-    if (entry.isFilled()) selected = flag;
-}
-
 int ThumbnailCell::isSelected() const {
-    return entry.isFilled() ? selected : 0;
+    return sheet.isSelected(index);
 }
 
 LRESULT ThumbnailCell::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE:
-        // The first cell starts selected, so the first picture is chosen once it is listed.
-        if (GetDlgCtrlID(window) == FirstControlId) selected = 1;
-        break;
     case WM_WINDOWPOSCHANGING: {
         auto* pos = reinterpret_cast<WINDOWPOS*>(lParam);
         pos->cx = Size;
@@ -111,8 +104,7 @@ LRESULT ThumbnailCell::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT ThumbnailCell::onLeftButtonDown(WPARAM wParam, LPARAM lParam) {
     if (!entry.isFilled()) return 0;
-    sheet.clearSelection();
-    selected = 1;
+    sheet.select(index);
     postToDialog(UM_SELCHANGED);
     return DefWindowProcA(window, WM_LBUTTONDOWN, wParam, lParam);
 }
@@ -143,20 +135,24 @@ void ThumbnailCell::paint() {
 }
 
 void ThumbnailCell::drawPicture(HDC dc) {
+    drawThumbnail(dc, entry.thumbnail, pictureLeft, pictureTop, pictureWidth, pictureHeight);
+}
+
+void drawThumbnail(HDC dc, HBITMAP thumbnail, int x, int y, int maxWidth, int maxHeight) {
     HBITMAP placeholder = nullptr;
-    HBITMAP picture = entry.thumbnail;
+    HBITMAP picture = thumbnail;
     if (!picture) picture = placeholder = LoadBitmapA(moduleInstance(), MAKEINTRESOURCEA(IDB_PLACEHOLDER));
     if (!picture) return;
-    // Thumbnails are shown at their own scale: only the top-left 80 x 60 pixels, never more
-    // than the bitmap has.
+    // Thumbnails are shown at their own scale: only the top-left maxWidth x maxHeight pixels,
+    // never more than the bitmap has.
     BITMAP info{};
     GetObjectA(picture, sizeof(info), &info);
-    const int width = info.bmWidth < pictureWidth ? info.bmWidth : pictureWidth;
-    const int height = info.bmHeight < pictureHeight ? info.bmHeight : pictureHeight;
+    const int width = info.bmWidth < maxWidth ? info.bmWidth : maxWidth;
+    const int height = info.bmHeight < maxHeight ? info.bmHeight : maxHeight;
     HDC memory = CreateCompatibleDC(dc);
     if (memory) {
         HGDIOBJ previous = SelectObject(memory, picture);
-        BitBlt(dc, pictureLeft, pictureTop, width, height, memory, 0, 0, SRCCOPY);
+        BitBlt(dc, x, y, width, height, memory, 0, 0, SRCCOPY);
         SelectObject(memory, previous);
         DeleteDC(memory);
     }
@@ -165,7 +161,7 @@ void ThumbnailCell::drawPicture(HDC dc) {
 
 void ThumbnailCell::drawFrame(HDC dc) {
     // Always drawn: a repaint without erasing must turn an old red frame grey again.
-    HBRUSH red = selected == 1 ? CreateSolidBrush(RGB(255, 0, 0)) : nullptr;
+    HBRUSH red = isSelected() ? CreateSolidBrush(RGB(255, 0, 0)) : nullptr;
     HBRUSH brush = red ? red : static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
     RECT frame = innerFrame;
     FrameRect(dc, &frame, brush);

@@ -16,7 +16,8 @@ public:
     static constexpr int Size = 110;
     static constexpr int FirstControlId = 51;
 
-    ThumbnailCell(ThumbnailSheet& sheet, PictureEntry& entry);
+    // The cell of slot index (its control id is FirstControlId + index).
+    ThumbnailCell(ThumbnailSheet& sheet, PictureEntry& entry, int index);
     ~ThumbnailCell();
     ThumbnailCell(const ThumbnailCell&) = delete;
     ThumbnailCell& operator=(const ThumbnailCell&) = delete;
@@ -26,8 +27,8 @@ public:
     void destroyWindow();
     HWND hwnd() const { return window; }
 
-    // The flag is kept only while the slot holds a picture.
-    void setSelected(int flag);
+    // The selection itself is the sheet's (cells come and go as the grid scrolls); it counts
+    // only while the slot holds a picture.
     int isSelected() const;
 
     static bool registerClass();
@@ -49,6 +50,10 @@ private:
 
     ThumbnailSheet& sheet;
     PictureEntry& entry;
-    int selected = 0;
+    int index;
     HWND window = nullptr;
 };
+
+// Draws a thumbnail (the placeholder picture when there is none) at x, y at its own scale,
+// cut to maxWidth x maxHeight: the grid's cells and the information dialog show it alike.
+void drawThumbnail(HDC dc, HBITMAP thumbnail, int x, int y, int maxWidth, int maxHeight);

@@ -82,8 +82,10 @@ void ThumbnailGrid::setList(PictureList& list) {
 void ThumbnailGrid::showRow(int row) {
     topRow = row;
     SetScrollPos(window, SB_VERT, row, TRUE);
+    sheet->showRowsAround(row);
     if (sheet->hwnd())
-        MoveWindow(sheet->hwnd(), 0, -ThumbnailCell::Size * row, ThumbnailSheet::Width, sheet->height(), TRUE);
+        MoveWindow(sheet->hwnd(), 0, -ThumbnailCell::Size * (row - sheet->baseRow()), ThumbnailSheet::Width,
+                   sheet->height(), TRUE);
 }
 
 void ThumbnailGrid::scrollTo(int row) {

@@ -635,7 +635,7 @@ TEST_F(Reliability, HundredDownloadsOnANoisyLine) {
     std::vector<std::vector<uint8_t>> pictures(status.picturesTaken + 1);
     for (unsigned n = 1; n <= status.picturesTaken; ++n) ASSERT_TRUE(readFile(cardFile(n, "jpg"), pictures[n]));
 
-    int succeeded = 0, failed = 0, identical = 0, naks = 0, repeats = 0;
+    int succeeded = 0, failed = 0, identical = 0, naks = 0, repeats = 0, unexplained = 0;
     double longest = 0;
     for (int i = 0; i < 100; ++i) {
         const uint16_t number = static_cast<uint16_t>(i % status.picturesTaken + 1);
@@ -657,6 +657,8 @@ TEST_F(Reliability, HundredDownloadsOnANoisyLine) {
             EXPECT_EQ(link->lastResultCode(), ResultOk);
         } else {
             ++failed;
+            // The line's faults are the only reason a download may fail here.
+            if (link->receiveStats.naks == 0 && link->receiveStats.repeats == 0) ++unexplained;
             // A failure is a failure: no data left behind, and a reason to tell.
             EXPECT_EQ(link->buffers->jpeg.data, nullptr);
             EXPECT_TRUE(link->linkError || link->lastResultCode() != ResultOk);
@@ -668,7 +670,7 @@ TEST_F(Reliability, HundredDownloadsOnANoisyLine) {
     std::printf("reliability: %d succeeded (%d byte-identical), %d failed; %d NAKs, %d repeated blocks; "
                 "longest download %.2f s\n",
                 succeeded, identical, failed, naks, repeats, longest);
-    EXPECT_EQ(succeeded + failed, 100);
+    EXPECT_EQ(unexplained, 0) << "downloads failed without a fault on the line";
     EXPECT_EQ(identical, succeeded);
     // About 1 % of the blocks were hit: retransmission must have been exercised and must save
     // nearly every download (a failure needs four hits on one block).

@@ -264,25 +264,26 @@ TEST_F(EntryTest, CloseAndUnloadDestroyTheDialog) {
     EXPECT_TRUE(cameraDialogs().empty());
 }
 
-// Run in a child process by the test below: the application exits while the source is
-// enabled, without closing it.
-TEST_F(EntryTest, ExitHelper) {
-    if (!std::getenv("DORVEX_TEST_EXIT_HELPER")) GTEST_SKIP() << "runs as a child of ExitingWithTheSourceEnabled";
+// Run in a child process by the test below (disabled, so that no ordinary run lists it): the
+// application exits while the source is enabled, without closing it.
+TEST_F(EntryTest, DISABLED_ExitHelper) {
     open();
     enable(true);
     ExitProcess(7);
 }
 
 TEST_F(EntryTest, ExitingWithTheSourceEnabledEndsCleanly) {
+    const char* const exitProfileKey = "Software\\Zelmar\\Dorvex TwainDS";
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string command = std::string("\"") + path + "\" --gtest_filter=EntryTest.ExitHelper";
-    SetEnvironmentVariableA("DORVEX_TEST_EXIT_HELPER", "1");
+    std::string command =
+        std::string("\"") + path + "\" --gtest_also_run_disabled_tests --gtest_filter=EntryTest.DISABLED_ExitHelper";
+    // The profile is written at MSG_CLOSEDS only: an exiting process does no registry work.
+    RegDeleteKeyA(HKEY_CURRENT_USER, exitProfileKey);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
     const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
-    SetEnvironmentVariableA("DORVEX_TEST_EXIT_HELPER", nullptr);
     ASSERT_TRUE(started);
     const DWORD waited = WaitForSingleObject(child.hProcess, 30000);
     if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
@@ -292,4 +293,8 @@ TEST_F(EntryTest, ExitingWithTheSourceEnabledEndsCleanly) {
     CloseHandle(child.hProcess);
     EXPECT_EQ(waited, WAIT_OBJECT_0) << "the child did not exit";
     EXPECT_EQ(code, 7u);
+    HKEY key = nullptr;
+    const bool written = RegOpenKeyExA(HKEY_CURRENT_USER, exitProfileKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    EXPECT_FALSE(written) << "the profile was written while the process ended";
 }

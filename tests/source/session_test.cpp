@@ -1,9 +1,12 @@
 // The session object itself: initial values, notifications through a recording stand-in
 // for the Source Manager (and without any manager), container sizes, and the DG_CONTROL
 // table in every state from 3 to 7.
+#include "resources/resource_ids.h"
 #include "tests/source/control_table.h"
 #include "tests/source/session_fixture.h"
 #include "ui/camera_dialog.h"
+#include "ui/source_settings.h"
+#include "ui/user_messages.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +30,7 @@ TEST_F(SessionTest, StartsInStateThreeWithNothingOpen) {
     EXPECT_EQ(session->xferMech.current, TWSX_NATIVE);
     EXPECT_EQ(session->units.current, TWUN_INCHES);
     EXPECT_EQ(session->pixelType.current, TWPT_RGB);
-    EXPECT_STREQ(SourceSession::profileKey, "Software\\Zelmar\\Dorvex TwainDS");
+    EXPECT_STREQ(sourceSettingsKey, "Software\\Zelmar\\Dorvex TwainDS");
     // The call being served is known only while it is served.
     TW_STATUS status{};
     EXPECT_EQ(call(DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS);
@@ -66,6 +69,42 @@ TEST_F(SessionTest, NotificationsGoThroughTheManagerLoadedForEachCall) {
     }
     EXPECT_EQ(log.count(), 2);
     EXPECT_EQ(session->state, 6u);
+}
+
+// A transfer is offered only by an enabled source with none pending, and a source that is not
+// enabled (never opened, disabled or closed) asks nothing of anybody: each refusal sends nothing
+// and leaves the state alone.
+TEST_F(SessionTest, NotificationsOnlyFromTheStatesThatAllowThem) {
+    DsmLogView log;
+    ASSERT_TRUE(log.valid());
+    const auto refused = [&](TW_UINT32 state) {
+        session->state = state;
+        const LONG sent = log.count();
+        EXPECT_EQ(session->notifyApplication(MSG_XFERREADY), 0) << "state " << state;
+        EXPECT_EQ(session->state, state);
+        if (state < 5) EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 0) << "state " << state;
+        EXPECT_EQ(log.count(), sent) << "state " << state;
+    };
+    refused(3);
+    open();
+    refused(4);
+    enable();
+    ASSERT_EQ(session->notifyApplication(MSG_XFERREADY), 1);
+    EXPECT_EQ(session->state, 6u);
+    EXPECT_EQ(log.count(), 1);
+    refused(6);
+    refused(7);  // as after the first strip of a memory transfer
+    session->state = 6;
+    EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 1);
+    EXPECT_EQ(log.count(), 2);
+    TW_USERINTERFACE ui{FALSE, FALSE, nullptr};
+    ASSERT_EQ(call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    refused(4);
+    ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
+    EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 0);
+    EXPECT_EQ(session->notifyApplication(MSG_XFERREADY), 0);
+    EXPECT_EQ(session->state, 3u);
+    EXPECT_EQ(log.count(), 2);
 }
 
 // Run on its own with the manager disabled (see CMakeLists.txt): the notification cannot be
@@ -183,6 +222,38 @@ TEST_F(SessionTest, CloseKeepsThePictureAndDisableKeepsTheDialog) {
     EXPECT_EQ(session->decodedImage, nullptr);
 }
 
+// An enable that cannot make its dialog (here: the parent window is gone) changes nothing: the
+// dialog left hidden by the disable stays, with its camera and profile untouched, and the
+// source stays in state 4.
+TEST_F(SessionTest, AFailingEnableLeavesTheEarlierDialogAlone) {
+    open();
+    enable(true);
+    CameraDialog* first = session->cameraDialog;
+    ASSERT_NE(first, nullptr);
+    HWND firstWindow = first->hwnd();
+    TW_USERINTERFACE ui{TRUE, FALSE, nullptr};
+    ASSERT_EQ(call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    RegDeleteKeyA(HKEY_CURRENT_USER, sourceSettingsKey);
+    HWND gone = CreateWindowA("STATIC", "gone", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(gone, nullptr);
+    DestroyWindow(gone);
+    TW_USERINTERFACE broken{TRUE, FALSE, gone};
+    EXPECT_EQ(call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &broken), TWRC_FAILURE);
+    EXPECT_EQ(session->conditionCode, TWCC_OPERATIONERROR);
+    EXPECT_EQ(session->state, 4u);
+    EXPECT_EQ(session->cameraDialog, first);
+    EXPECT_TRUE(IsWindow(firstWindow));
+    HKEY key = nullptr;
+    const bool written = RegOpenKeyExA(HKEY_CURRENT_USER, sourceSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    EXPECT_FALSE(written) << "the earlier dialog was torn down";
+    // A good enable then replaces it.
+    enable(true);
+    EXPECT_FALSE(IsWindow(firstWindow));
+    EXPECT_EQ(session->state, 5u);
+    RegDeleteKeyA(HKEY_CURRENT_USER, sourceSettingsKey);
+}
+
 namespace {
 
 // The application of the re-entry test, closing the source from inside the notification.
@@ -205,8 +276,9 @@ void closeAtOnce(TW_UINT16 msg) {
 }  // namespace
 
 // A manager that hands the close request straight to the application, which closes the
-// source while the dialog's Cancel handler is still running: the dialog must outlive its
-// handler and go right after.
+// source while the dialog's Cancel handler is still running: the window goes with the close
+// (and any box or dialog it owns with it), the object outlives its handler and goes right
+// after.
 TEST(SessionReentry, ACloseFromInsideTheDialogsHandlerWaitsForTheHandler) {
     SourceSession& session = theSession();  // the one the dialog reports to
     TW_IDENTITY source = session.sourceIdentity;
@@ -225,7 +297,7 @@ TEST(SessionReentry, ACloseFromInsideTheDialogsHandlerWaitsForTheHandler) {
     TripletCall process{&reentrantApp, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event};
     EXPECT_EQ(session.dispatch(process), TWRC_DSEVENT);
     EXPECT_EQ(log.count(), 1);
-    EXPECT_TRUE(dialogAliveDuringClose);
+    EXPECT_FALSE(dialogAliveDuringClose);
     EXPECT_FALSE(dialogVisibleDuringClose);
     EXPECT_FALSE(IsWindow(dialogDuringClose));
     EXPECT_EQ(session.cameraDialog, nullptr);
@@ -238,6 +310,26 @@ namespace {
 TW_UINT16 callWithoutOrigin(SourceSession& session, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
     TripletCall c{nullptr, dg, dat, msg, data};
     return session.dispatch(c);
+}
+
+HWND handlerDialog = nullptr;
+bool closedUnderHandler = false;
+bool profileWrittenDuringClose = true;
+bool windowGoneDuringClose = false;
+
+bool profileExists() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, sourceSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void CALLBACK closeFromTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    TripletCall close{&reentrantApp, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr};
+    closedUnderHandler = theSession().dispatch(close) == TWRC_SUCCESS;
+    profileWrittenDuringClose = profileExists();
+    windowGoneDuringClose = !IsWindow(handlerDialog);
 }
 
 }  // namespace
@@ -302,4 +394,37 @@ TEST_F(SessionTest, IdentityWithoutAnOriginInEveryStateAndNothingElse) {
         EXPECT_EQ(event.TWMessage, 0xEEEE);
         EXPECT_EQ(session->appIdentity.Id, state >= 4 ? app.Id : 0u);
     }
+}
+
+// The application's own modal loop (no MSG_PROCESSEVENT) hands Setting to the camera dialog,
+// and closes the source while the settings dialog runs: the window and the settings dialog go
+// at once, but the teardown (camera reset, profile write, deletion) waits until the Setting
+// handler has returned.
+TEST(SessionReentry, ACloseFromTheApplicationsOwnLoopWaitsForTheRunningHandler) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, sourceSettingsKey);
+    SourceSession& session = theSession();
+    TW_IDENTITY source = session.sourceIdentity;
+    source.Id = 13;
+    TripletCall open{&reentrantApp, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source};
+    ASSERT_EQ(session.dispatch(open), TWRC_SUCCESS);
+    TW_USERINTERFACE ui{TRUE, FALSE, nullptr};
+    TripletCall enable{&reentrantApp, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui};
+    ASSERT_EQ(session.dispatch(enable), TWRC_SUCCESS);
+    handlerDialog = session.cameraDialog->hwnd();
+    // No camera here: the connection attempt is left out, Setting works unconnected.
+    MSG pending;
+    while (PeekMessageA(&pending, handlerDialog, UM_CONNECT, UM_CONNECT, PM_REMOVE)) {
+    }
+    const UINT_PTR timer = SetTimer(nullptr, 0, 200, closeFromTimer);
+    ASSERT_NE(timer, 0u);
+    SendMessageA(handlerDialog, WM_COMMAND, MAKEWPARAM(IDC_SETTING, BN_CLICKED), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(closedUnderHandler);
+    EXPECT_TRUE(windowGoneDuringClose);
+    EXPECT_FALSE(profileWrittenDuringClose) << "the dialog was torn down under its running handler";
+    EXPECT_TRUE(profileExists()) << "the teardown did not run once the handler returned";
+    EXPECT_EQ(session.cameraDialog, nullptr);
+    EXPECT_EQ(session.state, 3u);
+    releaseSession();
+    RegDeleteKeyA(HKEY_CURRENT_USER, sourceSettingsKey);
 }

@@ -1,6 +1,7 @@
 // Image information, layout and both transfer mechanisms, checked against the decoder's own
 // pixels: the native DIB byte for byte (bottom-up B,G,R rows, zero padding), memory rows as
 // decoded, and the bookkeeping of pending transfers around them.
+#include "imaging/dib_image.h"
 #include "tests/source/session_fixture.h"
 
 #include <cstring>
@@ -282,27 +283,33 @@ TEST_F(TransferTest, LayoutIsAlwaysTheWholeFrame) {
     EXPECT_EQ(session->conditionCode, TWCC_SEQERROR);
 }
 
-TEST_F(TransferTest, ASecondPictureReplacesThePendingOneAndStartsAtTheTop) {
+// While a picture is being transferred no other one is offered: the transfer goes on where it
+// was. The next picture, after the end of this one, starts at its own top.
+TEST_F(TransferTest, NoSecondPictureIsOfferedDuringATransferAndTheNextStartsAtTheTop) {
     readyToTransfer(12, 9, 1);
     TW_IMAGEMEMXFER xfer;
     ASSERT_EQ(memoryTransfer(xfer, buffer), TWRC_SUCCESS);
     ASSERT_EQ(memoryTransfer(xfer, buffer), TWRC_SUCCESS);
-    ready(colourJpeg(7, 5, 2));
-    TW_IMAGEINFO info{};
-    ASSERT_EQ(call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
-    EXPECT_EQ(info.ImageWidth, 7);
-    EXPECT_EQ(info.ImageLength, 5);
-    EXPECT_EQ(session->nextRow, 0u);
-    for (uint32_t row = 0; row < 5; ++row) {
+    EXPECT_EQ(session->state, 7u);
+    EXPECT_EQ(session->notifyApplication(MSG_XFERREADY), 0);
+    EXPECT_EQ(session->state, 7u);
+    for (uint32_t row = 2; row < 9; ++row) {
         ASSERT_EQ(memoryTransfer(xfer, buffer), TWRC_SUCCESS);
         EXPECT_EQ(xfer.YOffset, row);
-        EXPECT_EQ(xfer.Columns, 7u);
-        EXPECT_EQ(0, std::memcmp(buffer.data(), session->decodedImage->pixels + row * 21, 21));
+        EXPECT_EQ(xfer.Columns, 12u);
+        EXPECT_EQ(0, std::memcmp(buffer.data(), session->decodedImage->pixels + row * 36, 36));
     }
-    EXPECT_EQ(memoryTransfer(xfer, buffer), TWRC_XFERDONE);
-    // After a complete transfer a new picture must not inherit "complete".
+    ASSERT_EQ(memoryTransfer(xfer, buffer), TWRC_XFERDONE);
+    // Complete, but not yet ended: still no new picture.
+    EXPECT_EQ(session->notifyApplication(MSG_XFERREADY), 0);
+    TW_UINT16 count = 1;
+    ASSERT_EQ(endTransfer(MSG_ENDXFER, &count), TWRC_SUCCESS);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(session->state, 5u);
+    // The new picture must not inherit "complete" nor the row reached.
     ready(colourJpeg(3, 2, 3));
     EXPECT_EQ(memoryTransfer(xfer, buffer), TWRC_SUCCESS);
+    EXPECT_EQ(xfer.YOffset, 0u);
     EXPECT_EQ(xfer.Columns, 3u);
 }
 
@@ -373,10 +380,12 @@ TEST_F(TransferTest, ACompleteCycleLeavesNoGlobalMemoryBehind) {
 
 TEST_F(TransferTest, NoMemoryForTheBitmapKeepsThePictureForAnotherTry) {
     readyToTransfer(1, 1);
-    // Pretend the picture is far larger than any block a 32-bit process can get.
+    // Pretend the picture needs almost 2 GB: within the size the transfer accepts, but more than
+    // a 32-bit process can get in one block, so the allocation itself fails.
     JpegDecoder& picture = *session->decodedImage;
-    picture.width = 40000;
-    picture.height = 40000;
+    picture.width = 30000;
+    picture.height = 23000;
+    ASSERT_LT(uint64_t(DibImage::dibStride(picture.width)) * uint64_t(picture.height) + 40u, 0x7FFF0000u);
     EXPECT_EQ(nativeTransfer(), TWRC_FAILURE);
     EXPECT_EQ(session->conditionCode, TWCC_LOWMEMORY);
     EXPECT_EQ(session->state, 6u);

@@ -295,6 +295,33 @@ TEST(Options, ScenarioModes) {
     EXPECT_TRUE(settings.clockFromPc);
 }
 
+TEST(Options, RudeActsAndTheirDelay) {
+    std::string error;
+    const struct {
+        const char* name;
+        RudeAct act;
+    } acts[] = {{"destroy-listing", RudeAct::DestroyListing},     {"destroy-question", RudeAct::DestroyQuestion},
+                {"destroy-settings", RudeAct::DestroySettings},   {"destroy-download", RudeAct::DestroyDownload},
+                {"disable-subdialog", RudeAct::DisableSubdialog}, {"close-question", RudeAct::CloseQuestion},
+                {"exit-open", RudeAct::ExitOpen}};
+    for (const auto& act : acts) {
+        AcquireOptions o;
+        ASSERT_TRUE(parse({"--auto", "2", "--rude", act.name, "--rude-after", "7"}, o, error)) << act.name << error;
+        EXPECT_EQ(o.rude, act.act) << act.name;
+        EXPECT_EQ(o.rudeAfterTicks, 7);
+    }
+    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
+             {"--rude", "destroy-listing"},  // no --auto
+             {"--auto", "--rude", "shout"},
+             {"--auto", "--rude"},
+             {"--auto", "--rude", "exit-open", "--rude-after", "601"},
+             {"--auto", "--rude", "exit-open", "--rude-after", "-1"}}) {
+        AcquireOptions o;
+        EXPECT_FALSE(parse(bad, o, error)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+        EXPECT_FALSE(error.empty());
+    }
+}
+
 TEST(Options, ScenarioModesNeedTheirCompanions) {
     std::string error;
     for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{

@@ -717,6 +717,11 @@ TEST_F(CameraDialogTest, OpenAcquiresOnePictureForTheApplication) {
     open(connect);
     SourceSession& session = theSession();
     const TW_UINT32 stateBefore = session.state;
+    const TW_UINT32 appBefore = session.appIdentity.Id;
+    // As for an application that opened and enabled the source: a transfer is offered in
+    // state 5 only.
+    session.state = 5;
+    session.appIdentity.Id = 21;
     bool listed = false;
     UiScript script(90000);
     script.step("choose picture 2", isAcquireDialog, [&](HWND d) {
@@ -739,7 +744,15 @@ TEST_F(CameraDialogTest, OpenAcquiresOnePictureForTheApplication) {
     EXPECT_EQ(nullptr, dialog->link()->buffers->jpeg.data);
     EXPECT_EQ(0u, dialog->link()->buffers->jpeg.count);
     EXPECT_TRUE(enabled(hwnd(), IDC_OPEN));
+    // With the transfer pending, Open is ignored: no second listing.
+    UiScript again(3000);
+    again.step("no acquire dialog", isAcquireDialog, [&](HWND d) { postClick(d, IDCANCEL); });
+    again.start();
+    SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+    EXPECT_FALSE(again.finish(1000)) << "Open ran in state 6";
+    EXPECT_EQ(6u, session.state);
     session.state = stateBefore;
+    session.appIdentity.Id = appBefore;
 }
 
 TEST_F(CameraDialogTest, OpenCancelledChangesNothing) {

@@ -411,6 +411,55 @@ TEST_F(GridTest, LabelDateAndMarkAreClippedToTheirLengths) {
     EXPECT_TRUE(hasInk(pixelsOf(cell(0), mark)));
 }
 
+int childCount(HWND parent) {
+    int count = 0;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) ++count;
+    return count;
+}
+
+// A status may claim 65,535 pictures: the grid makes windows only for the rows around the
+// view, reaches the last slot, and keeps one selection across rows made and dropped.
+TEST_F(GridTest, TheLargestCountACameraReportsCostsABoundedNumberOfWindows) {
+    const int count = 65535;
+    build(count);
+    const int bound = 100;  // a few screens of cells, whatever the count
+    EXPECT_LE(childCount(sheet()), bound);
+    EXPECT_NE(cell(0), nullptr);
+    const int lastTop = (count + 3) / 4 - 3;
+    EXPECT_EQ(grid.maxTopRowIndex(), lastTop);
+    fill(list, 0, 1);
+    EXPECT_EQ(grid.isSelected(0), 1);
+
+    scroll(SB_THUMBTRACK, lastTop);
+    EXPECT_EQ(grid.topRowIndex(), lastTop);
+    EXPECT_LE(childCount(sheet()), bound);
+    EXPECT_EQ(cell(0), nullptr);
+    HWND last = cell(count - 1);
+    ASSERT_NE(last, nullptr);
+    // The last slot's cell is in view: inside the grid's client area.
+    RECT r, client;
+    GetWindowRect(last, &r);
+    GetClientRect(grid.hwnd(), &client);
+    MapWindowPoints(grid.hwnd(), HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+    EXPECT_GE(r.top, client.top);
+    EXPECT_LE(r.bottom, client.bottom);
+    fill(list, count - 1, 2);
+    click(count - 1);
+    EXPECT_EQ(grid.isSelected(count - 1), 1);
+    EXPECT_EQ(grid.isSelected(0), 0);
+
+    // Line by line back to the top: every row in view has its cells on the way.
+    for (int row = lastTop; row > lastTop - 40; --row) {
+        scroll(SB_LINEUP);
+        EXPECT_NE(cell((row - 1) * 4), nullptr) << row;
+    }
+    grid.scrollTo(0);
+    EXPECT_NE(cell(0), nullptr);
+    EXPECT_LE(childCount(sheet()), bound);
+    EXPECT_EQ(grid.isSelected(0), 0);  // the selection stayed with the last slot
+    EXPECT_EQ(grid.isSelected(count - 1), 1);
+}
+
 TEST(GridLifetime, DestroyingTheGridObjectRemovesItsWindows) {
     Owner owner;
     PictureList list;

@@ -6,6 +6,7 @@
 #include "tools/acquire/capability_reader.h"
 #include "tools/acquire/image_transfer.h"
 #include "tools/acquire/picture.h"
+#include "resources/resource_ids.h"
 #include "tools/acquire/twain_names.h"
 
 namespace {
@@ -28,6 +29,20 @@ void printIdentity(const TW_IDENTITY& id) {
 }
 
 bool timePassed(DWORD now, DWORD when) { return static_cast<LONG>(now - when) >= 0; }
+
+BOOL CALLBACK countShown(HWND hwnd, LPARAM count) {
+    if (IsWindowVisible(hwnd))
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// Windows of this thread on screen: ours is never shown, so these are the source's (its
+// dialogs, message boxes, progress window).
+int shownWindows() {
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), countShown, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
 
 }  // namespace
 
@@ -182,6 +197,9 @@ void AcquireApp::onNotification(TW_UINT16 msg) {
         // A close asked for during the download wins: the pending transfer is not taken.
         if (driver && driver->closeWanted() && !closing)
             return closeWhileBusy();
+        // The same for a destroy during the download: the source held the thread until now.
+        if (driver && driver->rudeWanted() && !rudeDone)
+            return actRudely();
         takePicture();
     } else if (msg == MSG_CLOSEDSREQ) {
         std::printf("MSG_CLOSEDSREQ: the source asks to be closed\n");
@@ -252,13 +270,74 @@ void AcquireApp::closeWhileBusy() {
         std::printf("MSG_DISABLEDS during the source's loop: done\n");
     else
         std::printf("MSG_DISABLEDS during the source's loop: %s\n", client.failureText().c_str());
+    std::printf("Source windows shown after MSG_DISABLEDS: %d\n", shownWindows());
     if (client.closeSource())
         std::printf("MSG_CLOSEDS during the source's loop: done\n");
     else
         std::printf("MSG_CLOSEDS during the source's loop: %s\n", client.failureText().c_str());
+    std::printf("Source windows shown after MSG_CLOSEDS: %d\n", shownWindows());
     client.noteFailure("");
     finish(ExitNoPicture);
     PostQuitMessage(0);
+}
+
+// --rude: the application misbehaves from inside one of the source's loops (this runs from our
+// timer, dispatched by that loop), as real applications do.
+void AcquireApp::actRudely() {
+    rudeDone = true;
+    switch (options.rude) {
+    case RudeAct::DestroyListing:
+    case RudeAct::DestroyQuestion:
+    case RudeAct::DestroySettings:
+    case RudeAct::DestroyDownload: {
+        // As most applications do on WM_CLOSE; the source's dialogs are owned by this window.
+        HWND doomed = window;
+        window = nullptr;
+        DestroyWindow(doomed);
+        std::printf("Main window destroyed\n");
+        std::fflush(stdout);
+        finish(ExitNoPicture);
+        PostQuitMessage(0);
+        return;
+    }
+    case RudeAct::CloseQuestion:
+        return closeWhileBusy();
+    case RudeAct::DisableSubdialog: {
+        HWND acquire = driver ? driver->acquireWindow() : nullptr;
+        if (client.disableSource())
+            std::printf("MSG_DISABLEDS with the acquire dialog open: done\n");
+        else
+            std::printf("MSG_DISABLEDS with the acquire dialog open: %s\n", client.failureText().c_str());
+        std::printf("Source windows shown after MSG_DISABLEDS: %d\n", shownWindows());
+        // The user goes on with the dialog as if nothing happened.
+        if (acquire && IsWindow(acquire) && pressButton(acquire, IDC_AQUIRE))
+            std::printf("Pressed Aquire after the disable\n");
+        reenableTicks = 20;
+        return;
+    }
+    case RudeAct::ExitOpen:
+        std::printf("Exiting with the source enabled\n");
+        std::fflush(stdout);
+        ExitProcess(ExitNoPicture);
+    default:
+        return;
+    }
+}
+
+// disable-subdialog: two seconds after the disable the source is enabled again, which must
+// find it in state 4 (no transfer signalled behind the application's back).
+void AcquireApp::afterRudeAct() {
+    if (options.rude != RudeAct::DisableSubdialog || reenableTicks <= 0)
+        return;
+    if (--reenableTicks > 0)
+        return;
+    if (client.enableSource(window, true)) {
+        std::printf("MSG_ENABLEDS after the disable: done\n");
+    } else {
+        std::printf("MSG_ENABLEDS after the disable: %s\n", client.failureText().c_str());
+        client.noteFailure("");
+    }
+    finish(ExitNoPicture);
 }
 
 void AcquireApp::failTwain() {
@@ -311,8 +390,12 @@ void AcquireApp::onTimer() {
         return;
     }
     if (driver && !finished && !timedOut) {
+        if (rudeDone)
+            return afterRudeAct();
         driver->tick();
         if (driver->closeWanted() && !closing)
             closeWhileBusy();
+        if (driver->rudeWanted() && !rudeDone && rudeWaited++ >= options.rudeAfterTicks)
+            actRudely();
     }
 }

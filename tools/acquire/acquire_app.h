@@ -38,6 +38,8 @@ private:
     void failTwain();
     void onTimer();
     void closeWhileBusy();
+    void actRudely();
+    void afterRudeAct();
     std::string picturePath() const;
     static void CALLBACK timerProc(HWND hwnd, UINT, UINT_PTR, DWORD);
 
@@ -51,4 +53,8 @@ private:
     bool timedOut = false;
     int exitStatus = ExitNoPicture;
     bool closing = false;  // --close-during: the session is being closed early
+    // --rude: done once; disable-subdialog enables the source again after some ticks.
+    bool rudeDone = false;
+    int rudeWaited = 0;
+    int reenableTicks = 0;
 };

@@ -107,7 +107,7 @@ bool pressButton(HWND dialog, int id) {
 
 DialogDriver::DialogDriver(const AcquireOptions& options)
     : options(options), position(options.autoMode == AutoMode::All ? 1 : options.picture) {
-    if (options.closeDuring == CloseDuring::Download)
+    if (options.closeDuring == CloseDuring::Download || options.rude == RudeAct::DestroyDownload)
         progressWatch = std::make_unique<ProgressWatch>(GetCurrentThreadId());
 }
 
@@ -157,6 +157,10 @@ bool DialogDriver::handleMessageBoxes() {
         anyOpen = true;
         if (reportedBoxes.insert(hwnd).second)
             std::printf("Message box: %s\n", messageBoxText(hwnd).c_str());
+        if (options.rude == RudeAct::DestroyQuestion || options.rude == RudeAct::CloseQuestion) {
+            wantRude("message box");
+            continue;
+        }
         if (answerId(options.answer) == 0 || !answeredBoxes.insert(hwnd).second)
             continue;
         pressAnswer(hwnd);
@@ -197,7 +201,11 @@ void DialogDriver::waitConnected() {
         connectionReported = true;
         total = std::atoi(pictures);
     }
-    bool wantSettings = options.setRate >= 0 || options.clockFromPc;
+    if (options.rude == RudeAct::ExitOpen) {
+        wantRude("connected camera dialog");
+        return;
+    }
+    bool wantSettings = options.setRate >= 0 || options.clockFromPc || options.rude == RudeAct::DestroySettings;
     if (wantSettings && !settingsDone) {
         if (pressButton(cameraDialog, IDC_SETTING)) {
             std::printf("Pressed Setting\n");
@@ -234,6 +242,10 @@ void DialogDriver::waitSettingsDialog() {
     settingsDialog = findWindowWith(IDC_BIT_RATE, IDC_CLOCK_FROM_PC);
     if (!settingsDialog)
         return;
+    if (options.rude == RudeAct::DestroySettings) {
+        wantRude("settings dialog");
+        return;
+    }
     if (options.setRate >= 0) {
         SendDlgItemMessageA(settingsDialog, IDC_BIT_RATE, CB_SETCURSEL, options.setRate, 0);
         // As a user's choice would: the dialog hears of it through CBN_SELCHANGE.
@@ -274,21 +286,27 @@ void DialogDriver::waitListing() {
     if (!IsWindowEnabled(GetDlgItem(acquireDialog, IDC_AQUIRE))) {
         if (options.closeDuring == CloseDuring::Listing)
             wantClose("listing");
+        if (options.rude == RudeAct::DestroyListing)
+            wantRude("listing");
+        return;
+    }
+    if (options.rude == RudeAct::DisableSubdialog) {
+        wantRude("open acquire dialog");
         return;
     }
     HWND grid = GetDlgItem(acquireDialog, IDC_THUMBNAIL_GRID);
     HWND sheet = GetDlgItem(grid, sheetId);
+    // The grid shows three rows; a cell further down is scrolled into the bottom row first,
+    // so that its frame can be seen (and, in a long list, so that its window exists).
+    int row = (position - 1) / cellsPerRow;
+    if (row >= visibleRows)
+        SendMessageA(grid, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, row - (visibleRows - 1)), 0);
     cell = sheet ? GetDlgItem(sheet, firstCellId + position - 1) : nullptr;
     if (!cell) {
         pressButton(acquireDialog, IDCANCEL);
         giveUp("the list has no position " + std::to_string(position));
         return;
     }
-    // The grid shows three rows; a cell further down is scrolled into the bottom row first,
-    // so that its frame can be seen.
-    int row = (position - 1) / cellsPerRow;
-    if (row >= visibleRows)
-        SendMessageA(grid, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, row - (visibleRows - 1)), 0);
     std::printf("Listing done; selecting list position %d\n", position);
     clickWindow(cell);
     confirmTicks = 0;
@@ -320,6 +338,13 @@ void DialogDriver::wantClose(const char* during) {
         return;
     std::printf("Closing the source during the %s\n", during);
     closeMoment = true;
+}
+
+void DialogDriver::wantRude(const char* during) {
+    if (rudeMoment)
+        return;
+    std::printf("Rude act during the %s\n", during);
+    rudeMoment = true;
 }
 
 void DialogDriver::giveUp(const std::string& why) {

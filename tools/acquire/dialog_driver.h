@@ -46,7 +46,15 @@ public:
     // --auto all: the application has taken the picture; go on with the next one.
     void pictureTaken();
     // --close-during: the moment has come for the application to close the source.
-    bool closeWanted() const { return closeMoment || (progressWatch && progressWatch->seen()); }
+    bool closeWanted() const {
+        return closeMoment || (options.closeDuring == CloseDuring::Download && progressWatch && progressWatch->seen());
+    }
+    // --rude: the moment for the application's act has come (once).
+    bool rudeWanted() const {
+        return rudeMoment || (options.rude == RudeAct::DestroyDownload && progressWatch && progressWatch->seen());
+    }
+    // The acquire dialog's window, when one was seen.
+    HWND acquireWindow() const { return acquireDialog; }
 
 private:
     enum class State { WaitConnected, WaitSettingsDialog, WaitSettingsClosed, WaitAcquireDialog, WaitListing, ConfirmSelection, WaitTransfer, Done, GaveUp };
@@ -60,6 +68,7 @@ private:
     void confirmSelection();
     void giveUp(const std::string& why);
     void wantClose(const char* during);
+    void wantRude(const char* during);
     bool pressAnswer(HWND box);
 
     const AcquireOptions& options;
@@ -73,6 +82,7 @@ private:
     int position = 0;
     int total = 0;  // pictures taken, as the camera dialog shows it
     bool closeMoment = false;
+    bool rudeMoment = false;
     bool settingsDone = false;
     HWND settingsDialog = nullptr;
     std::unique_ptr<ProgressWatch> progressWatch;  // --close-during download

@@ -73,6 +73,25 @@ bool parseInteropOption(const std::string& arg, const char* next, AcquireOptions
     return true;
 }
 
+// --rude's acts.
+bool parseRude(const char* text, RudeAct& out) {
+    static const struct {
+        const char* name;
+        RudeAct act;
+    } acts[] = {
+        {"destroy-listing", RudeAct::DestroyListing},   {"destroy-question", RudeAct::DestroyQuestion},
+        {"destroy-download", RudeAct::DestroyDownload},
+        {"destroy-settings", RudeAct::DestroySettings}, {"disable-subdialog", RudeAct::DisableSubdialog},
+        {"close-question", RudeAct::CloseQuestion},     {"exit-open", RudeAct::ExitOpen},
+    };
+    for (const auto& act : acts)
+        if (text && std::strcmp(text, act.name) == 0) {
+            out = act.act;
+            return true;
+        }
+    return false;
+}
+
 }  // namespace
 
 const char* usageText() {
@@ -80,6 +99,7 @@ const char* usageText() {
            "                   [--auto [N|all]] [--answer B[,B2]] [--cycles N]\n"
            "                   [--close-during listing|download] [--set-rate I] [--clock-from-pc]\n"
            "                   [--parent none|thread|own] [--open-by id|name] [--show-ui 0|1]\n"
+           "                   [--rude ACT [--rude-after T]]\n"
            "  --source NAME   product name of the source to open (default \"Zelmar Dorvex\")\n"
            "  --native        take the picture by native transfer (default)\n"
            "  --memory        take the picture by buffered memory transfer\n"
@@ -104,6 +124,17 @@ const char* usageText() {
            "                  thread, as a console application's console window)\n"
            "  --open-by id    open the listed source of that name by its Id alone (default: name)\n"
            "  --show-ui 0|1   ShowUI of MSG_ENABLEDS (default 1)\n"
+           "  --rude ACT      with --auto [N]: behave badly, then end the session (disable, close):\n"
+           "                  destroy-listing   destroy the main window while the acquire dialog lists\n"
+           "                  destroy-question  destroy the main window under a message box of the source\n"
+           "                  destroy-settings  destroy the main window under the settings dialog\n"
+           "                  destroy-download  with --auto N: destroy the main window at the first moment\n"
+           "                                    it gets control once the download started\n"
+           "                  disable-subdialog disable the source with the acquire dialog open, press\n"
+           "                                    its Aquire, enable the source again\n"
+           "                  close-question    disable and close the source under a message box\n"
+           "                  exit-open         exit the process with the source enabled\n"
+           "  --rude-after T  with --rude: act T timer ticks (100 ms each) after the moment came\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
            "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
 }
@@ -182,6 +213,19 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
                 return false;
             }
             ++i;
+        } else if (arg == "--rude") {
+            if (!parseRude(next, options.rude)) {
+                error = "--rude needs destroy-listing, destroy-question, destroy-settings, destroy-download, "
+                        "disable-subdialog, close-question or exit-open";
+                return false;
+            }
+            ++i;
+        } else if (arg == "--rude-after") {
+            if (!parseNumber(next, 0, 600, options.rudeAfterTicks)) {
+                error = "--rude-after needs a number of ticks from 0 to 600";
+                return false;
+            }
+            ++i;
         } else {
             error = "unknown option " + arg;
             return false;
@@ -202,6 +246,10 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
     }
     if ((options.setRate >= 0 || options.clockFromPc) && options.autoMode == AutoMode::None) {
         error = "--set-rate and --clock-from-pc need --auto";
+        return false;
+    }
+    if (options.rude != RudeAct::None && options.autoMode != AutoMode::Status && !onePicture) {
+        error = "--rude needs --auto or --auto N";
         return false;
     }
     if (options.source.size() > 33) {

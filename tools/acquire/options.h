@@ -11,6 +11,17 @@ enum class BoxAnswer { None, Ok, Cancel, Yes, No };
 enum class ParentMode { Own, None, Thread };
 // How the source is named to MSG_OPENDS (--open-by).
 enum class OpenBy { Name, Id };
+// --rude: what an impolite application does to the source, and when.
+enum class RudeAct {
+    None,
+    DestroyListing,    // destroys its main window while the acquire dialog lists
+    DestroyQuestion,   // destroys its main window while a message box of the source is up
+    DestroySettings,   // destroys its main window while the settings dialog is up
+    DestroyDownload,   // destroys its main window as soon as it gets control during a download
+    DisableSubdialog,  // disables the source with the acquire dialog open, presses Aquire, enables again
+    CloseQuestion,     // disables and closes the source from inside a message box of the source
+    ExitOpen,          // exits the process with the source enabled, once connected
+};
 
 struct AcquireOptions {
     std::string source = "Zelmar Dorvex";
@@ -36,6 +47,11 @@ struct AcquireOptions {
     OpenBy openBy = OpenBy::Name;
     bool showUI = true;
     bool help = false;
+
+    // --rude ACT (see usage); --rude-after T: the act waits T timer ticks (100 ms) once its
+    // moment has come, so that a seeded run can hit different moments.
+    RudeAct rude = RudeAct::None;
+    int rudeAfterTicks = 0;
 };
 
 // Parses argv[1..]; false with a message in error for anything unknown or malformed.

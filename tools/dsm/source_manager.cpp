@@ -62,8 +62,22 @@ TW_UINT16 SourceManager::succeed(Application& app) {
     return TWRC_SUCCESS;
 }
 
+// Test-only: DORVEX_DSM_NESTED_CLOSE=1 lets an application close a source from inside one
+// of the source's own calls (as some managers do), so that tests can play that.
+static bool nestedCloseAllowed() {
+    static const bool allowed = [] {
+        char value[8] = "";
+        const DWORD length = GetEnvironmentVariableA("DORVEX_DSM_NESTED_CLOSE", value, sizeof value);
+        return length == 1 && value[0] == '1';
+    }();
+    return allowed;
+}
+
 TW_UINT16 SourceManager::entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
                                TW_UINT16 msg, TW_MEMREF data) {
+    // Sources closed from inside their own calls are unloaded once those calls have returned.
+    for (auto it = retiredSources.begin(); it != retiredSources.end();)
+        it = (*it)->busy() ? it + 1 : retiredSources.erase(it);
     if (!origin)
         return fail(nullptr, TWCC_BADPROTOCOL);
     if (dg == DG_CONTROL && dat == DAT_NULL)
@@ -295,8 +309,9 @@ TW_UINT16 SourceManager::closeSource(Application& app, pTW_IDENTITY origin, TW_I
     OpenSource* source = findOpenSource(app, which.Id);
     if (!source)
         return fail(&app, TWCC_NODS);
-    // Closing a source from inside one of its own calls would unload the code still running.
-    if (source->busy())
+    // Closing a source from inside one of its own calls would unload the code still running;
+    // where a test allows it, the library stays loaded until the calls have returned.
+    if (source->busy() && !nestedCloseAllowed())
         return fail(&app, TWCC_SEQERROR);
     TW_UINT16 result = source->call(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &which);
     // The call may have re-entered the manager; look the source up again.
@@ -307,6 +322,8 @@ TW_UINT16 SourceManager::closeSource(Application& app, pTW_IDENTITY origin, TW_I
     }
     for (auto it = app.sources.begin(); it != app.sources.end(); ++it) {
         if (it->get() == source) {
+            if (source->busy())
+                retiredSources.push_back(std::move(*it));
             app.sources.erase(it);
             break;
         }

@@ -88,6 +88,9 @@ private:
     void wake(const Application& app, TW_UINT32 sourceId, TW_UINT16 msg);
 
     std::vector<std::unique_ptr<Application>> applications;
+    // Sources closed while one of their calls was still running (test-only, see
+    // DORVEX_DSM_NESTED_CLOSE), kept loaded until it returns.
+    std::vector<std::unique_ptr<OpenSource>> retiredSources;
     TW_UINT32 nextId = 1;
     // Condition code for callers that have no application record (before MSG_OPENDSM).
     TW_UINT16 strayConditionCode = TWCC_SUCCESS;

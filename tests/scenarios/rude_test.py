@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of an impolite application: acquire.exe destroys its main window, disables
+or closes the source, or exits, while one of the source's loops runs (listing, a question, the
+settings dialog, the acquire dialog). Each run must end without a crash or a hang, with the port
+released (the next session connects), and, where the session survives, in the state the
+application expects (disable and close succeed, a new enable succeeds).
+
+usage: rude_test.py ACQUIRE_EXE HOST_BIN [TEST_NAME...]
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from scenario_support import PROFILE, Simulator, Tools, new_workdir, reset_profile, run_acquire  # noqa: E402
+
+TOOLS = Tools(sys.argv[1], sys.argv[2])
+
+# What Wine prints when a program faults; the exit status alone can look like an ordinary one.
+CRASH_SIGNS = ("Unhandled page fault", "Unhandled exception", "Backtrace:", "wine: Unhandled")
+
+
+def profile_written():
+    """The source's own values are in the profile (the tests' reset leaves only Cache there)."""
+    result = subprocess.run(["wine", "reg", "query", PROFILE, "/v", "BaudRate"], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    return result.returncode == 0
+
+
+class Rude(unittest.TestCase):
+    def setUp(self):
+        self.work = new_workdir("rude_")
+        self.sims = []
+        reset_profile()
+
+    def tearDown(self):
+        for sim in self.sims:
+            sim.stop()
+        shutil.rmtree(self.work, ignore_errors=True)
+        reset_profile()
+
+    def simulator(self, *args, name="sim"):
+        sim = Simulator(TOOLS, self.work, args, name=name)
+        self.sims.append(sim)
+        return sim
+
+    def acquire(self, *args, timeout=90, name="acquire"):
+        run = run_acquire(TOOLS, self.work, args, timeout, name)
+        self.assertIsNotNone(run.status, "acquire.exe hung:\n" + run.output)
+        for sign in CRASH_SIGNS:
+            self.assertNotIn(sign, run.output, "acquire.exe crashed:\n" + run.output[-4000:])
+        return run
+
+    def assertSurvived(self, run, sim, status=2):
+        """No crash, the session disabled and closed without a failure, the port closed as
+        often as it was opened."""
+        self.assertEqual(run.status, status, run.output)
+        self.assertIn("Session closed", run.output, run.output)
+        self.assertNotIn("TWAIN failure", run.output, run.output)
+        self.assertNotIn("Timed out", run.output, run.output)
+        sim.stop()
+        trace = sim.trace()
+        self.assertEqual(trace.count("port open"), trace.count("port close"), trace[-2000:])
+        return trace
+
+    def assertNextSessionConnects(self):
+        reset_profile()
+        sim = self.simulator(name="next")
+        run = self.acquire("--auto", name="next")
+        self.assertIn('Camera connected: pictures taken "6"', run.output)
+        self.assertEqual(run.status, 0, run.output)
+        self.assertSurvived(run, sim, status=0)
+
+    def test_destroy_main_window_while_listing(self):
+        # Thumbnails on and the real byte rate: the listing takes seconds, long enough to act in.
+        reset_profile(thumbnails=1)
+        sim = self.simulator("--pace", name="listing")
+        run = self.acquire("--auto", "6", "--rude", "destroy-listing", "--answer", "ok", name="listing")
+        self.assertIn("Rude act during the listing", run.output)
+        self.assertIn("Main window destroyed", run.output)
+        trace = self.assertSurvived(run, sim)
+        self.assertIn("GetImgInfo", trace)
+        self.assertNotIn("GetJpeg", trace)
+        self.assertNotIn("MSG_XFERREADY", run.output)
+        # The camera was put back to 9600 bit/s before the port closed.
+        self.assertEqual(re.findall(r"rx cmd SetIO rate=(\d+)", trace)[-1], "9600")
+        self.assertNextSessionConnects()
+
+    def test_destroy_main_window_under_a_question(self):
+        sim = self.simulator("--battery", "low", name="question")
+        run = self.acquire("--auto", "--rude", "destroy-question", name="question")
+        self.assertEqual(run.boxes(), [3101], run.output)
+        self.assertIn("Main window destroyed", run.output)
+        # Destroyed under the box: nobody is asked to close anything afterwards.
+        self.assertNotIn("MSG_CLOSEDSREQ", run.output)
+        self.assertSurvived(run, sim)
+        self.assertNextSessionConnects()
+
+    def test_destroy_main_window_under_the_settings_dialog(self):
+        sim = self.simulator(name="settings")
+        run = self.acquire("--auto", "--rude", "destroy-settings", name="settings")
+        self.assertIn("Rude act during the settings dialog", run.output)
+        self.assertIn("Main window destroyed", run.output)
+        trace = self.assertSurvived(run, sim)
+        self.assertNotIn("SetDate", trace)
+        self.assertNextSessionConnects()
+
+    def test_destroy_main_window_during_a_download(self):
+        # 115200 bit/s, paced: the download takes seconds; the source holds the thread until it
+        # ends, so the window goes at the application's first chance, with the transfer ready.
+        reset_profile(baud_rate=4)
+        sim = self.simulator("--pace", name="download")
+        run = self.acquire("--auto", "6", "--rude", "destroy-download", "--answer", "ok", name="download")
+        self.assertIn("Main window destroyed", run.output)
+        self.assertNotIn("Saved", run.output)
+        trace = self.assertSurvived(run, sim)
+        self.assertIn("tx data GetJpeg", trace)
+        self.assertNextSessionConnects()
+
+    def test_disable_with_the_acquire_dialog_open_then_press_aquire(self):
+        sim = self.simulator(name="disable")
+        run = self.acquire("--auto", "1", "--rude", "disable-subdialog", "--answer", "ok", name="disable")
+        self.assertIn("MSG_DISABLEDS with the acquire dialog open: done", run.output)
+        # The disable hid the camera dialog and ended the acquire dialog it owns.
+        self.assertIn("Source windows shown after MSG_DISABLEDS: 0", run.output)
+        # The acquire dialog ended with the disable: no download, no transfer offered, and the
+        # source is in state 4, where a new enable is welcome.
+        self.assertIn("MSG_ENABLEDS after the disable: done", run.output, run.output)
+        self.assertNotIn("MSG_XFERREADY", run.output)
+        trace = self.assertSurvived(run, sim)
+        self.assertNotIn("GetJpeg", trace)
+        self.assertNextSessionConnects()
+
+    def test_close_under_a_question(self):
+        sim = self.simulator("--battery", "low", name="close")
+        run = self.acquire("--auto", "--rude", "close-question", name="close")
+        self.assertEqual(run.boxes(), [3101], run.output)
+        self.assertIn("MSG_CLOSEDS during the source's loop", run.output)
+        # The disable ended the question along with the dialog: nothing of the source is left
+        # on screen for the user to answer.
+        self.assertIn("Source windows shown after MSG_DISABLEDS: 0", run.output)
+        self.assertNotIn("MSG_CLOSEDSREQ", run.output)
+        self.assertSurvived(run, sim)
+        self.assertNextSessionConnects()
+
+    def test_close_under_a_question_through_a_manager_that_allows_it(self):
+        # The close reaches the source inside the call that runs its question.
+        sim = self.simulator("--battery", "low", name="nested")
+        os.environ["DORVEX_DSM_NESTED_CLOSE"] = "1"
+        try:
+            run = self.acquire("--auto", "--rude", "close-question", name="nested")
+        finally:
+            del os.environ["DORVEX_DSM_NESTED_CLOSE"]
+        self.assertEqual(run.boxes(), [3101], run.output)
+        self.assertIn("MSG_CLOSEDS during the source's loop: done", run.output)
+        self.assertIn("Source windows shown after MSG_CLOSEDS: 0", run.output)
+        self.assertNotIn("MSG_CLOSEDSREQ", run.output)
+        self.assertSurvived(run, sim)
+        self.assertNextSessionConnects()
+
+    def test_exit_with_the_source_enabled_does_no_serial_or_registry_work(self):
+        sim = self.simulator(name="exit")
+        run = self.acquire("--auto", "--rude", "exit-open", name="exit")
+        self.assertIn("Exiting with the source enabled", run.output)
+        self.assertEqual(run.status, 2, run.output)
+        sim.stop()
+        trace = sim.trace()
+        # Connected once at 9600 bit/s; nothing was sent while the process ended.
+        self.assertEqual(re.findall(r"rx cmd SetIO rate=(\d+)", trace), ["9600"], trace[-2000:])
+        self.assertFalse(profile_written(), "the profile was written while the process ended")
+        self.assertNextSessionConnects()
+
+
+    def test_new_rate_kept_when_only_the_clock_fails(self):
+        # The camera takes the new rate; every answer to SetDate is spoilt, so the clock fails.
+        sim = self.simulator("--frozen-clock", "--corrupt", "1000", "--fault-cmd", "SetDate", name="clock")
+        run = self.acquire("--auto", "--set-rate", "4", "--clock-from-pc", "--answer", "ok", name="clock")
+        self.assertIn("Pressed OK in the settings", run.output)
+        self.assertTrue(set(run.boxes()) & {3004, 3005}, run.output)
+        sim.stop()
+        trace = sim.trace()
+        self.assertIn("SetIO rate=115200", trace)
+        self.assertIn("rx cmd SetDate", trace)
+        # The profile keeps the rate the camera was moved to.
+        query = subprocess.run(["wine", "reg", "query", PROFILE, "/v", "BaudRate"], stdin=subprocess.DEVNULL,
+                               capture_output=True, text=True, timeout=60)
+        self.assertRegex(query.stdout, r"BaudRate\s+REG_DWORD\s+0x4", query.stdout)
+        # Whether or not the camera was put back to 9600 on the way out, the next session finds it.
+        sim = self.simulator("--rate", "115200", name="after")
+        run = self.acquire("--auto", "--answer", "no", name="after")
+        self.assertEqual(run.boxes(), [], run.output)
+        self.assertIn('Camera connected: pictures taken "6"', run.output)
+        self.assertSurvived(run, sim, status=0)
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
