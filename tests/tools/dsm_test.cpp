@@ -312,7 +312,10 @@ struct SelectDialogDriver {
         auto& d = *static_cast<SelectDialogDriver*>(self);
         HWND dialog = nullptr;
         for (int i = 0; i < 200 && !dialog; ++i) {
+            // Visible only once WM_INITDIALOG has filled the list and set its selection.
             dialog = FindWindowA("#32770", "Select Source");
+            if (dialog && !IsWindowVisible(dialog))
+                dialog = nullptr;
             if (!dialog)
                 Sleep(50);
         }
