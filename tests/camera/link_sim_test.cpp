@@ -141,7 +141,8 @@ TEST_F(Connect, DumpFilesHoldTheStatusMessages) {
     EXPECT_EQ(file, bytesOf(link->buffers->statusMessage));
     ASSERT_TRUE(link->setStatusClock(7, 8, 9, 10, 11, 12));
     ASSERT_TRUE(link->SetDate(true));
-    ASSERT_TRUE(linktest::fileExists(dir + "\\SetDate.dat"));
+    ASSERT_TRUE(readFile(dir + "\\SetDate.dat", file));
+    EXPECT_EQ(file, bytesOf(link->buffers->statusMessage));
     ASSERT_TRUE(link->GetStat(0, true));
     ASSERT_TRUE(readFile(dir + "\\GetStat.dat", file));
     EXPECT_EQ(file, bytesOf(link->buffers->statusRecord));

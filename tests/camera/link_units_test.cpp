@@ -204,11 +204,19 @@ TEST_F(LinkState, FreshLinkAndItsBuffers) {
     for (uint32_t i = 0; i < 9; ++i) EXPECT_EQ(buffers.statusMessage.data[i], 0);
     EXPECT_EQ(buffers.statusRecord.count, 34u);
     EXPECT_EQ(buffers.jpeg.data, nullptr);
-    // The nine zero bytes read as result 0, but hold no clock: no status record yet.
+    // The nine zero bytes read as result 0. Until a GetStat arrives the record is the 34 zero
+    // bytes it was made with: it reads as a camera without a card, pictures or clock, so
+    // nothing is listed and no date is offered from it.
     EXPECT_EQ(link->lastResultCode(), 0);
     StatusRecord status;
-    EXPECT_TRUE(link->statusRecord(status));
+    status.picturesTaken = 7;
+    status.flags = 1;
+    status.month = 9;
+    ASSERT_TRUE(link->statusRecord(status));
     EXPECT_EQ(status.picturesTaken, 0);
+    EXPECT_FALSE(status.cardPresent());
+    EXPECT_EQ(status.month, 0);
+    EXPECT_EQ(status.powerIndex(), 0);
     // Too short for a result word.
     ASSERT_TRUE(LinkBuffers::resize(link->buffers->statusMessage, 3));
     EXPECT_EQ(link->lastResultCode(), -1);
@@ -259,8 +267,9 @@ TEST_F(LinkState, WriteDumpWritesExactlyTheBytes) {
     ASSERT_TRUE(linktest::readFile(path, back));
     EXPECT_TRUE(back.empty());
     DeleteFileA(path.c_str());
-    // A place that cannot be written is silently skipped.
+    // A place that cannot be written is skipped without a trace.
     CameraLink::WriteDump("Q:\\no\\such\\dir\\x.dat", bytes, sizeof bytes);
+    EXPECT_EQ(GetFileAttributesA("Q:\\no\\such\\dir\\x.dat"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(LinkState, MissingPortFailsAtOnce) {
