@@ -82,7 +82,7 @@ class WithSimulator(unittest.TestCase):
         out = os.path.join(self.work, "%s%s.bmp" % (mechanism, "".join(extra).replace("-", "_")))
         started = time.time()
         status, text = self.run_acquire(["--auto", "1", "--" + mechanism, "--out", windows_path(out),
-                                         "--answer", "ok", "--timeout", "240"] + extra)
+                                         "--answer", "ok", "--timeout", "110"] + extra)
         self.assertEqual(status, 0, text)
         self.expect_2x_source(text)
         self.assertIn("Transfer mechanism: " + mechanism, text)
@@ -110,7 +110,7 @@ class Callback(WithSimulator):
 class Cancel(WithSimulator):
     def test_cancel_in_the_camera_dialog_reaches_1x_and_2x_applications(self):
         for extra in ([], ["--app2"]):
-            status, text = self.run_acquire(["--auto", "--timeout", "120"] + extra)
+            status, text = self.run_acquire(["--auto", "--timeout", "60"] + extra)
             self.expect_2x_source(text)
             self.assertIn("Source enabled", text)
             self.assertIn("Pressed Cancel", text)
@@ -126,7 +126,7 @@ class Cycles(WithSimulator):
     def test_open_enable_acquire_close_cycles_in_one_2x_process(self):
         out = os.path.join(self.work, "cycle.bmp")
         status, text = self.run_acquire(["--cycles", str(self.CYCLES), "--auto", "1", "--native", "--app2",
-                                         "--out", windows_path(out), "--answer", "ok", "--timeout", "240"],
+                                         "--out", windows_path(out), "--answer", "ok", "--timeout", "110"],
                                         timeout=900)
         for line in text.splitlines():
             if line.startswith(("Resources", "Growth", "Cycles completed")):
