@@ -177,14 +177,14 @@ bool SourceSession::readSetValue(const TW_CAPABILITY& cap, TW_UINT16& value, TW_
 
 TW_UINT16 SourceSession::returnOneValue(TW_CAPABILITY& cap, TW_UINT16 itemType, TW_UINT32 item) {
     HGLOBAL handle = allocContainer(TWON_ONEVALUE, 0);
-    auto* one = handle ? static_cast<TW_ONEVALUE*>(GlobalLock(handle)) : nullptr;
+    auto* one = handle ? static_cast<TW_ONEVALUE*>(lockBlock(handle)) : nullptr;
     if (!one) {
-        if (handle) GlobalFree(handle);
+        if (handle) freeBlock(handle);
         return fail(TWCC_LOWMEMORY);
     }
     one->ItemType = itemType;
     one->Item = item;
-    GlobalUnlock(handle);
+    unlockBlock(handle);
     cap.ConType = TWON_ONEVALUE;
     cap.hContainer = handle;
     return succeed();
@@ -193,9 +193,9 @@ TW_UINT16 SourceSession::returnOneValue(TW_CAPABILITY& cap, TW_UINT16 itemType, 
 TW_UINT16 SourceSession::returnEnumeration(TW_CAPABILITY& cap, TW_UINT16 itemType, const NegotiableValue& value) {
     // Two items, [current, default], even when both are equal.
     HGLOBAL handle = allocContainer(TWON_ENUMERATION, 2 * sizeof(TW_UINT16));
-    auto* block = handle ? static_cast<uint8_t*>(GlobalLock(handle)) : nullptr;
+    auto* block = handle ? static_cast<uint8_t*>(lockBlock(handle)) : nullptr;
     if (!block) {
-        if (handle) GlobalFree(handle);
+        if (handle) freeBlock(handle);
         return fail(TWCC_LOWMEMORY);
     }
     auto* list = reinterpret_cast<TW_ENUMERATION*>(block);
@@ -205,7 +205,7 @@ TW_UINT16 SourceSession::returnEnumeration(TW_CAPABILITY& cap, TW_UINT16 itemTyp
     list->DefaultIndex = 1;
     std::memcpy(block + offsetof(TW_ENUMERATION, ItemList), &value.current, 2);
     std::memcpy(block + offsetof(TW_ENUMERATION, ItemList) + 2, &value.defaultValue, 2);
-    GlobalUnlock(handle);
+    unlockBlock(handle);
     cap.ConType = TWON_ENUMERATION;
     cap.hContainer = handle;
     return succeed();
@@ -213,16 +213,16 @@ TW_UINT16 SourceSession::returnEnumeration(TW_CAPABILITY& cap, TW_UINT16 itemTyp
 
 TW_UINT16 SourceSession::returnSupportedCaps(TW_CAPABILITY& cap) {
     HGLOBAL handle = allocContainer(TWON_ARRAY, sizeof supportedCaps);
-    auto* block = handle ? static_cast<uint8_t*>(GlobalLock(handle)) : nullptr;
+    auto* block = handle ? static_cast<uint8_t*>(lockBlock(handle)) : nullptr;
     if (!block) {
-        if (handle) GlobalFree(handle);
+        if (handle) freeBlock(handle);
         return fail(TWCC_LOWMEMORY);
     }
     auto* array = reinterpret_cast<TW_ARRAY*>(block);
     array->ItemType = TWTY_UINT16;
     array->NumItems = supportedCapCount;
     std::memcpy(block + offsetof(TW_ARRAY, ItemList), supportedCaps, sizeof supportedCaps);
-    GlobalUnlock(handle);
+    unlockBlock(handle);
     cap.ConType = TWON_ARRAY;
     cap.hContainer = handle;
     return succeed();

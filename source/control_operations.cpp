@@ -35,6 +35,10 @@ TW_UINT16 SourceSession::routeControl() {
         return userInterface();
     case DAT_XFERGROUP:
         return transferGroup();
+#ifdef _WIN64
+    case DAT_ENTRYPOINT:
+        return entryPoint();
+#endif
     default:  // DAT_SETUPFILEXFER, DAT_EVENT, DAT_PARENT and anything unknown, in every state
         return fail(TWCC_BADPROTOCOL);
     }
@@ -71,6 +75,11 @@ TW_UINT16 SourceSession::closeSource() {
     state = 3;
     destroyDialog();
     appIdentity.Id = 0;
+#ifdef _WIN64
+    // The manager hands its entry point over again before the next MSG_OPENDS.
+    haveManagerEntry = false;
+    managerEntry = TW_ENTRYPOINT{};
+#endif
     return succeed();
 }
 
@@ -172,6 +181,35 @@ TW_UINT16 SourceSession::transferGroup() {
     *static_cast<TW_UINT32*>(currentCall->data) = DG_IMAGE;
     return succeed();
 }
+
+#ifdef _WIN64
+// DAT_ENTRYPOINT: a 2.x manager sets its entry point and memory functions before MSG_OPENDS
+// (states 3 and 4); MSG_GET reads back what was set, in any open state. A structure whose
+// Size is smaller than ours, or that lacks the entry or any of the four memory functions, is
+// refused whole: a source that used half a set of memory functions would free with one what
+// it allocated with another.
+TW_UINT16 SourceSession::entryPoint() {
+    const TW_UINT16 msg = currentCall->MSG;
+    if (msg != MSG_SET && msg != MSG_GET) return fail(TWCC_BADPROTOCOL);
+    if (msg == MSG_SET && state > 4) return fail(TWCC_SEQERROR);
+    auto* entry = static_cast<TW_ENTRYPOINT*>(currentCall->data);
+    if (!entry) return fail(TWCC_BADVALUE);
+    if (entry->Size < sizeof(TW_ENTRYPOINT)) return fail(TWCC_BADVALUE);
+    if (msg == MSG_GET) {
+        if (!haveManagerEntry) return fail(TWCC_SEQERROR);
+        *entry = managerEntry;
+        return succeed();
+    }
+    if (!entry->DSM_Entry || !entry->DSM_MemAllocate || !entry->DSM_MemFree || !entry->DSM_MemLock ||
+        !entry->DSM_MemUnlock)
+        return fail(TWCC_BADVALUE);
+    // Blocks already handed out stay valid: both kinds belong to the application from then on.
+    managerEntry = *entry;
+    managerEntry.Size = sizeof(TW_ENTRYPOINT);
+    haveManagerEntry = true;
+    return succeed();
+}
+#endif
 
 void SourceSession::destroyDialog() {
     if (!cameraDialog) return;

@@ -113,17 +113,18 @@ TW_UINT16 SourceSession::nativeTransfer() {
     const uint32_t stride = DibImage::dibStride(width);
     const uint64_t imageBytes = uint64_t(stride) * uint64_t(height);
     if (imageBytes + sizeof(BITMAPINFOHEADER) > maxDibBytes) return fail(TWCC_LOWMEMORY);
-    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, SIZE_T(imageBytes + sizeof(BITMAPINFOHEADER)));
-    auto* block = handle ? static_cast<uint8_t*>(GlobalLock(handle)) : nullptr;
+    HGLOBAL handle = allocBlock(SIZE_T(imageBytes + sizeof(BITMAPINFOHEADER)));
+    auto* block = handle ? static_cast<uint8_t*>(lockBlock(handle)) : nullptr;
     if (!block) {
-        if (handle) GlobalFree(handle);
+        if (handle) freeBlock(handle);
         return fail(TWCC_LOWMEMORY);  // the picture stays; the call may be repeated
     }
     writeDibHeader(block, width, height, uint32_t(imageBytes));
     writeDibRows(block + sizeof(BITMAPINFOHEADER), decodedImage->pixels, width, height, stride);
-    GlobalUnlock(handle);
-    // The application receives the handle in the TW_UINT32 at data and owns it from now on.
-    *static_cast<TW_UINT32*>(currentCall->data) = static_cast<TW_UINT32>(reinterpret_cast<uintptr_t>(handle));
+    unlockBlock(handle);
+    // The application receives the handle in the TW_HANDLE at data (4 bytes in a 32-bit
+    // process, 8 in a 64-bit one) and owns it from now on.
+    *static_cast<TW_HANDLE*>(currentCall->data) = handle;
     transferComplete = 1;
     nextRow = 1;
     state = 7;

@@ -54,6 +54,14 @@ SourceSession::SourceSession() {
     sourceIdentity.ProtocolMajor = 1;
     sourceIdentity.ProtocolMinor = 6;
     sourceIdentity.SupportedGroups = DG_CONTROL | DG_IMAGE;
+#ifdef _WIN64
+    // 64-bit applications reach sources only through a 2.x manager, which has no TWAIN_32.DLL
+    // for notifications: it hands its own entry point over with DAT_ENTRYPOINT, and only to
+    // sources that say DF_DS2.
+    sourceIdentity.ProtocolMajor = 2;
+    sourceIdentity.ProtocolMinor = 0;
+    sourceIdentity.SupportedGroups |= DF_DS2;
+#endif
 }
 
 SourceSession::~SourceSession() {
@@ -148,6 +156,12 @@ int SourceSession::notifyApplication(TW_UINT16 msg) {
     } else {
         return 0;
     }
+#ifdef _WIN64
+    if (haveManagerEntry) {
+        managerEntry.DSM_Entry(&sourceIdentity, &appIdentity, DG_CONTROL, DAT_NULL, msg, nullptr);
+        return 1;
+    }
+#endif
     // Loaded for each notification so that no handle to the manager stays open between calls.
     HMODULE manager = LoadLibraryA("TWAIN_32.DLL");
     if (!manager) return 1;
@@ -161,14 +175,70 @@ int SourceSession::notifyApplication(TW_UINT16 msg) {
 HGLOBAL SourceSession::allocContainer(TW_UINT16 type, uint32_t itemBytes) {
     switch (type) {
     case TWON_ARRAY:  // 6-byte header
-        return itemBytes <= maxContainerItemBytes ? GlobalAlloc(containerFlags, SIZE_T(itemBytes) + 7) : nullptr;
+        return itemBytes <= maxContainerItemBytes ? allocBlock(SIZE_T(itemBytes) + 7) : nullptr;
     case TWON_ENUMERATION:  // 14-byte header
-        return itemBytes <= maxContainerItemBytes ? GlobalAlloc(containerFlags, SIZE_T(itemBytes) + 15) : nullptr;
+        return itemBytes <= maxContainerItemBytes ? allocBlock(SIZE_T(itemBytes) + 15) : nullptr;
     case TWON_ONEVALUE:
-        return GlobalAlloc(containerFlags, sizeof(TW_ONEVALUE));
+        return allocBlock(sizeof(TW_ONEVALUE));
     case TWON_RANGE:
-        return GlobalAlloc(containerFlags, sizeof(TW_RANGE));
+        return allocBlock(sizeof(TW_RANGE));
     default:
         return nullptr;
     }
 }
+
+#ifdef _WIN64
+
+HGLOBAL SourceSession::allocBlock(SIZE_T size) {
+    if (!haveManagerEntry) return GlobalAlloc(containerFlags, size);
+    if (size > 0xFFFFFFFFu) return nullptr;
+    // The manager's blocks come with no promise about their contents.
+    HGLOBAL block = static_cast<HGLOBAL>(managerEntry.DSM_MemAllocate(TW_UINT32(size)));
+    if (!block) return nullptr;
+    void* bytes = managerEntry.DSM_MemLock(block);
+    if (!bytes) {
+        managerEntry.DSM_MemFree(block);
+        return nullptr;
+    }
+    std::memset(bytes, 0, size);
+    managerEntry.DSM_MemUnlock(block);
+    return block;
+}
+
+void* SourceSession::lockBlock(HGLOBAL block) {
+    return haveManagerEntry ? managerEntry.DSM_MemLock(block) : GlobalLock(block);
+}
+
+void SourceSession::unlockBlock(HGLOBAL block) {
+    if (haveManagerEntry)
+        managerEntry.DSM_MemUnlock(block);
+    else
+        GlobalUnlock(block);
+}
+
+void SourceSession::freeBlock(HGLOBAL block) {
+    if (haveManagerEntry)
+        managerEntry.DSM_MemFree(block);
+    else
+        GlobalFree(block);
+}
+
+#else
+
+HGLOBAL SourceSession::allocBlock(SIZE_T size) {
+    return GlobalAlloc(containerFlags, size);
+}
+
+void* SourceSession::lockBlock(HGLOBAL block) {
+    return GlobalLock(block);
+}
+
+void SourceSession::unlockBlock(HGLOBAL block) {
+    GlobalUnlock(block);
+}
+
+void SourceSession::freeBlock(HGLOBAL block) {
+    GlobalFree(block);
+}
+
+#endif

@@ -64,6 +64,14 @@ public:
     // holding itemBytes of items; null for an unknown type or when memory runs out.
     HGLOBAL allocContainer(TW_UINT16 type, uint32_t itemBytes);
 
+    // Memory handed to the application (containers, native bitmaps): a zero-filled block,
+    // locked, unlocked and freed with the functions that made it - the manager's when a 2.x
+    // manager gave them with DAT_ENTRYPOINT, the global-memory functions otherwise.
+    HGLOBAL allocBlock(SIZE_T size);
+    void* lockBlock(HGLOBAL block);
+    void unlockBlock(HGLOBAL block);
+    void freeBlock(HGLOBAL block);
+
     // Fields, in the order the session keeps them.
     JpegDecoder* decodedImage = nullptr;
     CameraDialog* cameraDialog = nullptr;
@@ -79,6 +87,12 @@ public:
     NegotiableValue xferMech{TWSX_NATIVE, TWSX_NATIVE};
     NegotiableValue units{TWUN_INCHES, TWUN_INCHES};
     NegotiableValue pixelType{TWPT_RGB, TWPT_RGB};
+#ifdef _WIN64
+    // The 2.x manager's entry point and memory functions (DAT_ENTRYPOINT MSG_SET), kept from
+    // before MSG_OPENDS until MSG_CLOSEDS; haveManagerEntry is false while none is known.
+    TW_ENTRYPOINT managerEntry{};
+    bool haveManagerEntry = false;
+#endif
 
 private:
     TW_UINT16 route();
@@ -99,6 +113,9 @@ private:
     TW_UINT16 pendingTransfers();
     TW_UINT16 setupMemTransfer();
     TW_UINT16 transferGroup();
+#ifdef _WIN64
+    TW_UINT16 entryPoint();
+#endif
     void destroyDialog();
     void discardPicture();
 

@@ -1,8 +1,10 @@
-// TWAIN 1.x definitions used by the source, the Source Manager and the test application.
+// TWAIN definitions used by the source, the Source Manager and the test application.
 //
 // Only the types and constants this project touches. Structures use the 2-byte packing of
-// the TWAIN standard header on 32-bit Windows; the static_asserts at the end pin every size
-// and offset we rely on, so a layout mistake fails the build instead of corrupting an
+// the TWAIN standard header on Windows, for 32-bit and 64-bit code alike; handles and memory
+// references are pointer-sized, so a 64-bit build has wider TW_CAPABILITY, TW_EVENT,
+// TW_USERINTERFACE and TW_MEMORY. The static_asserts at the end pin every size and offset we
+// rely on, for both widths, so a layout mistake fails the build instead of corrupting an
 // application's memory.
 #pragma once
 
@@ -165,6 +167,34 @@ struct TW_IMAGEMEMXFER {
 
 typedef TW_IDENTITY* pTW_IDENTITY;
 
+// TWAIN 2.x: the manager's entry point and memory functions, handed to a source before it is
+// opened (DAT_ENTRYPOINT MSG_SET) and to an application on request (MSG_GET), and the
+// callback an application registers to receive a source's notifications (DAT_CALLBACK2).
+typedef TW_HANDLE(TW_CALLINGSTYLE* DSM_MEMALLOCATE)(TW_UINT32 size);
+typedef void(TW_CALLINGSTYLE* DSM_MEMFREE)(TW_HANDLE handle);
+typedef TW_MEMREF(TW_CALLINGSTYLE* DSM_MEMLOCK)(TW_HANDLE handle);
+typedef void(TW_CALLINGSTYLE* DSM_MEMUNLOCK)(TW_HANDLE handle);
+
+#pragma pack(push, 2)
+
+struct TW_ENTRYPOINT {
+    TW_UINT32 Size;  // sizeof(TW_ENTRYPOINT), set by whoever fills it in
+    TW_UINT16(TW_CALLINGSTYLE* DSM_Entry)(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
+                                          TW_UINT16 msg, TW_MEMREF data);
+    DSM_MEMALLOCATE DSM_MemAllocate;
+    DSM_MEMFREE DSM_MemFree;
+    DSM_MEMLOCK DSM_MemLock;
+    DSM_MEMUNLOCK DSM_MemUnlock;
+};
+
+struct TW_CALLBACK2 {
+    TW_MEMREF CallBackProc;  // a DSMENTRYPROC-shaped function of the application
+    uintptr_t RefCon;
+    TW_INT16 Message;
+};
+
+#pragma pack(pop)
+
 // Entry points: DS_Entry of a source, DSM_Entry of the Source Manager.
 typedef TW_UINT16(TW_CALLINGSTYLE* DSENTRYPROC)(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat,
                                                 TW_UINT16 msg, TW_MEMREF data);
@@ -188,6 +218,9 @@ constexpr TW_UINT16 DAT_SETUPFILEXFER = 0x0007;
 constexpr TW_UINT16 DAT_STATUS = 0x0008;
 constexpr TW_UINT16 DAT_USERINTERFACE = 0x0009;
 constexpr TW_UINT16 DAT_XFERGROUP = 0x000A;
+constexpr TW_UINT16 DAT_CALLBACK = 0x0010;
+constexpr TW_UINT16 DAT_CALLBACK2 = 0x0012;
+constexpr TW_UINT16 DAT_ENTRYPOINT = 0x0403;
 constexpr TW_UINT16 DAT_IMAGEINFO = 0x0101;
 constexpr TW_UINT16 DAT_IMAGELAYOUT = 0x0102;
 constexpr TW_UINT16 DAT_IMAGEMEMXFER = 0x0103;
@@ -222,6 +255,12 @@ constexpr TW_UINT16 MSG_ENABLEDS = 0x0502;
 constexpr TW_UINT16 MSG_ENABLEDSUIONLY = 0x0503;
 constexpr TW_UINT16 MSG_PROCESSEVENT = 0x0601;
 constexpr TW_UINT16 MSG_ENDXFER = 0x0701;
+constexpr TW_UINT16 MSG_REGISTER_CALLBACK = 0x0902;
+
+// SupportedGroups flags of TWAIN 2.x: an application, source or manager that speaks 2.x.
+constexpr TW_UINT32 DF_DSM2 = 0x10000000;
+constexpr TW_UINT32 DF_APP2 = 0x20000000;
+constexpr TW_UINT32 DF_DS2 = 0x40000000;
 
 // Return codes
 constexpr TW_UINT16 TWRC_SUCCESS = 0;
@@ -356,4 +395,42 @@ static_assert(sizeof(TW_IMAGEMEMXFER) == 38 && offsetof(TW_IMAGEMEMXFER, BytesPe
                   offsetof(TW_IMAGEMEMXFER, XOffset) == 14 && offsetof(TW_IMAGEMEMXFER, YOffset) == 18 &&
                   offsetof(TW_IMAGEMEMXFER, BytesWritten) == 22 && offsetof(TW_IMAGEMEMXFER, Memory) == 26,
               "TW_IMAGEMEMXFER");
+static_assert(sizeof(TW_ENTRYPOINT) == 24 && offsetof(TW_ENTRYPOINT, DSM_Entry) == 4 &&
+                  offsetof(TW_ENTRYPOINT, DSM_MemUnlock) == 20,
+              "TW_ENTRYPOINT");
+static_assert(sizeof(TW_CALLBACK2) == 10 && offsetof(TW_CALLBACK2, Message) == 8, "TW_CALLBACK2");
+#endif
+
+// Layouts of the 64-bit Windows compiler with the same 2-byte packing: pointer-sized handles
+// and references, everything else where the 32-bit layout has it.
+#if defined(_WIN64)
+static_assert(sizeof(TW_FIX32) == 4 && sizeof(TW_VERSION) == 42, "TW_FIX32, TW_VERSION");
+static_assert(sizeof(TW_IDENTITY) == 156 && offsetof(TW_IDENTITY, ProtocolMajor) == 46 &&
+                  offsetof(TW_IDENTITY, SupportedGroups) == 50 && offsetof(TW_IDENTITY, Manufacturer) == 54 &&
+                  offsetof(TW_IDENTITY, ProductName) == 122,
+              "TW_IDENTITY");
+static_assert(sizeof(TW_CAPABILITY) == 12 && offsetof(TW_CAPABILITY, ConType) == 2 &&
+                  offsetof(TW_CAPABILITY, hContainer) == 4,
+              "TW_CAPABILITY");
+static_assert(sizeof(TW_ONEVALUE) == 6 && offsetof(TW_ONEVALUE, Item) == 2, "TW_ONEVALUE");
+static_assert(offsetof(TW_ENUMERATION, ItemList) == 14 && offsetof(TW_ARRAY, ItemList) == 6 &&
+                  sizeof(TW_RANGE) == 22,
+              "containers");
+static_assert(sizeof(TW_EVENT) == 10 && offsetof(TW_EVENT, TWMessage) == 8, "TW_EVENT");
+static_assert(sizeof(TW_USERINTERFACE) == 12 && offsetof(TW_USERINTERFACE, hParent) == 4, "TW_USERINTERFACE");
+static_assert(sizeof(TW_STATUS) == 4 && sizeof(TW_PENDINGXFERS) == 6 && sizeof(TW_SETUPMEMXFER) == 12,
+              "TW_STATUS, TW_PENDINGXFERS, TW_SETUPMEMXFER");
+static_assert(sizeof(TW_IMAGEINFO) == 42 && offsetof(TW_IMAGEINFO, Compression) == 40, "TW_IMAGEINFO");
+static_assert(sizeof(TW_IMAGELAYOUT) == 28 && offsetof(TW_IMAGELAYOUT, FrameNumber) == 24, "TW_IMAGELAYOUT");
+static_assert(sizeof(TW_MEMORY) == 16 && offsetof(TW_MEMORY, Length) == 4 && offsetof(TW_MEMORY, TheMem) == 8,
+              "TW_MEMORY");
+static_assert(sizeof(TW_IMAGEMEMXFER) == 42 && offsetof(TW_IMAGEMEMXFER, BytesWritten) == 22 &&
+                  offsetof(TW_IMAGEMEMXFER, Memory) == 26,
+              "TW_IMAGEMEMXFER");
+static_assert(sizeof(TW_ENTRYPOINT) == 44 && offsetof(TW_ENTRYPOINT, DSM_Entry) == 4 &&
+                  offsetof(TW_ENTRYPOINT, DSM_MemAllocate) == 12 && offsetof(TW_ENTRYPOINT, DSM_MemUnlock) == 36,
+              "TW_ENTRYPOINT");
+static_assert(sizeof(TW_CALLBACK2) == 18 && offsetof(TW_CALLBACK2, RefCon) == 8 &&
+                  offsetof(TW_CALLBACK2, Message) == 16,
+              "TW_CALLBACK2");
 #endif

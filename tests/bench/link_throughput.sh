@@ -10,16 +10,19 @@
 #    and handshakes put on the camera's side of the line.
 set -euo pipefail
 
+# DORVEX_BENCH_ARCH=win64 measures the 64-bit build's dorvex-diag.exe in the 64-bit prefix.
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+arch="${DORVEX_BENCH_ARCH:-win32}"
 sim="$root/build/host/bin/dorvex-sim"
 diag="$root/build/win/bin/dorvex-diag.exe"
+[ "$arch" = win64 ] && diag="$root/build/win64/bin/dorvex-diag.exe"
 for f in "$sim" "$diag"; do
     [ -e "$f" ] || { echo "link_throughput: $f is not built"; exit 1; }
 done
 
 # shellcheck source=../../tools/wine/wine-env.sh
 source "$root/tools/wine/wine-env.sh"
-wine_env_start reuse >/dev/null 2>&1
+wine_env_start reuse "$arch" >/dev/null 2>&1
 work="$(mktemp -d "${TMPDIR:-/tmp}/dorvex-bench.XXXXXX")"
 sim_pid=""
 cleanup() {

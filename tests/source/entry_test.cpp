@@ -144,6 +144,29 @@ TEST_F(EntryTest, ForeignGroupsAndImageOperationsWithoutATransferAreRefused) {
     }
 }
 
+// The 32-bit source is a 1.x source: a manager's DAT_ENTRYPOINT (even a well-formed one) and
+// the callback registrations are not its triplets, in any state, and change nothing.
+TEST_F(EntryTest, TwainTwoTripletsAreNotTheThirtyTwoBitSourcesBusiness) {
+    TW_ENTRYPOINT entryPoint{};
+    entryPoint.Size = sizeof entryPoint;
+    TW_CALLBACK2 callback{};
+    for (int state = 3; state <= 5; ++state) {
+        SCOPED_TRACE(state);
+        if (state == 4) open();
+        if (state == 5) enable(false);
+        for (TW_UINT16 msg : {MSG_SET, MSG_GET}) {
+            EXPECT_EQ(call(DG_CONTROL, DAT_ENTRYPOINT, msg, &entryPoint), TWRC_FAILURE);
+            EXPECT_EQ(conditionCode(), TWCC_BADPROTOCOL);
+        }
+        EXPECT_EQ(call(DG_CONTROL, DAT_CALLBACK2, MSG_REGISTER_CALLBACK, &callback), TWRC_FAILURE);
+        EXPECT_EQ(conditionCode(), TWCC_BADPROTOCOL);
+        EXPECT_EQ(probeState(), state);
+    }
+    TW_IDENTITY id{};
+    ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &id), TWRC_SUCCESS);
+    EXPECT_EQ(id.SupportedGroups & DF_DS2, 0u);
+}
+
 TEST_F(EntryTest, ProcessEventReachesTheDialogOnlyOnceEnabled) {
     DsmLogView log;
     ASSERT_TRUE(log.valid());

@@ -59,7 +59,8 @@ int AcquireApp::run() {
         std::printf("Cannot create the application window\n");
         return ExitFailure;
     }
-    if (!client.load(error)) {
+    const std::string manager = options.manager.empty() ? defaultManager() : options.manager;
+    if (!client.load(manager, error)) {
         std::printf("%s\n", error.c_str());
         return ExitFailure;
     }
@@ -107,6 +108,8 @@ HWND AcquireApp::twainParent() const {
 }
 
 bool AcquireApp::startSession() {
+    if (options.app2)
+        client.actAsApp2(window);
     if (!client.openManager(twainParent()))
         return false;
     std::vector<TW_IDENTITY> sources;
@@ -173,6 +176,12 @@ void AcquireApp::messageLoop() {
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1)
             break;  // WM_QUIT: the deadline passed (exit status set by onTimer)
+        // A 2.x manager's callback only recorded its notifications; they are acted on here.
+        TW_UINT16 notification = MSG_NULL;
+        while (!finished && client.takeCallbackNotification(notification))
+            onNotification(notification);
+        if (finished)
+            break;
         // A console application has no window of its own: every message it passes to the
         // source is the source's or the manager's. With --parent none|thread our hidden window
         // (the timer's) stands outside TWAIN, so its messages do not go to the source.
@@ -180,7 +189,6 @@ void AcquireApp::messageLoop() {
             DispatchMessageA(&msg);
             continue;
         }
-        TW_UINT16 notification = MSG_NULL;
         if (client.sourceEnabled() && client.processEvent(msg, notification)) {
             if (notification != MSG_NULL)
                 onNotification(notification);

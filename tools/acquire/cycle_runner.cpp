@@ -26,7 +26,7 @@ void printGrowth(const char* what, const ResourceSample& from, const ResourceSam
 int runCycles(const AcquireOptions& options) {
     // An application loads the Source Manager once; keeping it loaded here means each cycle's
     // own load and release of it leaves it in place, and what grows belongs to the sessions.
-    HMODULE manager = LoadLibraryA("TWAIN_32.DLL");
+    HMODULE manager = LoadLibraryA(options.manager.empty() ? defaultManager() : options.manager.c_str());
     ResourceSample start = sampleResources();
     std::printf("Resources at start: %s\n", describeSample(start).c_str());
     ResourceSample afterFirst;

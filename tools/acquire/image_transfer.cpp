@@ -30,21 +30,24 @@ bool askImageInfo(TwainClient& client, TW_IMAGEINFO& info) {
 }
 
 bool receiveNative(TwainClient& client, Picture& picture) {
-    TW_UINT32 handle = 0;
+    // Pointer-sized: 4 bytes in a 32-bit process, 8 in a 64-bit one.
+    TW_HANDLE handle = nullptr;
     client.sourceCall(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle, {TWRC_XFERDONE});
     if (!client.succeeded())
         return false;
-    HGLOBAL block = reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(handle));
+    HGLOBAL block = static_cast<HGLOBAL>(handle);
     if (!block) {
         client.noteFailure("native transfer: the source returned no bitmap");
         return false;
     }
     std::string error;
-    auto* dib = static_cast<const uint8_t*>(GlobalLock(block));
+    // Whichever functions made the block, on Windows it is a global memory block: its size
+    // bounds what is read.
+    auto* dib = static_cast<const uint8_t*>(client.lockHandle(block));
     bool ok = dib && pictureFromDib(dib, GlobalSize(block), picture, error);
     if (dib)
-        GlobalUnlock(block);
-    GlobalFree(block);  // ours now, whatever it held
+        client.unlockHandle(block);
+    client.freeHandle(block);  // ours now, whatever it held
     if (!ok)
         client.noteFailure("native transfer: " + (dib ? error : std::string("bitmap cannot be locked")));
     return ok;

@@ -1,4 +1,5 @@
-// acquire.exe: a TWAIN 1.x application that opens a source through TWAIN_32.DLL, enables it
+// acquire.exe: a TWAIN 1.x (or, with --app2, 2.x) application that opens a source through
+// TWAIN_32.DLL (TWAINDSM.DLL in the 64-bit build, or the manager named), enables it
 // with its user interface, and saves the picture it transfers as a 24-bit BMP file.
 #include <cstdio>
 

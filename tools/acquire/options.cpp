@@ -94,12 +94,21 @@ bool parseRude(const char* text, RudeAct& out) {
 
 }  // namespace
 
+const char* defaultManager() {
+#ifdef _WIN64
+    return "TWAINDSM.DLL";
+#else
+    return "TWAIN_32.DLL";
+#endif
+}
+
 const char* usageText() {
     return "usage: acquire.exe [--source NAME] [--native | --memory] [--out FILE.bmp] [--timeout S]\n"
            "                   [--auto [N|all]] [--answer B[,B2]] [--cycles N]\n"
            "                   [--close-during listing|download] [--set-rate I] [--clock-from-pc]\n"
            "                   [--parent none|thread|own] [--open-by id|name] [--show-ui 0|1]\n"
            "                   [--rude ACT [--rude-after T]]\n"
+           "                   [--manager FILE] [--app2]\n"
            "  --source NAME   product name of the source to open (default \"Zelmar Dorvex\")\n"
            "  --native        take the picture by native transfer (default)\n"
            "  --memory        take the picture by buffered memory transfer\n"
@@ -135,6 +144,10 @@ const char* usageText() {
            "                  close-question    disable and close the source under a message box\n"
            "                  exit-open         exit the process with the source enabled\n"
            "  --rude-after T  with --rude: act T timer ticks (100 ms each) after the moment came\n"
+           "  --manager FILE  the Source Manager to load (default TWAIN_32.DLL in the 32-bit build,\n"
+           "                  TWAINDSM.DLL in the 64-bit one)\n"
+           "  --app2          act as a TWAIN 2.x application: DF_APP2, the manager's memory functions,\n"
+           "                  notifications through a DAT_CALLBACK2 callback (default: a 1.x one)\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
            "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
 }
@@ -149,13 +162,15 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
             options.mechanism = TransferMechanism::Native;
         } else if (arg == "--memory") {
             options.mechanism = TransferMechanism::Memory;
-        } else if (arg == "--source" || arg == "--out") {
+        } else if (arg == "--source" || arg == "--out" || arg == "--manager") {
             if (!next || !*next) {
                 error = arg + " needs a value";
                 return false;
             }
-            (arg == "--source" ? options.source : options.outPath) = next;
+            (arg == "--source" ? options.source : arg == "--out" ? options.outPath : options.manager) = next;
             ++i;
+        } else if (arg == "--app2") {
+            options.app2 = true;
         } else if (arg == "--timeout") {
             if (!parseNumber(next, 1, 86400, options.timeoutSeconds)) {
                 error = "--timeout needs a number of seconds from 1 to 86400";

@@ -46,6 +46,11 @@ struct AcquireOptions {
     ParentMode parent = ParentMode::Own;
     OpenBy openBy = OpenBy::Name;
     bool showUI = true;
+    // --manager FILE: the Source Manager library to load (default: defaultManager()).
+    std::string manager;
+    // --app2: act as a TWAIN 2.x application (DF_APP2, the manager's memory functions,
+    // notifications through a DAT_CALLBACK2 callback) instead of a 1.x one.
+    bool app2 = false;
     bool help = false;
 
     // --rude ACT (see usage); --rude-after T: the act waits T timer ticks (100 ms) once its
@@ -58,3 +63,6 @@ struct AcquireOptions {
 bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, std::string& error);
 
 const char* usageText();
+
+// The manager an application of this build loads: TWAIN_32.DLL (32-bit), TWAINDSM.DLL (64-bit).
+const char* defaultManager();

@@ -8,6 +8,12 @@ namespace {
 
 // Enumeration is bounded: a manager that never says TWRC_ENDOFLIST must not hang us.
 constexpr int maxListedSources = 256;
+// Notifications kept for the message loop; a source that floods us loses the oldest.
+constexpr size_t maxCallbackNotifications = 16;
+
+// The client whose callback is registered: a manager calls the callback with the identities
+// only, and the RefCon it passes back is not pointer-sized in every manager.
+TwainClient* callbackClient = nullptr;
 
 void copyName(char (&field)[34], const char* text) {
     std::strncpy(field, text, sizeof field - 1);
@@ -31,19 +37,21 @@ TwainClient::TwainClient() {
 }
 
 TwainClient::~TwainClient() {
+    if (callbackClient == this)
+        callbackClient = nullptr;
     if (library)
         FreeLibrary(library);
 }
 
-bool TwainClient::load(std::string& error) {
-    library = LoadLibraryA("TWAIN_32.DLL");
+bool TwainClient::load(const std::string& managerFile, std::string& error) {
+    library = LoadLibraryA(managerFile.c_str());
     if (!library) {
-        error = "cannot load TWAIN_32.DLL (error " + std::to_string(GetLastError()) + ")";
+        error = "cannot load " + managerFile + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     entry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(library, "DSM_Entry")));
     if (!entry) {
-        error = "TWAIN_32.DLL has no DSM_Entry";
+        error = managerFile + " has no DSM_Entry";
         FreeLibrary(library);
         library = nullptr;
         return false;
@@ -72,10 +80,82 @@ void TwainClient::recordFailure(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, 
         lastFailure += ", condition code unavailable";
 }
 
+void TwainClient::actAsApp2(HWND window) {
+    app2 = true;
+    callbackWindow = window;
+    app.ProtocolMajor = 2;
+    app.ProtocolMinor = 4;
+    app.SupportedGroups |= DF_APP2;
+}
+
 bool TwainClient::openManager(HWND window) {
     parent = window;
     managerIsOpen = managerCall(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent) == TWRC_SUCCESS;
+    if (managerIsOpen && app2)
+        return askEntryPoint();
     return managerIsOpen;
+}
+
+bool TwainClient::askEntryPoint() {
+    TW_ENTRYPOINT answer{};
+    answer.Size = sizeof answer;
+    if (managerCall(nullptr, DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &answer) != TWRC_SUCCESS)
+        return false;
+    if (!answer.DSM_MemAllocate || !answer.DSM_MemFree || !answer.DSM_MemLock || !answer.DSM_MemUnlock) {
+        noteFailure("DAT_ENTRYPOINT: the manager gave no memory functions");
+        return false;
+    }
+    managerEntry = answer;
+    haveManagerEntry = true;
+    return true;
+}
+
+bool TwainClient::registerCallback() {
+    TW_CALLBACK2 registration{};
+    registration.CallBackProc = reinterpret_cast<TW_MEMREF>(&TwainClient::callback);
+    registration.RefCon = 0;
+    callbackClient = this;
+    return sourceCall(DG_CONTROL, DAT_CALLBACK2, MSG_REGISTER_CALLBACK, &registration) == TWRC_SUCCESS;
+}
+
+// Runs inside the source's call that sent the notification: it only records the message and
+// wakes the message loop, which acts on it once the source has returned.
+TW_UINT16 TW_CALLINGSTYLE TwainClient::callback(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32 dg, TW_UINT16 dat,
+                                                TW_UINT16 msg, TW_MEMREF) {
+    TwainClient* client = callbackClient;
+    if (!client || dg != DG_CONTROL || dat != DAT_NULL)
+        return TWRC_FAILURE;
+    if (client->callbackNotifications.size() >= maxCallbackNotifications)
+        client->callbackNotifications.pop_front();
+    client->callbackNotifications.push_back(msg);
+    PostMessageA(client->callbackWindow, WM_NULL, 0, 0);
+    return TWRC_SUCCESS;
+}
+
+bool TwainClient::takeCallbackNotification(TW_UINT16& msg) {
+    if (callbackNotifications.empty())
+        return false;
+    msg = callbackNotifications.front();
+    callbackNotifications.pop_front();
+    return true;
+}
+
+void* TwainClient::lockHandle(TW_HANDLE handle) {
+    return haveManagerEntry ? managerEntry.DSM_MemLock(handle) : GlobalLock(handle);
+}
+
+void TwainClient::unlockHandle(TW_HANDLE handle) {
+    if (haveManagerEntry)
+        managerEntry.DSM_MemUnlock(handle);
+    else
+        GlobalUnlock(handle);
+}
+
+void TwainClient::freeHandle(TW_HANDLE handle) {
+    if (haveManagerEntry)
+        managerEntry.DSM_MemFree(handle);
+    else
+        GlobalFree(handle);
 }
 
 bool TwainClient::listSources(std::vector<TW_IDENTITY>& sources) {
@@ -93,6 +173,8 @@ bool TwainClient::openSource(const std::string& productName) {
     source = TW_IDENTITY{};
     copyName(source.ProductName, productName.c_str());
     sourceIsOpen = managerCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source) == TWRC_SUCCESS;
+    if (sourceIsOpen && app2)
+        return registerCallback();
     return sourceIsOpen;
 }
 
@@ -122,6 +204,7 @@ bool TwainClient::closeSource() {
     if (ok) {
         sourceIsOpen = false;
         sourceIsEnabled = false;
+        callbackNotifications.clear();
     }
     return ok;
 }

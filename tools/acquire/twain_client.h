@@ -3,6 +3,7 @@
 // the condition code asked right after it) so that every failure can be reported precisely.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,23 @@ public:
     TwainClient(const TwainClient&) = delete;
     TwainClient& operator=(const TwainClient&) = delete;
 
-    // Loads TWAIN_32.DLL and finds DSM_Entry.
-    bool load(std::string& error);
+    // Loads the manager library (TWAIN_32.DLL, TWAINDSM.DLL or any file named) and finds DSM_Entry.
+    bool load(const std::string& managerFile, std::string& error);
+
+    // Before openManager: act as a TWAIN 2.x application. The identity says DF_APP2; after
+    // MSG_OPENDSM the manager's memory functions are asked for (DAT_ENTRYPOINT), and after
+    // MSG_OPENDS a DAT_CALLBACK2 callback is registered, through which the manager delivers
+    // the source's notifications instead of through MSG_PROCESSEVENT.
+    void actAsApp2(HWND window);
+    bool isApp2() const { return app2; }
+    // A notification that arrived through the callback, oldest first.
+    bool takeCallbackNotification(TW_UINT16& msg);
+
+    // Memory the source handed over (native bitmaps): locked, unlocked and freed with the
+    // manager's functions when a 2.x manager gave them, the global-memory functions otherwise.
+    void* lockHandle(TW_HANDLE handle);
+    void unlockHandle(TW_HANDLE handle);
+    void freeHandle(TW_HANDLE handle);
 
     bool openManager(HWND window);
     bool listSources(std::vector<TW_IDENTITY>& sources);
@@ -49,6 +65,11 @@ public:
     void noteFailure(const std::string& text) { lastFailure = text; }
 
 private:
+    static TW_UINT16 TW_CALLINGSTYLE callback(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
+                                              TW_UINT16 msg, TW_MEMREF data);
+    bool askEntryPoint();
+    bool registerCallback();
+
     TW_UINT16 managerCall(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
     void recordFailure(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc);
 
@@ -63,4 +84,9 @@ private:
     bool sourceIsEnabled = false;
     bool lastCallOk = false;
     std::string lastFailure;
+    bool app2 = false;
+    HWND callbackWindow = nullptr;
+    TW_ENTRYPOINT managerEntry{};
+    bool haveManagerEntry = false;
+    std::deque<TW_UINT16> callbackNotifications;
 };

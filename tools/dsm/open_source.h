@@ -34,6 +34,11 @@ public:
     size_t pendingCount() const { return pending.size(); }
 
     TW_IDENTITY identity{};
+#ifdef _WIN64
+    // The application's DAT_CALLBACK2 registration for this source; notifications go to
+    // callback.CallBackProc when it is set.
+    TW_CALLBACK2 callback{};
+#endif
 
 private:
     static constexpr size_t maxPending = 16;

@@ -102,10 +102,16 @@ std::string sourcesRoot() {
     DWORD n = GetEnvironmentVariableA("DORVEX_TWAIN_DIR", buffer, sizeof buffer);
     if (n > 0 && n < sizeof buffer)
         return buffer;
+#ifdef _WIN64
+    // 64-bit sources live apart from the 32-bit ones, which a 64-bit process cannot load.
+    const char* const folder = "twain_64";
+#else
+    const char* const folder = "twain_32";
+#endif
     n = GetWindowsDirectoryA(buffer, sizeof buffer);
     if (n == 0 || n >= sizeof buffer)
-        return "C:\\windows\\twain_32";
-    return std::string(buffer) + "\\twain_32";
+        return std::string("C:\\windows\\") + folder;
+    return std::string(buffer) + "\\" + folder;
 }
 
 HMODULE loadSourceLibrary(const std::string& path) {

@@ -13,7 +13,7 @@ struct CatalogEntry {
 };
 
 // The folder searched: %DORVEX_TWAIN_DIR% when set (tests point it at their own sources),
-// otherwise <Windows directory>\twain_32.
+// otherwise <Windows directory>\twain_32 (twain_64 in the 64-bit build).
 std::string sourcesRoot();
 
 // Finds every *.ds file below root (sub-folders included, depth and count bounded), loads each

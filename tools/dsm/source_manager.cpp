@@ -82,6 +82,10 @@ TW_UINT16 SourceManager::entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32
         return fail(nullptr, TWCC_BADPROTOCOL);
     if (dg == DG_CONTROL && dat == DAT_NULL)
         return notificationFromSource(origin, dest, msg, data);
+#ifdef _WIN64
+    if (dg == DG_CONTROL && (dat == DAT_ENTRYPOINT || dat == DAT_CALLBACK2))
+        return entry2x(origin, dest, dat, msg, data);
+#endif
     Application* app = findApplication(origin->Id);
     bool managerDat = dat == DAT_PARENT || dat == DAT_IDENTITY || (dat == DAT_STATUS && !dest);
     // DAT_IDENTITY MSG_GET with a destination asks that source for its identity.
@@ -293,6 +297,12 @@ TW_UINT16 SourceManager::openSource(Application& app, pTW_IDENTITY origin, TW_ID
     std::string name = entry->identity.ProductName;
     inOut = entry->identity;
     source->identity = inOut;
+#ifdef _WIN64
+    if (!handOverEntryPoint(*source, origin)) {
+        inOut.Id = 0;
+        return fail(&app, TWCC_OPERATIONERROR);
+    }
+#endif
     TW_UINT16 result = source->call(origin, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &inOut);
     if (result != TWRC_SUCCESS) {
         // The application asks us, not the source, why the open failed.
@@ -386,6 +396,10 @@ TW_UINT16 SourceManager::notificationFromSource(pTW_IDENTITY origin, pTW_IDENTIT
             return other(origin, dest, DG_CONTROL, DAT_NULL, msg, data);
         return fail(nullptr, ownerOfSource(origin->Id) ? TWCC_BADDEST : TWCC_BADPROTOCOL);
     }
+#ifdef _WIN64
+    if (source->callback.CallBackProc)
+        return callApplication(*app, *source, msg);
+#endif
     source->queueNotification(msg);
     wake(*app, origin->Id, msg);
     return TWRC_SUCCESS;

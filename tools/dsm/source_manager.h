@@ -87,6 +87,15 @@ private:
     TW_UINT16 notificationFromSource(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 msg, TW_MEMREF data);
     void wake(const Application& app, TW_UINT32 sourceId, TW_UINT16 msg);
 
+#ifdef _WIN64
+    // The TWAIN 2.x route of the 64-bit build (source_manager_2x.cpp): DAT_ENTRYPOINT for
+    // applications (MSG_GET) and for DF_DS2 sources (MSG_SET before their MSG_OPENDS), and
+    // application callbacks (DAT_CALLBACK2) that receive notifications instead of the queue.
+    TW_UINT16 entry2x(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+    bool handOverEntryPoint(OpenSource& source, pTW_IDENTITY origin);
+    TW_UINT16 callApplication(Application& app, OpenSource& source, TW_UINT16 msg);
+#endif
+
     std::vector<std::unique_ptr<Application>> applications;
     // Sources closed while one of their calls was still running (test-only, see
     // DORVEX_DSM_NESTED_CLOSE), kept loaded until it returns.

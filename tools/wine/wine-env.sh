@@ -1,10 +1,15 @@
 # Wine environment for tests and the demo; source it, then call wine_env_start / wine_env_stop.
 #
-# Makes (or reuses) a 32-bit prefix under build/wine/prefix, starts a private Xvfb, installs
+#   wine_env_start fresh|reuse [win32|win64]
+#
+# win32 (the default): makes (or reuses) a 32-bit prefix under build/wine/prefix, starts a private Xvfb, installs
 # the source below C:\windows\twain_32\Zelmar\ and our TWAIN_32.DLL into system32 (chosen over
 # Wine's own manager with WINEDLLOVERRIDES), and maps COM1..COM4 to the symlinks
 # build/wine/ports/com1..com4. A test points such a symlink at a simulator's pty; nothing
 # needs the registry to change while Wine runs.
+# win64: the same with a 64-bit prefix under build/wine64/prefix for the 64-bit build
+# (build/win64/bin): the source below C:\windows\twain_64\Zelmar\; our 64-bit manager
+# (TWAINDSM.DLL) stays beside the 64-bit programs that load it.
 #
 # Exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES DISPLAY DORVEX_PORTS DORVEX_ROOT
 
@@ -13,9 +18,17 @@ export DORVEX_ROOT
 _wine_root="$DORVEX_ROOT/build/wine"
 _xvfb_pid=""
 
-wine_env_start() {  # fresh | reuse
+wine_env_start() {  # fresh | reuse, then win32 | win64
     local mode="${1:-reuse}"
-    export WINEARCH=win32 WINEDEBUG=-all
+    local arch="${2:-win32}"
+    _wine_root="$DORVEX_ROOT/build/wine"
+    local bin="$DORVEX_ROOT/build/win/bin" twain_dir=twain_32
+    if [ "$arch" = win64 ]; then
+        _wine_root="$DORVEX_ROOT/build/wine64"
+        bin="$DORVEX_ROOT/build/win64/bin"
+        twain_dir=twain_64
+    fi
+    export WINEARCH="$arch" WINEDEBUG=-all
     export WINEPREFIX="$_wine_root/prefix"
     export DORVEX_PORTS="$_wine_root/ports"
     if [ "$mode" = fresh ]; then
@@ -52,11 +65,10 @@ wine_env_start() {  # fresh | reuse
     wine regedit /S "$(winepath -w "$_wine_root/fonts.reg" 2>/dev/null)" >/dev/null 2>&1
     wineserver -w
 
-    local bin="$DORVEX_ROOT/build/win/bin"
-    local twain="$WINEPREFIX/drive_c/windows/twain_32/Zelmar"
+    local twain="$WINEPREFIX/drive_c/windows/$twain_dir/Zelmar"
     mkdir -p "$twain"
     [ -f "$bin/DorvexTwain.ds" ] && cp "$bin/DorvexTwain.ds" "$twain/"
-    [ -f "$bin/TWAIN_32.DLL" ] && cp "$bin/TWAIN_32.DLL" "$WINEPREFIX/drive_c/windows/system32/twain_32.dll"
+    [ "$arch" = win32 ] && [ -f "$bin/TWAIN_32.DLL" ] && cp "$bin/TWAIN_32.DLL" "$WINEPREFIX/drive_c/windows/system32/twain_32.dll"
     export WINEDLLOVERRIDES="twain_32=n"
     # Keep one wineserver for the whole run: every program then starts in about half a second.
     # Its services (services.exe, winedevice.exe, ...) start with the first program and live
