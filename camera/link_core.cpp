@@ -56,7 +56,7 @@ void LinkCore::WriteDump(const char* fileName, const uint8_t* bytes, uint32_t co
 
 int LinkCore::writeRaw(uint8_t value) {
     if (linkError) return 0;
-    if (line.writeByte(value) != PortResult::Ok) {
+    if (abandonTransfers.load(std::memory_order_relaxed) || line.writeByte(value) != PortResult::Ok) {
         linkError = 1;
         return 0;
     }
@@ -70,7 +70,7 @@ int LinkCore::writeStuffed(uint8_t value) {
 
 int LinkCore::readRaw(uint8_t& value) {
     if (linkError) return 0;
-    if (line.readByte(value) != PortResult::Ok) {
+    if (abandonTransfers.load(std::memory_order_relaxed) || line.readByte(value) != PortResult::Ok) {
         linkError = 1;
         return 0;
     }

@@ -14,6 +14,7 @@
 // clear = the camera refused (or sent something that cannot be a reply).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -79,6 +80,9 @@ public:
     int cancelRequested = 0;     // set by the observer when the user asks to stop a download
     int cancelInProgress = 0;    // set while CancelTransfer runs, so the receiver does not nest one
     int downloadCancelled = 0;   // the latest GetJpeg ended because the camera accepted a Cancel
+    // Set from another thread to end the exchange running on this one: from then on every byte
+    // transfer fails (latching linkError) without touching the port, until it is cleared.
+    std::atomic<bool> abandonTransfers{false};
     LinkBuffers* buffers = nullptr;
     uint32_t progressTotal = 0;  // expected bytes of the running download; 0 = no progress
     uint32_t readTimeoutMs = 3000;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <utility>
 
 #include "camera/camera_link.h"
 #include "imaging/exif_reader.h"
@@ -138,73 +139,78 @@ void AcquireDialog::loadPictures() {
         if (!cache->fileChosen()) cache->setFile(defaultPictureCacheFile());
         cache->load();
     }
+    // The camera is read on the fetcher's thread, one picture ahead of what is shown here; until
+    // finish() returns, the link and the cache are the fetcher's alone.
+    ListingFetcher fetcher(link, cache, settings.autoThumbnails != 0, listingStopGraceMs);
+    fetcher.start(list.count);
     int filled = 0;
     bool thumbnailMissing = false;
-    for (int number = 1; number <= list.count; ++number) {
-        const int result = listOnePicture(number, filled, thumbnailMissing);
-        if (result < 0) return;  // reported; the dialog is ending
-        if (result > 0) {
-            ++filled;
-            // The next slot's row becomes the bottom one; only what changed is redrawn.
-            grid->showFilledSlot(filled - 1, filled / 4 - 2);
+    int failure = 0;
+    for (;;) {
+        ListedPicture picture;
+        if (fetcher.take(picture)) {
+            if (showListedPicture(picture, filled, thumbnailMissing, failure)) {
+                ++filled;
+                // The next slot's row becomes the bottom one; only what changed is redrawn.
+                grid->showFilledSlot(filled - 1, filled / 4 - 2);
+            }
+            if (failure) break;
+        } else if (fetcher.ended()) {
+            break;
+        } else {
+            waitForListing(fetcher.readyEvent());
         }
         pumpMessages();
-        // Destroyed with its owner, or ended by the session, while the pump ran: the grid, the
-        // list and the camera link are no longer ours to touch.
-        if (!alive()) return;
-        if (stopRequested) break;
+        // Destroyed with its owner, or ended by the session, while the pump ran: the grid and
+        // the list are no longer ours to touch (the link stays until this handler returns).
+        if (!alive() || stopRequested) break;
+    }
+    fetcher.finish();
+    // A failure, or an exchange abandoned at the stop, leaves the line's error latched.
+    takeLinkError();
+    if (cache) cache->save();
+    busy = 0;
+    if (!alive()) return;
+    if (failure) {
+        failWith(failure);
+        return;
     }
     finishListing(thumbnailMissing);
 }
 
-// 1: slot filled; 0: the camera has no picture under this number; -1: failure, reported.
-int AcquireDialog::listOnePicture(int pictureNumber, int slot, bool& thumbnailMissing) {
-    PictureEntry* entry = list.entry(slot);
-    if (!entry) return 0;
-    uint16_t handle = 0;
-    if (!link.GetImgInfo(static_cast<uint16_t>(pictureNumber), &handle, false)) {
-        if (takeLinkError()) {
-            failWith(IDS_ERR_COMMUNICATION);
-            return -1;
-        }
-        if (link.lastResultCode() == ResultNoPicture) return 0;
-        failWith(IDS_ERR_TRANSFER);
-        return -1;
-    }
-    entry->pictureHandle = handle;
-    entry->pictureNumber = static_cast<uint16_t>(pictureNumber);
-    snprintf(entry->label, sizeof(entry->label), "%02d.", slot + 1);
-    entry->dateText[0] = '\0';
-    uint16_t word = 0;
-    entry->sizeKiB = link.statusWord(6, word) ? word : 0;
-    entry->markFlag = link.statusWord(8, word) ? word : 0;
-    fillSlotTexts(*entry);
-    if (cache && static_cast<size_t>(slot) < keys.size()) {
-        const LinkBuffer& block = link.buffers->imageInfo;
-        PictureKey& key = keys[static_cast<size_t>(slot)];
-        key.number = entry->pictureNumber;
-        key.handle = static_cast<uint16_t>(handle);
-        key.sizeKiB = entry->sizeKiB;
-        key.mark = entry->markFlag;
-        key.info.assign(block.data, block.data + (block.data ? block.count : 0));
-    }
-    link.buffers->releaseImageInfo();
-
-    errorId = 0;
-    if (settings.autoThumbnails && entry->pictureHandle) {
-        if (!fetchThumbnail(slot)) {
-            failWith(errorId ? errorId : IDS_ERR_TRANSFER);
-            return -1;
-        }
-        if (errorId) thumbnailMissing = true;
-    }
-    return 1;
+// Waits for the fetcher's next picture or for a message to this thread, whichever comes first.
+void AcquireDialog::waitForListing(HANDLE ready) {
+    if (ready) MsgWaitForMultipleObjectsEx(1, &ready, 250, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-void AcquireDialog::fillSlotTexts(PictureEntry& entry) {
-    const LinkBuffer& block = link.buffers->imageInfo;
+// Puts a listed picture into slot; true when the slot was filled. A failure sets failure to the
+// message that reports it.
+bool AcquireDialog::showListedPicture(ListedPicture& picture, int slot, bool& thumbnailMissing, int& failure) {
+    if (picture.outcome == ListedPicture::Outcome::Absent) return false;
+    if (picture.outcome == ListedPicture::Outcome::Failed) {
+        failure = picture.lineFailed ? IDS_ERR_COMMUNICATION : IDS_ERR_TRANSFER;
+        return false;
+    }
+    PictureEntry* entry = list.entry(slot);
+    if (!entry) return false;
+    entry->pictureHandle = picture.handle;
+    entry->pictureNumber = static_cast<uint16_t>(picture.number);
+    snprintf(entry->label, sizeof(entry->label), "%02d.", slot + 1);
+    entry->dateText[0] = '\0';
+    entry->sizeKiB = picture.sizeKiB;
+    entry->markFlag = picture.mark;
+    fillSlotTexts(*entry, picture.info.data(), static_cast<uint32_t>(picture.info.size()));
+    if (cache && static_cast<size_t>(slot) < keys.size()) keys[static_cast<size_t>(slot)] = std::move(picture.key);
+    if (picture.thumbnail == ListedPicture::Thumbnail::Received)
+        setThumbnail(*entry, picture.bytes.data(), static_cast<uint32_t>(picture.bytes.size()));
+    else if (picture.thumbnail == ListedPicture::Thumbnail::Missing)
+        thumbnailMissing = true;
+    return true;
+}
+
+void AcquireDialog::fillSlotTexts(PictureEntry& entry, const uint8_t* block, uint32_t count) {
     ExifReader reader;
-    reader.attach(block.data, clampedLength(block.count));
+    reader.attach(block, clampedLength(count));
     if (!reader.readInfo()) return;
     const ImageInfoRecord& info = reader.info;
     if (info.dateTimeOriginal) formatDateText(info.dateTimeOriginal->c_str(), entry.dateText, sizeof(entry.dateText));
@@ -216,9 +222,6 @@ void AcquireDialog::fillSlotTexts(PictureEntry& entry) {
 }
 
 void AcquireDialog::finishListing(bool thumbnailMissing) {
-    if (cache) cache->save();
-    busy = 0;
-    if (!alive()) return;
     if (grid) grid->scrollTo(0);
     setCommandButtons(true);
     // Aquire becomes the default button in place of Cancel.
@@ -276,6 +279,14 @@ int AcquireDialog::fetchThumbnail(int slot) {
     } else if (key) {
         cache->putThumbnail(*key, link.buffers->thumbnail.data, link.buffers->thumbnail.count);
     }
+    setThumbnail(*entry, link.buffers->thumbnail.data, link.buffers->thumbnail.count);
+    link.buffers->releaseThumbnail();
+    return 1;
+}
+
+// Decodes a thumbnail (JPEG, or the camera's uncompressed TIFF) into the slot's bitmap. One that
+// does not decode leaves the placeholder; it is not an error.
+void AcquireDialog::setThumbnail(PictureEntry& entry, const uint8_t* data, uint32_t count) {
     HDC dc = GetDC(hwnd());
     HPALETTE previous = nullptr;
     const bool dither = sharedPalette != nullptr;
@@ -283,26 +294,22 @@ int AcquireDialog::fetchThumbnail(int slot) {
         previous = SelectPalette(dc, sharedPalette, FALSE);
         RealizePalette(dc);
     }
-    const LinkBuffer& data = link.buffers->thumbnail;
     HBITMAP bitmap = nullptr;
-    if (data.count > 0 && data.data[0] == 0xFF) {
+    if (count > 0 && data[0] == 0xFF) {
         JpegDecoder decoder;
-        decoder.attach(data.data, clampedLength(data.count));
+        decoder.attach(data, clampedLength(count));
         if (decoder.decode()) bitmap = decoder.createBitmap(dc, dither ? 1 : 0);
-    } else if (data.count > 0) {
+    } else if (count > 0) {
         TiffThumbnailDecoder decoder;
-        decoder.attach(data.data, clampedLength(data.count));
+        decoder.attach(data, clampedLength(count));
         if (decoder.decode()) bitmap = decoder.createBitmap(dc, dither ? 1 : 0);
     }
-    // A thumbnail that does not decode leaves the placeholder; it is not an error.
     if (bitmap) {
-        if (entry->thumbnail) DeleteObject(entry->thumbnail);
-        entry->thumbnail = bitmap;
+        if (entry.thumbnail) DeleteObject(entry.thumbnail);
+        entry.thumbnail = bitmap;
     }
-    link.buffers->releaseThumbnail();
     if (previous) SelectPalette(dc, previous, FALSE);
     ReleaseDC(hwnd(), dc);
-    return 1;
 }
 
 int AcquireDialog::downloadPicture(int slot) {
@@ -433,6 +440,7 @@ void AcquireDialog::onThumbnail() {
 
 // The information dialog asks for the thumbnail of the selected picture. 0 asks it to close.
 LRESULT AcquireDialog::onFetchThumbnailRequest() {
+    if (busy) return 1;  // the listing has the link
     const int slot = firstSelectedSlotWithoutThumbnail();
     if (slot < 0 || !list.entries[slot].pictureHandle) return 1;
     int fetched;
@@ -505,7 +513,8 @@ const PictureKey* AcquireDialog::cachedKey(int slot) const {
 }
 
 void AcquireDialog::onDestroy() {
-    if (cache) cache->save();  // thumbnails fetched on request since the listing
+    // Thumbnails fetched on request since the listing (a running listing saves when it stops).
+    if (cache && !busy) cache->save();
 }
 
 void AcquireDialog::onRelease() {

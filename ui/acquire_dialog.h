@@ -5,9 +5,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "ui/dialog_window.h"
+#include "ui/listing_fetcher.h"
 #include "ui/picture_cache.h"
 #include "ui/picture_list.h"
 
@@ -34,6 +36,10 @@ public:
     ThumbnailGrid* thumbnailGrid() const { return grid; }
     int beepCount() const { return beeps; }
 
+    // How long a stopped listing lets the exchange on the line end by itself before abandoning
+    // it (ms). Tests shorten it.
+    DWORD listingStopGraceMs = ListingFetcher::defaultStopGraceMs;
+
 protected:
     BOOL onInitDialog() override;
     void onCommand(int id, int notifyCode, HWND control) override;
@@ -48,10 +54,12 @@ private:
     void layOut();
     void setCommandButtons(bool enabled);
     void loadPictures();
-    int listOnePicture(int pictureNumber, int slot, bool& thumbnailMissing);
-    void fillSlotTexts(PictureEntry& entry);
+    void waitForListing(HANDLE ready);
+    bool showListedPicture(ListedPicture& picture, int slot, bool& thumbnailMissing, int& failure);
+    void fillSlotTexts(PictureEntry& entry, const uint8_t* block, uint32_t count);
     void finishListing(bool thumbnailMissing);
     int fetchThumbnail(int slot);
+    void setThumbnail(PictureEntry& entry, const uint8_t* data, uint32_t count);
     int downloadPicture(int slot);
     const PictureKey* cachedKey(int slot) const;
     int firstSelectedSlot() const;

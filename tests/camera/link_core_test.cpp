@@ -490,3 +490,36 @@ TEST_F(Core, SetIOOpensConfiguresAndReadsTheStatusRecord) {
     ASSERT_GE(wire.size(), expected.size());
     EXPECT_EQ(Bytes(wire.begin(), wire.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected);
 }
+
+// ---- abandoning an exchange from another thread ----
+
+TEST_F(Core, AbandonedTransfersEndTheExchangeAtTheNextByte) {
+    // The camera sends a thumbnail of three blocks; the stop comes as we answer the first one.
+    takesRequest();
+    port.send(block({1, 2, 3}, true) + block({4, 5}, true) + block({6}, false));
+    port.send(block(status(0x8800, 0)));
+    int acks = 0;
+    port.onWrite = [&](uint8_t b) {
+        if (b == ACK && ++acks == 2) link.abandonTransfers.store(true);  // the first is the ENQ's answer
+    };
+    EXPECT_EQ(link.GetThumb(1, false), 0);
+    EXPECT_EQ(link.linkError, 1);
+    EXPECT_EQ(acks, 2);  // nothing written after the answer that saw the stop
+    const size_t written = port.written.size();
+    const uint64_t reads = port.reads;
+
+    // While the flag stands, a new command fails at once without a byte either way.
+    link.linkError = 0;
+    EXPECT_EQ(link.GetIOCap(false), 0);
+    EXPECT_EQ(port.written.size(), written);
+    EXPECT_EQ(port.reads, reads);
+
+    // Cleared, the link works again: the camera's tail is dropped before the next request.
+    link.abandonTransfers.store(false);
+    link.linkError = 0;
+    port.onWrite = nullptr;
+    port.incoming.clear();
+    takesRequest();
+    port.send(block(ioCapStatus));
+    EXPECT_EQ(link.GetIOCap(false), 1);
+}

@@ -59,7 +59,9 @@ Phase openOnce(CameraLink& link, SourceSettings& settings, HWND owner, bool aqui
     double start = 0, clicked = 0;
     long listEnd = 0;
     const long listStart = traceLines(trace);
-    driver.add("open", [&] { return dialog.hwnd() != nullptr; }, [&] { start = seconds(); });
+    // From run() on: what the user waits for includes the dialog's opening. (Taken when the
+    // driver first saw the window, the start would come only once the listing's first pump
+    // ran, after the first picture had crossed the line.)
     driver.add("listed", [&] { return !dialog.isBusy() && IsWindowEnabled(dialog.item(IDC_AQUIRE)); }, [&] {
         phase.listSeconds = seconds() - start;
         phase.pictures = dialog.pictures().count;

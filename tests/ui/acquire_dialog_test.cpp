@@ -644,6 +644,67 @@ TEST_F(Paced, DownloadCancelledInTheProgressWindowLeavesTheDialogOpen) {
     EXPECT_EQ(link->buffers->jpeg.count, 0u);
 }
 
+TEST_F(Paced, TheDialogAnswersWhileAPictureIsStillOnTheLine) {
+    settings.autoThumbnails = 1;
+    AcquireDialog dialog(*link, settings);
+    int filledWhenStopped = -1;
+    // Before the first picture is shown its commands are on the line: only a dialog that runs its
+    // messages meanwhile ever gets to see it busy with nothing shown.
+    driver.add("first picture on the line", [&] { return dialog.isBusy() && filledSlots(dialog) == 0; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    driver.add("stopped", [&] { return listed(dialog); }, [&] {
+        filledWhenStopped = filledSlots(dialog);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog), IDCANCEL);
+    EXPECT_GE(filledWhenStopped, 0);
+    EXPECT_LE(filledWhenStopped, 1);
+    EXPECT_TRUE(driver.messages.empty());
+    // The stop let the exchange on the line end: the camera takes the next command at once.
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_TRUE(link->GetStat(0, false));
+}
+
+// ---- picture 1's thumbnail takes about half a minute on the line ----
+
+using LongThumbnail = AcquireTest;
+
+TEST_F(LongThumbnail, StoppingAbandonsAnExchangeThatOutlastsTheGrace) {
+    settings.autoThumbnails = 1;
+    AcquireDialog dialog(*link, settings);
+    dialog.listingStopGraceMs = 300;
+    DWORD firstTick = 0, clickedAt = 0, stoppedAt = 0;
+    int filledWhenStopped = -1;
+    driver.add("thumbnail on the line", [&] {
+        if (!firstTick) firstTick = GetTickCount();
+        return dialog.isBusy() && filledSlots(dialog) == 0 && GetTickCount() - firstTick > 1500;
+    }, [&] {
+        clickedAt = GetTickCount();
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    driver.add("stopped", [&] { return listed(dialog); }, [&] {
+        stoppedAt = GetTickCount();
+        filledWhenStopped = filledSlots(dialog);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    EXPECT_EQ(runDialog(dialog, 120000), IDCANCEL);
+    EXPECT_EQ(filledWhenStopped, 0);
+    EXPECT_TRUE(driver.messages.empty());  // the user stopped it: nothing to report
+    // Let be, the thumbnail would hold the line for about 25 s more.
+    EXPECT_LT(stoppedAt - clickedAt, 10000u);
+    // The abandoned exchange leaves no latch and no stuck link: the camera, its message cut off,
+    // answers again once it has given up waiting for our answer to its block (5 s here).
+    EXPECT_EQ(link->linkError, 0);
+    EXPECT_FALSE(link->abandonTransfers.load());
+    bool answered = false;
+    for (int attempt = 0; attempt < 30 && !answered; ++attempt) {
+        answered = link->GetStat(0, false) != 0;
+        link->linkError = 0;
+        if (!answered) Sleep(500);
+    }
+    EXPECT_TRUE(answered);
+}
+
 // ---- a card of pictures made for the quality rule ----
 
 using Quality = AcquireTest;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one scenario of a Windows UI test program against the camera simulator.
 #
-#   run_with_sim.sh SIM EXE GTEST_FILTER [--lang en|ja] [--quality-card] [simulator options...]
+#   run_with_sim.sh SIM EXE GTEST_FILTER [--lang en|ja] [--quality-card | --long-thumbnail-card]
+#                   [simulator options...]
 #
 # Starts SIM on a pty linked as COM1 ($DORVEX_PORTS/com1), dumps the same card for the test to
 # compare downloads with, runs EXE under Wine with the filter, stops the simulator by its pid.
@@ -11,10 +12,12 @@ set -uo pipefail
 sim="$1"; exe="$2"; filter="$3"; shift 3
 lang=en
 quality_card=0
+long_thumbnail_card=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --lang) lang="$2"; shift 2 ;;
         --quality-card) quality_card=1; shift ;;
+        --long-thumbnail-card) long_thumbnail_card=1; shift ;;
         *) break ;;
     esac
 done
@@ -51,9 +54,22 @@ Pava 640 480 4
 CARD
 }
 
+# Three small pictures; the first one's thumbnail (a side file) is 300 KB of text behind a JPEG
+# start: about 27 s on the line at 115200 bit/s.
+make_long_thumbnail_card() {
+    local dir="$1" n
+    mkdir -p "$dir"
+    for n in 1 2 3; do convert -size 64x48 xc:gray60 -quality 80 "$dir/0$n.jpg"; done
+    { printf '\xff\xd8'; yes noise | head -c 300000; } >"$dir/01.thm"
+}
+
 sim_args=("$@")
 if [ "$quality_card" = 1 ]; then
     make_quality_card "$work/source"
+    sim_args+=(--card "$work/source")
+fi
+if [ "$long_thumbnail_card" = 1 ]; then
+    make_long_thumbnail_card "$work/source"
     sim_args+=(--card "$work/source")
 fi
 "$sim" "${sim_args[@]}" --dump-card "$work/card" >/dev/null || { echo "cannot dump the card"; exit 1; }

@@ -1,0 +1,97 @@
+// ListingFetcher: reads the card's pictures for the acquire dialog on a thread of its own.
+//
+// For the numbers 1..count it asks the camera for each picture's information block and, when
+// asked to, its thumbnail (from the picture cache when the cache holds it), and hands the
+// pictures over in order. It runs one picture ahead of the dialog, so that the line carries the
+// next picture's commands while the dialog decodes and paints the last one: the line does not
+// stand idle between pictures, and the dialog answers the user while a command is on the line.
+//
+// Between start() and finish() the fetcher alone uses the camera link and the picture cache.
+// The thread ends after the last number, after a failure (the failing picture is the last one
+// handed over), or when finish() asks it to. finish() lets the command on the line end, so that
+// the camera is left between two exchanges; a line that keeps one exchange going past
+// its grace (a camera that never stops sending) has the link's transfers abandoned, which ends
+// it at the next byte. When no thread can be started, take() fetches each picture itself.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "ui/picture_cache.h"
+
+class LinkCore;
+
+struct ListedPicture {
+    enum class Outcome {
+        Listed,  // information read; the thumbnail as told by thumbnail
+        Absent,  // the camera has no picture under this number
+        Failed,  // the camera refused, or the line failed (lineFailed): nothing follows
+    };
+    enum class Thumbnail {
+        NotAsked,  // thumbnails off, or the picture has no handle
+        Received,  // bytes holds it (from the camera or the cache)
+        Missing,   // the camera has none for this picture
+    };
+    int number = 0;
+    Outcome outcome = Outcome::Failed;
+    bool lineFailed = false;
+    uint16_t handle = 0;
+    uint16_t sizeKiB = 0;  // status word 6 of GetImgInfo (0 when the status was too short)
+    uint16_t mark = 0;     // status word 8
+    std::vector<uint8_t> info;
+    Thumbnail thumbnail = Thumbnail::NotAsked;
+    std::vector<uint8_t> bytes;
+    PictureKey key;  // with the cache: what identifies the picture (info included); else empty
+};
+
+class ListingFetcher {
+public:
+    // How long finish() lets the exchange on the line go on before it abandons it.
+    static constexpr DWORD defaultStopGraceMs = 30000;
+
+    // cache may be null (cache off).
+    ListingFetcher(LinkCore& link, PictureCache* cache, bool thumbnails, DWORD stopGraceMs = defaultStopGraceMs);
+    ~ListingFetcher();
+    ListingFetcher(const ListingFetcher&) = delete;
+    ListingFetcher& operator=(const ListingFetcher&) = delete;
+
+    // Starts on the numbers 1..count. False when the thread could not start: take() then
+    // fetches each picture on the caller's thread.
+    bool start(int count);
+    // Moves the next picture into out; false when none is ready yet (or none will come).
+    bool take(ListedPicture& out);
+    // Every picture has been handed over, or the thread ended.
+    bool ended();
+    // Signalled when a picture becomes ready or the thread ends.
+    HANDLE readyEvent() const { return ready; }
+    // Stops the thread and waits for it; what it fetched and nobody took is dropped. Safe to
+    // call more than once. True when the transfers had to be abandoned (the link's linkError
+    // is then latched).
+    bool finish();
+
+private:
+    static unsigned __stdcall threadMain(void* self);
+    void run();
+    void fetchPicture(int number, ListedPicture& out);
+    // Waits until the one waiting place is free; false when stop was asked meanwhile.
+    bool waitForRoom();
+
+    LinkCore& link;
+    PictureCache* cache;
+    bool thumbnails;
+    DWORD stopGrace;
+    int count = 0;
+    int nextNumber = 1;  // the next number to fetch
+    HANDLE thread = nullptr;
+    HANDLE ready = nullptr;  // auto-reset: a picture was queued or the thread ended
+    HANDLE room = nullptr;   // auto-reset: a picture was taken, or stop was asked
+    CRITICAL_SECTION lock{};
+    ListedPicture waitingPicture;  // under lock: the one picture ready and not taken
+    bool hasWaiting = false;       // under lock
+    bool threadDone = false;       // under lock
+    bool inlineMode = false;
+    std::atomic<bool> stopping{false};
+};
