@@ -3,6 +3,7 @@
 // target implement it over a script of bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 enum class PortResult { Ok, TimedOut, Failed };
@@ -40,6 +41,15 @@ public:
     // One byte each way. A time-out moves nothing and reports TimedOut.
     virtual PortResult readByte(uint8_t& value) = 0;
     virtual PortResult writeByte(uint8_t value) = 0;
+    // Several bytes in order; stops at the first that does not go out and reports it. A port
+    // that can hand them to its driver in one call does so.
+    virtual PortResult writeBytes(const uint8_t* bytes, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            const PortResult result = writeByte(bytes[i]);
+            if (result != PortResult::Ok) return result;
+        }
+        return PortResult::Ok;
+    }
     // Bytes received and not yet read: those the port holds plus those the driver queued.
     virtual uint32_t bytesWaiting() = 0;
     // Drops every byte received and not yet read, and any output still queued.

@@ -63,6 +63,15 @@ int LinkCore::writeRaw(uint8_t value) {
     return 1;
 }
 
+int LinkCore::writeRawBlock(const uint8_t* bytes, size_t count) {
+    if (linkError) return 0;
+    if (abandonTransfers.load(std::memory_order_relaxed) || line.writeBytes(bytes, count) != PortResult::Ok) {
+        linkError = 1;
+        return 0;
+    }
+    return 1;
+}
+
 int LinkCore::writeStuffed(uint8_t value) {
     if (!framing::needsStuffing(value)) return writeRaw(value);
     return writeRaw(framing::ESC) && writeRaw(static_cast<uint8_t>(~value));

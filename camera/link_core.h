@@ -166,6 +166,7 @@ private:
 
     // Byte operations with the linkError latch.
     int writeRaw(uint8_t value);
+    int writeRawBlock(const uint8_t* bytes, size_t count);  // as they stand, in one piece
     int writeStuffed(uint8_t value);
     int readRaw(uint8_t& value);
     int readUnstuffed(uint8_t& value);

@@ -1,6 +1,7 @@
 #include "camera/link_port.h"
 
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 namespace {
@@ -115,6 +116,7 @@ bool LinkPort::configure(uint32_t bitRate, int byteSize, int parity, int stopBit
         dcb = DCB{};
         dcb.DCBlength = sizeof dcb;
     }
+    lineBitRate = bitRate;
     dcb.BaudRate = bitRate;
     dcb.ByteSize = static_cast<BYTE>(byteSize);
     dcb.Parity = static_cast<BYTE>(parity);
@@ -207,21 +209,28 @@ PortResult LinkPort::readByte(uint8_t& value) {
 }
 
 PortResult LinkPort::writeByte(uint8_t value) {
-    const PortResult result = writeOne(value);
+    return writeBytes(&value, 1);
+}
+
+PortResult LinkPort::writeBytes(const uint8_t* bytes, size_t count) {
+    if (count > writeBlockCapacity) return BytePort::writeBytes(bytes, count);
+    if (count == 0) return PortResult::Ok;
+    const PortResult result = writeBlock(bytes, count);
     if (result == PortResult::Failed) ioFailed = true;
     return result;
 }
 
-PortResult LinkPort::writeOne(uint8_t value) {
+PortResult LinkPort::writeBlock(const uint8_t* bytes, size_t count) {
     if (!isOpen()) return PortResult::Failed;
     clearErrors();
     resetOverlapped(writeOverlapped);
-    pendingWrite = value;  // must stay valid until the request completes
+    std::memcpy(pendingWrite, bytes, count);
     ++writeCalls;
+    const DWORD wanted = static_cast<DWORD>(count);
     DWORD moved = 0;
-    if (WriteFile(handle, &pendingWrite, 1, nullptr, &writeOverlapped)) {
+    if (WriteFile(handle, pendingWrite, wanted, nullptr, &writeOverlapped)) {
         if (!GetOverlappedResult(handle, &writeOverlapped, &moved, FALSE)) return PortResult::Failed;
-        return moved == 1 ? PortResult::Ok : PortResult::TimedOut;
+        return moved == wanted ? PortResult::Ok : PortResult::TimedOut;
     }
     const DWORD error = GetLastError();
     if (error == ERROR_TIMEOUT) return PortResult::TimedOut;
@@ -229,7 +238,9 @@ PortResult LinkPort::writeOne(uint8_t value) {
         clearErrors();
         return PortResult::Failed;
     }
-    const PortResult result = finishOverlapped(writeOverlapped, writeTimeout, moved);
+    // The bytes' own time on the line comes on top of the time-out (10 bits a byte).
+    const DWORD lineMs = static_cast<DWORD>(count * 10000u / (lineBitRate ? lineBitRate : 9600u)) + 1;
+    const PortResult result = finishOverlapped(writeOverlapped, writeTimeout + lineMs, moved);
     if (result != PortResult::Ok) return result;
-    return moved == 1 ? PortResult::Ok : PortResult::TimedOut;
+    return moved == wanted ? PortResult::Ok : PortResult::TimedOut;
 }

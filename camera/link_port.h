@@ -1,6 +1,6 @@
 // LinkPort: one serial port handle and the Win32 calls made on it (link_port.cpp holds all of them).
 //
-// Bytes are written one per WriteFile call. Reads are served one byte at a time from a small
+// A packet is written with one WriteFile call, control bytes one each. Reads are served one byte at a time from a small
 // receive buffer that one overlapped ReadFile refills with whatever is waiting (or that waits
 // up to the read time-out for the first byte when nothing is). Under Wine one ReadFile costs
 // more time than a byte takes on a 115200 bit/s line, so one call per byte could not keep up.
@@ -54,6 +54,10 @@ struct LinkPort : public BytePort {
     // One byte each way. A time-out moves nothing and reports TimedOut.
     PortResult readByte(uint8_t& value) override;
     PortResult writeByte(uint8_t value) override;
+    // Up to writeBlockCapacity bytes in one WriteFile; longer runs a byte per call.
+    PortResult writeBytes(const uint8_t* bytes, size_t count) override;
+
+    static constexpr size_t writeBlockCapacity = 64;  // a stuffed request packet of the camera's commands
 
     // Counters for diagnostics and the benchmark: ReadFile and WriteFile calls made.
     uint32_t readCalls = 0;
@@ -64,7 +68,7 @@ struct LinkPort : public BytePort {
 
 private:
     PortResult refill();
-    PortResult writeOne(uint8_t value);
+    PortResult writeBlock(const uint8_t* bytes, size_t count);
     // Waits for an overlapped request started on this port, at most limitMs (+ margin).
     PortResult finishOverlapped(OVERLAPPED& overlapped, DWORD limitMs, DWORD& moved);
     // ClearCommError; answers the number of bytes waiting in the driver's input queue.
@@ -74,7 +78,8 @@ private:
     uint8_t received[receiveCapacity] = {};
     size_t receivedStart = 0;
     size_t receivedEnd = 0;
-    uint8_t pendingWrite = 0;
+    uint8_t pendingWrite[writeBlockCapacity] = {};  // must stay valid until the request completes
+    uint32_t lineBitRate = 9600;                     // as last configured
     DWORD readTimeout = 3000;   // as last given to SetCommTimeouts
     DWORD writeTimeout = 3000;
     bool timeoutsKnown = false;

@@ -323,9 +323,9 @@ TEST_F(Faults, LatchedErrorOnlyCostsTheFirstEnquiry) {
     ASSERT_TRUE(link->GetIOCap(false));
     EXPECT_EQ(link->enquiriesSent - before, 2u);
     EXPECT_EQ(link->linkError, 0);
-    // ENQ, STX 04 00 00 90 00 00 03 97, EOT, then ACK the status block's ENQ and packet:
-    // the failed first enquiry wrote nothing.
-    EXPECT_EQ(link->port->writeCalls - writes, 13u);
+    // ENQ, the packet STX 04 00 00 90 00 00 03 97 in one write, EOT, then ACK the status
+    // block's ENQ and packet: the failed first enquiry wrote nothing.
+    EXPECT_EQ(link->port->writeCalls - writes, 5u);
 }
 
 // The camera cuts these statuses (CMakeLists.txt): GetImgInfo's to 3 bytes, GetThumb's and
