@@ -169,12 +169,9 @@ void AcquireDialog::loadPictures() {
     // A failure, or an exchange abandoned at the stop, leaves the line's error latched.
     takeLinkError();
     if (cache) cache->save();
+    if (failure && alive()) failWith(failure);  // still busy: the buttons stay out of reach
     busy = 0;
-    if (!alive()) return;
-    if (failure) {
-        failWith(failure);
-        return;
-    }
+    if (failure || !alive()) return;
     finishListing(thumbnailMissing);
 }
 
