@@ -296,6 +296,10 @@ void writeExactRow(const int16_t* luma, const int16_t* red, const int16_t* green
     }
     const __m128i offset = _mm_set1_epi16(128);
     const __m128i zero = _mm_setzero_si128();
+    // Per 64-bit half: bytes 0..2 (its first pixel), and bytes 3..5 (its second, shifted down).
+    const __m128i firstPixel = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
+    const __m128i secondPixel = _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000u), 0x0000FFFF,
+                                              static_cast<int>(0xFF000000u));
     const __m128i tr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(red));
     const __m128i tg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(green));
     const __m128i tb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue));
@@ -314,21 +318,25 @@ void writeExactRow(const int16_t* luma, const int16_t* red, const int16_t* green
         // R G B 0 per 32-bit lane, pixels 0..3 and 4..7.
         const __m128i rg = _mm_unpacklo_epi8(r8, g8);
         const __m128i b0 = _mm_unpacklo_epi8(b8, zero);
-        __m128i quad[2] = {_mm_unpacklo_epi16(rg, b0), _mm_unpackhi_epi16(rg, b0)};
         uint8_t* p = out + block * 24;
         for (int half = 0; half < 2; ++half) {
-            for (int i = 0; i < 4; ++i) {
-                const uint32_t pixel = static_cast<uint32_t>(_mm_cvtsi128_si32(quad[half]));
-                quad[half] = _mm_srli_si128(quad[half], 4);
-                if (half == 1 && i == 3 && block == H - 1) {
-                    p[0] = static_cast<uint8_t>(pixel);  // last pixel: no byte beyond it
-                    p[1] = static_cast<uint8_t>(pixel >> 8);
-                    p[2] = static_cast<uint8_t>(pixel >> 16);
-                } else {
-                    std::memcpy(p, &pixel, 4);  // the fourth byte is overwritten next
-                }
-                p += 3;
+            const __m128i quad = half == 0 ? _mm_unpacklo_epi16(rg, b0) : _mm_unpackhi_epi16(rg, b0);
+            // Each 64-bit half squeezed to its two pixels in bytes 0..5 (6 and 7 zero).
+            const __m128i pairs = _mm_or_si128(_mm_and_si128(quad, firstPixel),
+                                               _mm_and_si128(_mm_srli_epi64(quad, 8), secondPixel));
+            const __m128i upper = _mm_srli_si128(pairs, 8);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(p), pairs);  // bytes 6 and 7 are written next
+            if (half == 1 && block == H - 1) {
+                // The last two pixels: no byte beyond them.
+                const uint32_t first = static_cast<uint32_t>(_mm_cvtsi128_si32(upper));
+                const uint32_t rest = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(upper, 4)));
+                std::memcpy(p + 6, &first, 4);
+                p[10] = static_cast<uint8_t>(rest);
+                p[11] = static_cast<uint8_t>(rest >> 8);
+            } else {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 6), upper);
             }
+            p += 12;
         }
     }
 }
