@@ -174,6 +174,21 @@ class Rude(unittest.TestCase):
         self.assertFalse(profile_written(), "the profile was written while the process ended")
         self.assertNextSessionConnects()
 
+    def test_exit_while_listing_ends_at_once_without_serial_or_registry_work(self):
+        # The listing reads the camera on a thread of the source's own, busy on the line when the
+        # process ends: the end must not wait for it nor talk to the camera.
+        reset_profile(thumbnails=1)
+        sim = self.simulator("--pace", name="exit-listing")
+        run = self.acquire("--auto", "6", "--rude", "exit-listing", name="exit-listing")
+        self.assertIn("Exiting while the source lists", run.output)
+        self.assertEqual(run.status, 2, run.output)
+        sim.stop()
+        trace = sim.trace()
+        self.assertIn("GetImgInfo", trace)
+        after_listing = trace[trace.index("rx cmd GetImgInfo"):]
+        self.assertNotIn("rx cmd SetIO", after_listing, after_listing[-2000:])
+        self.assertFalse(profile_written(), "the profile was written while the process ended")
+        self.assertNextSessionConnects()
 
     def test_new_rate_kept_when_only_the_clock_fails(self):
         # The camera takes the new rate; every answer to SetDate is spoilt, so the clock fails.

@@ -327,6 +327,10 @@ void AcquireApp::actRudely() {
         std::printf("Exiting with the source enabled\n");
         std::fflush(stdout);
         ExitProcess(ExitNoPicture);
+    case RudeAct::ExitListing:
+        std::printf("Exiting while the source lists\n");
+        std::fflush(stdout);
+        ExitProcess(ExitNoPicture);
     default:
         return;
     }

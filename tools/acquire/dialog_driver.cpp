@@ -286,7 +286,7 @@ void DialogDriver::waitListing() {
     if (!IsWindowEnabled(GetDlgItem(acquireDialog, IDC_AQUIRE))) {
         if (options.closeDuring == CloseDuring::Listing)
             wantClose("listing");
-        if (options.rude == RudeAct::DestroyListing)
+        if (options.rude == RudeAct::DestroyListing || options.rude == RudeAct::ExitListing)
             wantRude("listing");
         return;
     }

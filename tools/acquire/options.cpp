@@ -83,6 +83,7 @@ bool parseRude(const char* text, RudeAct& out) {
         {"destroy-download", RudeAct::DestroyDownload},
         {"destroy-settings", RudeAct::DestroySettings}, {"disable-subdialog", RudeAct::DisableSubdialog},
         {"close-question", RudeAct::CloseQuestion},     {"exit-open", RudeAct::ExitOpen},
+        {"exit-listing", RudeAct::ExitListing},
     };
     for (const auto& act : acts)
         if (text && std::strcmp(text, act.name) == 0) {
@@ -143,6 +144,7 @@ const char* usageText() {
            "                                    its Aquire, enable the source again\n"
            "                  close-question    disable and close the source under a message box\n"
            "                  exit-open         exit the process with the source enabled\n"
+           "                  exit-listing      exit the process while the acquire dialog lists\n"
            "  --rude-after T  with --rude: act T timer ticks (100 ms each) after the moment came\n"
            "  --manager FILE  the Source Manager to load (default TWAIN_32.DLL in the 32-bit build,\n"
            "                  TWAINDSM.DLL in the 64-bit one)\n"
@@ -231,7 +233,7 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
         } else if (arg == "--rude") {
             if (!parseRude(next, options.rude)) {
                 error = "--rude needs destroy-listing, destroy-question, destroy-settings, destroy-download, "
-                        "disable-subdialog, close-question or exit-open";
+                        "disable-subdialog, close-question, exit-open or exit-listing";
                 return false;
             }
             ++i;

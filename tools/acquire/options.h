@@ -21,6 +21,7 @@ enum class RudeAct {
     DisableSubdialog,  // disables the source with the acquire dialog open, presses Aquire, enables again
     CloseQuestion,     // disables and closes the source from inside a message box of the source
     ExitOpen,          // exits the process with the source enabled, once connected
+    ExitListing,       // exits the process while the acquire dialog lists
 };
 
 struct AcquireOptions {
