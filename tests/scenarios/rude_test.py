@@ -9,14 +9,13 @@ usage: rude_test.py ACQUIRE_EXE HOST_BIN [TEST_NAME...]
 """
 import os
 import re
-import shutil
 import subprocess
 import sys
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scenario_support import PROFILE, Simulator, Tools, new_workdir, reset_profile, run_acquire  # noqa: E402
+from scenario_support import PROFILE, ScenarioCase, Tools, reset_profile  # noqa: E402
 
 TOOLS = Tools(sys.argv[1], sys.argv[2])
 
@@ -31,26 +30,16 @@ def profile_written():
     return result.returncode == 0
 
 
-class Rude(unittest.TestCase):
-    def setUp(self):
-        self.work = new_workdir("rude_")
-        self.sims = []
-        reset_profile()
+class Rude(ScenarioCase):
+    TOOLS = TOOLS
+    WORK_PREFIX = "rude_"
 
     def tearDown(self):
-        for sim in self.sims:
-            sim.stop()
-        shutil.rmtree(self.work, ignore_errors=True)
+        super().tearDown()
         reset_profile()
 
-    def simulator(self, *args, name="sim"):
-        sim = Simulator(TOOLS, self.work, args, name=name)
-        self.sims.append(sim)
-        return sim
-
     def acquire(self, *args, timeout=90, name="acquire"):
-        run = run_acquire(TOOLS, self.work, args, timeout, name)
-        self.assertIsNotNone(run.status, "acquire.exe hung:\n" + run.output)
+        run = super().acquire(*args, timeout=timeout, name=name)
         for sign in CRASH_SIGNS:
             self.assertNotIn(sign, run.output, "acquire.exe crashed:\n" + run.output[-4000:])
         return run

@@ -5,10 +5,12 @@ source's profile, and the pictures of the simulator's card decoded by dorvex-ima
 The environment comes from tools/wine/wine-env.sh (WINEPREFIX, DISPLAY, DORVEX_PORTS...).
 """
 import os
+import shutil
 import signal
 import subprocess
 import tempfile
 import time
+import unittest
 
 PROFILE = r"HKCU\Software\Zelmar\Dorvex TwainDS"
 
@@ -205,3 +207,30 @@ def decoded_card(tools, work, sim_args=()):
 
 def new_workdir(prefix):
     return tempfile.mkdtemp(prefix=prefix)
+
+
+class ScenarioCase(unittest.TestCase):
+    """A scenario with a work folder of its own, the source's profile reset before it, and the
+    simulators it started stopped after it. Subclasses set TOOLS (and may set WORK_PREFIX)."""
+    TOOLS = None
+    WORK_PREFIX = "scenario_"
+
+    def setUp(self):
+        self.work = new_workdir(self.WORK_PREFIX)
+        self.sims = []
+        reset_profile()
+
+    def tearDown(self):
+        for sim in self.sims:
+            sim.stop()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def simulator(self, *args, name="sim"):
+        sim = Simulator(self.TOOLS, self.work, args, name=name)
+        self.sims.append(sim)
+        return sim
+
+    def acquire(self, *args, timeout=60, name="acquire"):
+        run = run_acquire(self.TOOLS, self.work, args, timeout, name)
+        self.assertIsNotNone(run.status, "acquire.exe hung:\n" + run.output)
+        return run

@@ -20,39 +20,20 @@ usage: scenarios_test.py ACQUIRE_EXE HOST_BIN TEST_CLASS
 """
 import os
 import re
-import shutil
 import sys
 import time
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scenario_support import (Simulator, SilentPort, Tools, decoded_card, new_workdir, read_bmp_rgb,  # noqa: E402
-                              reset_profile, run_acquire, windows_path)
+from scenario_support import (ScenarioCase, SilentPort, Tools, decoded_card, read_bmp_rgb,  # noqa: E402
+                              reset_profile, windows_path)
 
 TOOLS = Tools(sys.argv[1], sys.argv[2])
 
 
-class Scenario(unittest.TestCase):
-    def setUp(self):
-        self.work = new_workdir("scenario_")
-        self.sims = []
-        reset_profile()
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.stop()
-        shutil.rmtree(self.work, ignore_errors=True)
-
-    def simulator(self, *args, name="sim"):
-        sim = Simulator(TOOLS, self.work, args, name=name)
-        self.sims.append(sim)
-        return sim
-
-    def acquire(self, *args, timeout=60, name="acquire"):
-        run = run_acquire(TOOLS, self.work, args, timeout, name)
-        self.assertIsNotNone(run.status, "acquire.exe hung:\n" + run.output)
-        return run
+class Scenario(ScenarioCase):
+    TOOLS = TOOLS
 
     def assertCleanEnd(self, run, sim=None):
         """The source asked to be closed and the application disabled and closed it; the camera

@@ -23,48 +23,36 @@ import unittest
 
 # The picture readers and path helper are the end-to-end scenarios' own.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scenarios"))
-from scenario_support import read_bmp_rgb, read_ppm, windows_path  # noqa: E402
+from scenario_support import Simulator, Tools, read_bmp_rgb, read_ppm, reset_profile, windows_path  # noqa: E402
 
 ACQUIRE, HOST_BIN = sys.argv[1], sys.argv[2]
-SIM = os.path.join(HOST_BIN, "dorvex-sim")
-IMAGING = os.path.join(HOST_BIN, "dorvex-imaging")
-PROFILE = r"HKCU\Software\Zelmar\Dorvex TwainDS"
+TOOLS = Tools(ACQUIRE, HOST_BIN)
+SIM = TOOLS.sim
+IMAGING = TOOLS.imaging
 
 
 class WithSimulator(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="acquire_source_")
-        # Missing profile values mean COM1 at 9600 bit/s without automatic thumbnails, whatever
-        # an earlier test left in the prefix's registry.
-        subprocess.run(["wine", "reg", "delete", PROFILE, "/f"], capture_output=True, timeout=60)
-        # ... and the picture cache off, so that no test finds what an earlier one fetched.
-        subprocess.run(["wine", "reg", "add", PROFILE, "/v", "Cache", "/t", "REG_DWORD", "/d", "0", "/f"],
-                       capture_output=True, timeout=60)
+        # COM1 at 9600 bit/s without automatic thumbnails, whatever an earlier test left in the
+        # prefix's registry, and the picture cache off, so that no test finds what an earlier
+        # one fetched.
+        reset_profile()
         self.sim = None
         self.start_sim([])
 
     def start_sim(self, args):
         self.stop_sim()
-        self.sim = subprocess.Popen([SIM, "--link", os.path.join(os.environ["DORVEX_PORTS"], "com1"), "--quiet"] + args,
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        first = self.sim.stdout.readline()
-        self.assertTrue(first.startswith("pty: "), "simulator did not start: %r" % first)
+        self.sim = Simulator(TOOLS, self.work, args)
 
     def tearDown(self):
         self.stop_sim()
         shutil.rmtree(self.work, ignore_errors=True)
 
     def stop_sim(self):
-        if not self.sim:
-            return
-        self.sim.terminate()
-        try:
-            self.sim.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.sim.kill()
-            self.sim.wait()
-        self.sim.stdout.close()
-        self.sim = None
+        if self.sim:
+            self.sim.stop()
+            self.sim = None
 
     def run_acquire(self, args, timeout=120, env=None):
         # Under a Japanese user language the source's texts come in code page 932.

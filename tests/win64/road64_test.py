@@ -25,32 +25,23 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scenarios"))
-from scenario_support import read_bmp_rgb, read_ppm, windows_path  # noqa: E402
+from scenario_support import Simulator, Tools, read_bmp_rgb, read_ppm, reset_profile, windows_path  # noqa: E402
 
 ACQUIRE, HOST_BIN = sys.argv[1], sys.argv[2]
-SIM = os.path.join(HOST_BIN, "dorvex-sim")
-IMAGING = os.path.join(HOST_BIN, "dorvex-imaging")
-PROFILE = r"HKCU\Software\Zelmar\Dorvex TwainDS"
+TOOLS = Tools(ACQUIRE, HOST_BIN)
+SIM = TOOLS.sim
+IMAGING = TOOLS.imaging
 
 
 class WithSimulator(unittest.TestCase):
     def setUp(self):
         self.assertEqual(os.environ.get("WINEARCH"), "win64", "these tests need the 64-bit Wine environment")
         self.work = tempfile.mkdtemp(prefix="road64_")
-        subprocess.run(["wine", "reg", "delete", PROFILE, "/f"], capture_output=True, timeout=60)
-        self.sim = subprocess.Popen([SIM, "--link", os.path.join(os.environ["DORVEX_PORTS"], "com1"), "--quiet"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        first = self.sim.stdout.readline()
-        self.assertTrue(first.startswith("pty: "), "simulator did not start: %r" % first)
+        reset_profile(cache=None)  # no profile at all: every value at its default
+        self.sim = Simulator(TOOLS, self.work)
 
     def tearDown(self):
-        self.sim.terminate()
-        try:
-            self.sim.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.sim.kill()
-            self.sim.wait()
-        self.sim.stdout.close()
+        self.sim.stop()
         shutil.rmtree(self.work, ignore_errors=True)
 
     def run_acquire(self, args, timeout=300):
