@@ -171,7 +171,13 @@ void ListingFetcher::fetchPicture(int number, ListedPicture& out) {
         if (data.data) out.bytes.assign(data.data, data.data + data.count);
         link.buffers->releaseThumbnail();
         out.thumbnail = ListedPicture::Thumbnail::Received;
-        if (cached) cache->putThumbnail(out.key, out.bytes.data(), out.bytes.size());
+        if (cached) {
+            try {
+                cache->putThumbnail(out.key, out.bytes.data(), out.bytes.size());
+            } catch (const std::bad_alloc&) {
+                // Not kept: the next Open fetches it again.
+            }
+        }
     } catch (const std::bad_alloc&) {
         // No memory for a copy: reported like a transfer that went wrong.
         out = ListedPicture();
