@@ -1,9 +1,11 @@
 // LinkPort: one serial port handle and the Win32 calls made on it (link_port.cpp holds all of them).
 //
-// A packet is written with one WriteFile call, control bytes one each. Reads are served one byte at a time from a small
-// receive buffer that one overlapped ReadFile refills with whatever is waiting (or that waits
-// up to the read time-out for the first byte when nothing is). Under Wine one ReadFile costs
-// more time than a byte takes on a 115200 bit/s line, so one call per byte could not keep up.
+// A request packet (up to writeBlockCapacity bytes on the wire) is written with one WriteFile
+// call, control bytes and longer runs one byte per call. Reads are served one byte at a time
+// from a small receive buffer that one overlapped ReadFile refills with whatever is waiting (or
+// that waits up to the read time-out for the first byte when nothing is). Under Wine one
+// ReadFile or WriteFile costs more time than a byte takes on a 115200 bit/s line, so one call
+// per byte could not keep up with the camera, and makes it wait for our requests.
 //
 // Wine's serial driver never completes an overlapped read with those time-outs when no byte
 // arrives, so every wait here is bounded by the configured time-out plus a margin, after which
