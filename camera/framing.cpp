@@ -17,16 +17,31 @@ uint8_t packetChecksum(const uint8_t* payload, size_t length, uint8_t terminator
     return static_cast<uint8_t>(sum);
 }
 
-std::vector<uint8_t> encodePacket(const uint8_t* payload, size_t length, bool more) {
+size_t encodePacketInto(uint8_t* out, size_t capacity, const uint8_t* payload, size_t length, bool more) {
+    size_t n = 0;
+    bool fits = capacity > 0;
+    auto put = [&](uint8_t value) {
+        const bool escaped = needsStuffing(value);
+        if (!fits || capacity - n < (escaped ? 2u : 1u)) {
+            fits = false;
+            return;
+        }
+        if (escaped) out[n++] = ESC;
+        out[n++] = escaped ? static_cast<uint8_t>(~value) : value;
+    };
+    if (fits) out[n++] = STX;
     const uint8_t terminator = more ? ETB : ETX;
-    std::vector<uint8_t> out;
-    out.reserve(length + length / 8 + 8);
-    out.push_back(STX);
-    appendStuffed(out, static_cast<uint8_t>(length & 0xFF));
-    appendStuffed(out, static_cast<uint8_t>((length >> 8) & 0xFF));
-    for (size_t i = 0; i < length; ++i) appendStuffed(out, payload[i]);
-    appendStuffed(out, terminator);
-    appendStuffed(out, packetChecksum(payload, length, terminator));
+    put(static_cast<uint8_t>(length & 0xFF));
+    put(static_cast<uint8_t>((length >> 8) & 0xFF));
+    for (size_t i = 0; i < length && fits; ++i) put(payload[i]);
+    put(terminator);
+    put(packetChecksum(payload, length, terminator));
+    return fits ? n : 0;
+}
+
+std::vector<uint8_t> encodePacket(const uint8_t* payload, size_t length, bool more) {
+    std::vector<uint8_t> out(maxWireLength(length));
+    out.resize(encodePacketInto(out.data(), out.size(), payload, length, more));
     return out;
 }
 

@@ -38,7 +38,16 @@ void appendStuffed(std::vector<uint8_t>& out, uint8_t value);
 // 8-bit sum over length bytes, payload and terminator.
 uint8_t packetChecksum(const uint8_t* payload, size_t length, uint8_t terminator);
 
-// The complete wire form of one packet; more selects ETB (more packets follow) over ETX.
+// Most bytes a packet of length payload bytes can take on the wire (every byte after STX escaped).
+constexpr size_t maxWireLength(size_t length) {
+    return 1 + 2 * (length + 4);
+}
+
+// Writes the complete wire form of one packet into out (capacity bytes) and answers its length;
+// 0 when it does not fit. more selects ETB (more packets follow) over ETX.
+size_t encodePacketInto(uint8_t* out, size_t capacity, const uint8_t* payload, size_t length, bool more);
+
+// The same as a vector.
 std::vector<uint8_t> encodePacket(const uint8_t* payload, size_t length, bool more);
 inline std::vector<uint8_t> encodePacket(const std::vector<uint8_t>& payload, bool more) {
     return encodePacket(payload.data(), payload.size(), more);

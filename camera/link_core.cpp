@@ -55,12 +55,7 @@ void LinkCore::WriteDump(const char* fileName, const uint8_t* bytes, uint32_t co
 // ---- byte operations: the latch makes a dead line fail fast instead of waiting per byte ----
 
 int LinkCore::writeRaw(uint8_t value) {
-    if (linkError) return 0;
-    if (abandonTransfers.load(std::memory_order_relaxed) || line.writeByte(value) != PortResult::Ok) {
-        linkError = 1;
-        return 0;
-    }
-    return 1;
+    return writeRawBlock(&value, 1);
 }
 
 int LinkCore::writeRawBlock(const uint8_t* bytes, size_t count) {

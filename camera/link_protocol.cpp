@@ -15,46 +15,15 @@ constexpr int maxBlockRetries = 3;
 // camera waits for it, and the retransmission must be read from its start.
 constexpr uint32_t drainQuietMs = 50;
 constexpr uint32_t maxDrainedBytes = 2u * 65536u + 64u;
-// Wire bytes of the longest packet written in one piece.
-constexpr size_t smallPacketBytes = 64;
 
 }  // namespace
 
 int LinkCore::SendPacket(const uint8_t* bytes, uint32_t length, bool more) {
-    if (length > 0xFFFF) return 0;
-    const uint8_t low = static_cast<uint8_t>(length & 0xFF);
-    const uint8_t high = static_cast<uint8_t>(length >> 8);
-    // A packet that fits (every request of the camera's commands does) goes to the port in one
-    // piece: one write instead of one per byte keeps the line from waiting for us.
-    if (1 + 2 * (static_cast<size_t>(length) + 4) <= smallPacketBytes) {
-        uint8_t wire[smallPacketBytes];
-        size_t n = 0;
-        auto put = [&](uint8_t value) {
-            if (framing::needsStuffing(value)) {
-                wire[n++] = framing::ESC;
-                wire[n++] = static_cast<uint8_t>(~value);
-            } else {
-                wire[n++] = value;
-            }
-        };
-        wire[n++] = framing::STX;
-        put(low);
-        put(high);
-        for (uint32_t i = 0; i < length; ++i) put(bytes[i]);
-        const uint8_t terminator = more ? framing::ETB : framing::ETX;
-        put(terminator);
-        put(framing::packetChecksum(bytes, length, terminator));
-        return writeRawBlock(wire, n);
-    }
-    if (!writeRaw(framing::STX) || !writeStuffed(low) || !writeStuffed(high)) return 0;
-    uint8_t sum = static_cast<uint8_t>(low + high);
-    for (uint32_t i = 0; i < length; ++i) {
-        if (!writeStuffed(bytes[i])) return 0;
-        sum = static_cast<uint8_t>(sum + bytes[i]);
-    }
-    const uint8_t terminator = more ? framing::ETB : framing::ETX;
-    sum = static_cast<uint8_t>(sum + terminator);
-    return writeStuffed(terminator) && writeStuffed(sum);
+    // The packet goes to the port in one piece: one write instead of one per byte keeps the
+    // line from waiting for us.
+    uint8_t wire[framing::maxWireLength(framing::maxRequestPiece)];
+    const size_t count = framing::encodePacketInto(wire, sizeof wire, bytes, length, more);
+    return count ? writeRawBlock(wire, count) : 0;
 }
 
 int LinkCore::SendRequest(const uint8_t* bytes, uint32_t length, bool singleEnquiry) {

@@ -99,15 +99,13 @@ bool ListingFetcher::ended() {
     return done;
 }
 
-bool ListingFetcher::finish() {
-    if (!thread) return false;
+void ListingFetcher::finish() {
+    if (!thread) return;
     stopping.store(true);
     SetEvent(room);
-    bool abandoned = false;
     if (WaitForSingleObject(thread, stopGrace) != WAIT_OBJECT_0) {
         // The exchange on the line goes on and on: fail its transfers. The thread then ends
         // within one port wait (each is bounded by the port's time-out), so this wait is too.
-        abandoned = true;
         link.abandonTransfers.store(true);
         WaitForSingleObject(thread, INFINITE);
         link.abandonTransfers.store(false);
@@ -119,7 +117,6 @@ bool ListingFetcher::finish() {
     hasWaiting = false;
     threadDone = true;
     LeaveCriticalSection(&lock);
-    return abandoned;
 }
 
 void ListingFetcher::fetchPicture(int number, ListedPicture& out) {

@@ -68,9 +68,8 @@ public:
     // Signalled when a picture becomes ready or the thread ends.
     HANDLE readyEvent() const { return ready; }
     // Stops the thread and waits for it; what it fetched and nobody took is dropped. Safe to
-    // call more than once. True when the transfers had to be abandoned (the link's linkError
-    // is then latched).
-    bool finish();
+    // call more than once. An abandoned exchange leaves the link's linkError latched.
+    void finish();
 
 private:
     static unsigned __stdcall threadMain(void* self);

@@ -54,6 +54,13 @@ class WithSimulator(unittest.TestCase):
             self.sim.stop()
             self.sim = None
 
+    def decoded(self, card, position):
+        """Picture `position` of a dumped card, decoded by dorvex-imaging."""
+        ppm = os.path.join(self.work, "%02d.ppm" % position)
+        subprocess.run([IMAGING, "decode", os.path.join(card, "%02d.jpg" % position), ppm], check=True,
+                       capture_output=True, timeout=120)
+        return read_ppm(ppm)
+
     def run_acquire(self, args, timeout=120, env=None):
         # Under a Japanese user language the source's texts come in code page 932.
         result = subprocess.run(["wine", ACQUIRE] + args, capture_output=True, timeout=timeout, env=env)
@@ -87,12 +94,6 @@ class Session(WithSimulator):
 
 
 class Road(WithSimulator):
-    def decoded(self, card, position):
-        ppm = os.path.join(self.work, "%02d.ppm" % position)
-        subprocess.run([IMAGING, "decode", os.path.join(card, "%02d.jpg" % position), ppm], check=True,
-                       capture_output=True, timeout=120)
-        return read_ppm(ppm)
-
     def test_pictures_by_native_and_memory_transfer_equal_the_decoded_jpegs(self):
         card = os.path.join(self.work, "card")
         subprocess.run([SIM, "--dump-card", card], check=True, capture_output=True, timeout=120)
@@ -164,12 +165,6 @@ class Road(WithSimulator):
 
 
 class Interop(WithSimulator):
-    def decoded(self, card, position):
-        ppm = os.path.join(self.work, "%02d.ppm" % position)
-        subprocess.run([IMAGING, "decode", os.path.join(card, "%02d.jpg" % position), ppm], check=True,
-                       capture_output=True, timeout=120)
-        return read_ppm(ppm)
-
     def sources_with_another_first(self):
         # A folder of sources in which a stand-in sorts before ours ("Alpha" < "Zelmar").
         root = os.path.join(self.work, "twain")
