@@ -518,7 +518,7 @@ TEST_F(Core, AbandonedTransfersEndTheExchangeAtTheNextByte) {
     link.abandonTransfers.store(false);
     link.linkError = 0;
     port.onWrite = nullptr;
-    port.incoming.clear();
+    port.clearScript();
     takesRequest();
     port.send(block(ioCapStatus));
     EXPECT_EQ(link.GetIOCap(false), 1);

@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <vector>
 
@@ -26,10 +25,16 @@ public:
     static constexpr int silence = -1;
     static constexpr int later = -2;
 
-    void send(const Bytes& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
-    void send(std::initializer_list<uint8_t> bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
-    void pause() { incoming.push_back(silence); }
-    void arrivesLater() { incoming.push_back(later); }
+    void send(const Bytes& bytes) { script_.insert(script_.end(), bytes.begin(), bytes.end()); }
+    void send(std::initializer_list<uint8_t> bytes) { script_.insert(script_.end(), bytes.begin(), bytes.end()); }
+    void send(uint8_t byte) { script_.push_back(byte); }
+    void pause() { script_.push_back(silence); }
+    void arrivesLater() { script_.push_back(later); }
+    // Drops what is left of the script.
+    void clearScript() {
+        script_.clear();
+        next_ = 0;
+    }
 
     bool open(uint8_t) override {
         ++opens;
@@ -56,16 +61,15 @@ public:
     PortResult readByte(uint8_t& value) override {
         ++reads;
         if (!isOpen_ || broken_) return PortResult::Failed;
-        while (!incoming.empty() && incoming.front() == later) incoming.pop_front();
-        if (incoming.empty() || incoming.front() == silence) {
-            if (!incoming.empty()) incoming.pop_front();
+        while (next_ < script_.size() && script_[next_] == later) ++next_;
+        if (next_ == script_.size() || script_[next_] == silence) {
+            if (next_ < script_.size()) ++next_;
             ++timeouts;
             elapsedMs += readTimeoutMs;
-            if (breakWhenDry && incoming.empty()) broken_ = true;
+            if (breakWhenDry && next_ == script_.size()) broken_ = true;
             return broken_ ? PortResult::Failed : PortResult::TimedOut;
         }
-        value = static_cast<uint8_t>(incoming.front());
-        incoming.pop_front();
+        value = static_cast<uint8_t>(script_[next_++]);
         ++consumed;
         return PortResult::Ok;
     }
@@ -77,19 +81,15 @@ public:
     }
     uint32_t bytesWaiting() override {
         uint32_t n = 0;
-        for (int v : incoming) {
-            if (v < 0) break;
-            ++n;
-        }
+        for (size_t i = next_; i < script_.size() && script_[i] >= 0; ++i) ++n;
         return n;
     }
     bool purge() override {
-        while (!incoming.empty() && incoming.front() >= 0) incoming.pop_front();
+        while (next_ < script_.size() && script_[next_] >= 0) ++next_;
         ++purgeCalls;
         return true;
     }
 
-    std::deque<int> incoming;
     Bytes written;
     std::function<void(uint8_t)> onWrite;
     bool failOpen = false;
@@ -101,6 +101,10 @@ public:
     int opens = 0, purgeCalls = 0;
 
 private:
+    // What the camera sends, bytes and marks, read from next_ on (a flat array: the fuzz target
+    // feeds it megabytes a second).
+    std::vector<int> script_;
+    size_t next_ = 0;
     bool isOpen_ = true;
     bool broken_ = false;
 };

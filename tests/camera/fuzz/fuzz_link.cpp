@@ -138,7 +138,7 @@ void runRaw(Command command, Input& in) {
                 continue;
             }
         }
-        port.incoming.push_back(b);
+        port.send(b);
     }
     const int ok = run(link, command);
     checkAfter(link, port, ok, pauses);
@@ -206,6 +206,9 @@ bool hasEscape(const Bytes& payload, bool more) {
 bool scriptMessage(ScriptedPort& port, const Bytes& message, Input& in, uint64_t& pauses) {
     size_t blockSize = 1 + in.byte() % 64;
     if (in.byte() & 1) blockSize = 4096;
+    // At most 64 blocks a message: more only repeat what the first ones tried (the faults come
+    // from the input, which is used up by then), and each block regrows the link's buffer.
+    blockSize = std::max(blockSize, (message.size() + 63) / 64);
     const size_t blocks = message.empty() ? 1 : (message.size() + blockSize - 1) / blockSize;
     bool recoverable = true;
     for (size_t b = 0; b < blocks; ++b) {
