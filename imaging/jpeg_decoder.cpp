@@ -156,33 +156,47 @@ int JpegDecoder::readApp0() {
     return 1;
 }
 
-int JpegDecoder::readQuantTables() {
+int JpegDecoder::openSegment(uint16_t& remaining) {
     const uint16_t length = readBig16();
     if (!validLength(length, &lastError, 2)) {
         return 0;
     }
-    uint16_t remaining = static_cast<uint16_t>(length - 2);
+    remaining = static_cast<uint16_t>(length - 2);
+    return 1;
+}
+
+int JpegDecoder::segmentByte(uint16_t& remaining, uint8_t& value) {
+    if (remaining == 0) {
+        lastError = ErrBadSegment;
+        return 0;
+    }
+    value = readByte();
+    if (lastError == ErrEndOfData) {
+        return 0;
+    }
+    --remaining;
+    return 1;
+}
+
+int JpegDecoder::readQuantTables() {
+    uint16_t remaining = 0;
+    if (!openSegment(remaining)) {
+        return 0;
+    }
     while (remaining != 0) {
-        const uint8_t tableByte = readByte();
-        if (lastError == ErrEndOfData) {
+        uint8_t tableByte = 0;
+        if (!segmentByte(remaining, tableByte)) {
             return 0;
         }
-        --remaining;
         if (tableByte >= 4) {  // 16-bit tables and ids beyond 3
             lastError = ErrBadSegment;
             return 0;
         }
         uint8_t* table = state->quant[tableByte];
         for (int k = 0; k < 64; ++k) {
-            if (remaining == 0) {
-                lastError = ErrBadSegment;
+            if (!segmentByte(remaining, table[k])) {
                 return 0;
             }
-            table[k] = readByte();
-            if (lastError == ErrEndOfData) {
-                return 0;
-            }
-            --remaining;
         }
         state->quantDefined[tableByte] = true;
     }
@@ -204,17 +218,15 @@ int huffmanSlotOf(uint8_t classAndId) {
 }  // namespace
 
 int JpegDecoder::readHuffmanTables() {
-    const uint16_t length = readBig16();
-    if (!validLength(length, &lastError, 2)) {
+    uint16_t remaining = 0;
+    if (!openSegment(remaining)) {
         return 0;
     }
-    uint16_t remaining = static_cast<uint16_t>(length - 2);
     while (remaining != 0) {
-        const uint8_t classAndId = readByte();
-        if (lastError == ErrEndOfData) {
+        uint8_t classAndId = 0;
+        if (!segmentByte(remaining, classAndId)) {
             return 0;
         }
-        --remaining;
         const int slotIndex = huffmanSlotOf(classAndId);
         if (slotIndex < 0) {
             lastError = ErrBadSegment;
@@ -225,15 +237,10 @@ int JpegDecoder::readHuffmanTables() {
         int32_t code = 0;
         int32_t count = 0;
         for (int bits = 1; bits <= 16; ++bits) {
-            if (remaining == 0) {
-                lastError = ErrBadSegment;
+            uint8_t n = 0;
+            if (!segmentByte(remaining, n)) {
                 return 0;
             }
-            const uint8_t n = readByte();
-            if (lastError == ErrEndOfData) {
-                return 0;
-            }
-            --remaining;
             if (n > 0) {
                 slot.valptr[bits] = static_cast<int16_t>(count);
                 slot.mincode[bits] = static_cast<int16_t>(code);

@@ -23,6 +23,11 @@ private:
     int readLineCount();
     int readRestartInterval();
     int skipSegment();
+    // A bounded reader for table segments (DQT, DHT): openSegment reads the length and gives the
+    // bytes that follow it; segmentByte reads one of them and counts it off. Both answer 0 with
+    // lastError set when the segment or the input has ended.
+    int openSegment(uint16_t& remaining);
+    int segmentByte(uint16_t& remaining, uint8_t& value);
     int checkScanSetup();
     void freeWorkBuffers();
 

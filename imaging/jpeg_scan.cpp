@@ -2,11 +2,12 @@
 // placement of each MCU's pixels.
 //
 // The bit reader keeps up to 64 bits ahead in an accumulator instead of one byte, and the
-// Huffman search is preceded by an 11-bit lookahead built by running that same search on
-// every 9-bit prefix; both are pure speed-ups. To keep errors exactly where a byte-by-byte
-// reader would raise them, the accumulator counts its real bits separately: past a marker
-// or the end of the input it is padded with zeros, and taking a padding bit fails with the
-// reason the fill stopped for (ErrBadData at a marker, ErrEndOfData at the end).
+// Huffman search is preceded by a lookahead table built by running that same search on
+// every 11-bit prefix (kFastBits); for AC tables it also takes the magnitude bits when code
+// and bits fit in those 11. Both are pure speed-ups. To keep errors exactly where a
+// byte-by-byte reader would raise them, the accumulator counts its real bits separately: past
+// a marker or the end of the input it is padded with zeros, and taking a padding bit fails
+// with the reason the fill stopped for (ErrBadData at a marker, ErrEndOfData at the end).
 #include <cstring>
 #include <new>
 

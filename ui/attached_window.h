@@ -1,4 +1,5 @@
-// attachedWindowProc: the window procedure shared by the thumbnail windows. Each window keeps
+// attachedWindowProc: the window procedure shared by the thumbnail windows, and
+// registerAttachedClass, which registers a class of them. Each window keeps
 // its C++ object in window extra bytes at offset 0 (the class needs cbWndExtra >= sizeof(LONG_PTR)),
 // set from CreateWindowEx's last argument. T needs a member `HWND window` and a member
 // `LRESULT handle(UINT, WPARAM, LPARAM)`; a private T befriends this template.
@@ -23,4 +24,23 @@ LRESULT CALLBACK attachedWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
     return self->handle(message, wParam, lParam);
+}
+
+// Registers the class of T's windows in instance unless it is registered already:
+// attachedWindowProc<T>, room for the object, arrow cursor, light grey background, the given style.
+template <class T>
+bool registerAttachedClass(HINSTANCE instance, const char* className, UINT style) {
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExA(instance, className, &existing)) return true;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = style;
+    wc.lpfnWndProc = attachedWindowProc<T>;
+    wc.cbWndExtra = sizeof(LONG_PTR);
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    wc.lpszClassName = className;
+    return RegisterClassExA(&wc) != 0;
 }

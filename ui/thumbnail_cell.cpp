@@ -47,19 +47,7 @@ ThumbnailCell::~ThumbnailCell() {
 }
 
 bool ThumbnailCell::registerClass() {
-    WNDCLASSEXA existing{};
-    existing.cbSize = sizeof(existing);
-    if (GetClassInfoExA(moduleInstance(), cellClassName, &existing)) return true;
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof(wc);
-    wc.style = CS_PARENTDC | CS_DBLCLKS;
-    wc.lpfnWndProc = attachedWindowProc<ThumbnailCell>;
-    wc.cbWndExtra = sizeof(LONG_PTR);
-    wc.hInstance = moduleInstance();
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
-    wc.lpszClassName = cellClassName;
-    return RegisterClassExA(&wc) != 0;
+    return registerAttachedClass<ThumbnailCell>(moduleInstance(), cellClassName, CS_PARENTDC | CS_DBLCLKS);
 }
 
 void ThumbnailCell::unregisterClass() {

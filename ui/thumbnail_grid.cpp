@@ -29,19 +29,7 @@ int ThumbnailGrid::windowWidth() {
 
 bool ThumbnailGrid::registerClasses() {
     if (!ThumbnailCell::registerClass() || !ThumbnailSheet::registerClass()) return false;
-    WNDCLASSEXA existing{};
-    existing.cbSize = sizeof(existing);
-    if (GetClassInfoExA(moduleInstance(), gridClassName, &existing)) return true;
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof(wc);
-    wc.style = CS_PARENTDC;
-    wc.lpfnWndProc = attachedWindowProc<ThumbnailGrid>;
-    wc.cbWndExtra = sizeof(LONG_PTR);
-    wc.hInstance = moduleInstance();
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
-    wc.lpszClassName = gridClassName;
-    return RegisterClassExA(&wc) != 0;
+    return registerAttachedClass<ThumbnailGrid>(moduleInstance(), gridClassName, CS_PARENTDC);
 }
 
 HWND ThumbnailGrid::create(HWND parent, int controlId) {

@@ -20,19 +20,7 @@ ThumbnailSheet::~ThumbnailSheet() {
 }
 
 bool ThumbnailSheet::registerClass() {
-    WNDCLASSEXA existing{};
-    existing.cbSize = sizeof(existing);
-    if (GetClassInfoExA(moduleInstance(), sheetClassName, &existing)) return true;
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof(wc);
-    wc.style = CS_PARENTDC;
-    wc.lpfnWndProc = attachedWindowProc<ThumbnailSheet>;
-    wc.cbWndExtra = sizeof(LONG_PTR);
-    wc.hInstance = moduleInstance();
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
-    wc.lpszClassName = sheetClassName;
-    return RegisterClassExA(&wc) != 0;
+    return registerAttachedClass<ThumbnailSheet>(moduleInstance(), sheetClassName, CS_PARENTDC);
 }
 
 void ThumbnailSheet::unregisterClass() {
