@@ -4,7 +4,7 @@
 // buffer), each addition clamped to 0..255, and limited by errorLimit so that a large
 // difference (a saturated edge) does not smear across the picture.
 #include "imaging/dib_image.h"
-#include "imaging/shared_palette.h"
+#include "imaging/colour_cube.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -16,7 +16,7 @@
 #include "ui/context_help.h"
 #include "ui/information_dialog.h"
 #include "ui/picture_info_text.h"
-#include "ui/shared_palette.h"
+#include "ui/gdi_palette.h"
 #include "ui/source_settings.h"
 #include "ui/thumbnail_grid.h"
 #include "ui/user_messages.h"

@@ -11,7 +11,7 @@
 #include "ui/acquire_dialog.h"
 #include "ui/context_help.h"
 #include "ui/settings_dialog.h"
-#include "ui/shared_palette.h"
+#include "ui/gdi_palette.h"
 #include "ui/source_settings.h"
 #include "ui/user_messages.h"
 #include "ui/wait_cursor.h"

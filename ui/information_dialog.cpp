@@ -7,7 +7,7 @@
 #include "ui/context_help.h"
 #include "ui/picture_info_text.h"
 #include "ui/picture_list.h"
-#include "ui/shared_palette.h"
+#include "ui/gdi_palette.h"
 #include "ui/thumbnail_cell.h"
 #include "ui/user_messages.h"
 

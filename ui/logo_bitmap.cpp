@@ -2,7 +2,7 @@
 
 #include "resources/resource_ids.h"
 #include "source/module.h"
-#include "ui/shared_palette.h"
+#include "ui/gdi_palette.h"
 
 namespace {
 

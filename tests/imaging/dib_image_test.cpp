@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "imaging/dib_image.h"
-#include "imaging/shared_palette.h"
+#include "imaging/colour_cube.h"
 
 namespace {
 

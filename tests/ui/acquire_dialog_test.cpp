@@ -21,7 +21,7 @@
 #include "imaging/tiff_thumbnail_decoder.h"
 #include "ui/acquire_dialog.h"
 #include "ui/picture_cache.h"
-#include "ui/shared_palette.h"
+#include "ui/gdi_palette.h"
 #include "ui/source_settings.h"
 #include "ui/thumbnail_grid.h"
 

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "camera/camera_link.h"
-#include "imaging/shared_palette.h"
+#include "imaging/colour_cube.h"
 #include "imaging/jpeg_decoder.h"
 #include "resources/resource_ids.h"
 #include "source/source_session.h"
@@ -19,7 +19,7 @@
 #include "tests/ui/screenshot.h"
 #include "tests/ui/ui_script.h"
 #include "ui/camera_dialog.h"
-#include "ui/shared_palette.h"
+#include "ui/gdi_palette.h"
 #include "ui/source_settings.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/shared_palette.h"
+#include "ui/gdi_palette.h"
 
 HPALETTE sharedPalette = nullptr;
 
