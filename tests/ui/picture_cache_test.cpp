@@ -360,6 +360,7 @@ TEST_F(PictureCacheFile, AFileAnotherProgramHoldsIsReadLaterAndNotOverwritten) {
     EXPECT_FALSE(cache.save());  // what it holds cannot be seen, so it is not overwritten
     CloseHandle(held);
     EXPECT_EQ(cache.load(), 2u);  // the next Open reads it
+    ASSERT_NE(cache.thumbnail(keyOf(1)), nullptr);
     EXPECT_EQ(*cache.thumbnail(keyOf(1)), bytesOf(1, 300));
     ASSERT_TRUE(cache.save());
     PictureCache again;
