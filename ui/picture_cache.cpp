@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -84,14 +85,23 @@ void pause(int attempt) {
     Sleep(static_cast<DWORD>(5 << (attempt < 4 ? attempt : 4)));
 }
 
-// Orders keys, for looking up a file's records among those held in log time whatever the file holds.
-struct KeyOrder {
-    bool operator()(const PictureKey* a, const PictureKey* b) const {
-        if (a->number != b->number) return a->number < b->number;
-        if (a->handle != b->handle) return a->handle < b->handle;
-        if (a->sizeKiB != b->sizeKiB) return a->sizeKiB < b->sizeKiB;
-        if (a->mark != b->mark) return a->mark < b->mark;
-        return a->info < b->info;
+// A key held, ordered for looking up a file's records among those held in log time whatever the
+// file holds; the information block's hash first, so that most comparisons never read it whole.
+struct HeldKey {
+    const PictureKey* key;
+    uint32_t infoHash;
+    explicit HeldKey(const PictureKey& k) : key(&k), infoHash(checksum(k.info.data(), k.info.size())) {}
+    HeldKey(const PictureKey& k, uint32_t hash) : key(&k), infoHash(hash) {}
+    bool operator<(const HeldKey& other) const {
+        const PictureKey& a = *key;
+        const PictureKey& b = *other.key;
+        if (a.number != b.number) return a.number < b.number;
+        if (a.handle != b.handle) return a.handle < b.handle;
+        if (a.sizeKiB != b.sizeKiB) return a.sizeKiB < b.sizeKiB;
+        if (a.mark != b.mark) return a.mark < b.mark;
+        if (a.info.size() != b.info.size()) return a.info.size() < b.info.size();
+        if (infoHash != other.infoHash) return infoHash < other.infoHash;
+        return !a.info.empty() && std::memcmp(a.info.data(), b.info.data(), a.info.size()) < 0;
     }
 };
 
@@ -137,19 +147,19 @@ PictureCache::Read PictureCache::readFile(std::vector<uint8_t>& bytes) const {
         if (!momentary(error) || attempt + 1 == kAttempts) return Read::Failed;
         pause(attempt);
     }
-    const size_t most = thumbnailBudget_ + (size_t{1} << 20);  // no more than we would keep
-    bytes.clear();
-    bool ok = true;
-    uint8_t chunk[65536];
-    while (bytes.size() < most) {
+    // No more than we would keep, read at once.
+    const size_t most = thumbnailBudget_ + (size_t{1} << 20);
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(f, &size) != 0;
+    bytes.assign(ok ? static_cast<size_t>(std::min<ULONGLONG>(size.QuadPart, most)) : 0, 0);
+    size_t have = 0;
+    while (ok && have < bytes.size()) {
         DWORD n = 0;
-        if (!ReadFile(f, chunk, sizeof chunk, &n, nullptr)) {
-            ok = false;
-            break;
-        }
-        if (n == 0) break;
-        bytes.insert(bytes.end(), chunk, chunk + n);
+        ok = ReadFile(f, bytes.data() + have, static_cast<DWORD>(bytes.size() - have), &n, nullptr) != 0;
+        if (n == 0) break;  // shorter than it was a moment ago
+        have += n;
     }
+    bytes.resize(have);
     CloseHandle(f);
     return ok ? Read::Done : Read::Failed;
 }
@@ -171,8 +181,8 @@ size_t PictureCache::merge(const std::vector<uint8_t>& bytes) {
     if (bytes.size() < kHeaderBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
         get32(bytes.data() + sizeof kMagic) != kVersion)
         return 0;
-    std::set<const PictureKey*, KeyOrder> held;
-    for (const Entry& e : thumbnails_) held.insert(&e.key);
+    std::set<HeldKey> held;
+    for (const Entry& e : thumbnails_) held.emplace(e.key);
     // A file of ours has no more records than entries are kept: the rest of a larger one is
     // not looked at.
     size_t read = 0;
@@ -198,11 +208,12 @@ size_t PictureCache::merge(const std::vector<uint8_t>& bytes) {
         entry.key.info.assign(p + 12, p + 12 + infoLength);
         const size_t cost = entryCost(entry.key, dataLength);
         if (thumbnailBytes_ + cost > thumbnailBudget_) continue;
-        if (held.count(&entry.key)) continue;  // the first (most recent) one counts
+        const HeldKey probe(entry.key);
+        if (held.count(probe)) continue;  // the first (most recent) one counts
         entry.data.assign(p + 16 + infoLength, p + 16 + infoLength + dataLength);
         thumbnailBytes_ += cost;
         thumbnails_.push_back(std::move(entry));
-        held.insert(&thumbnails_.back().key);
+        held.emplace(thumbnails_.back().key, probe.infoHash);
         ++read;
     }
     return read;
