@@ -2,6 +2,7 @@
 // whole or not at all, read back entry by entry with damage skipped, pictures never in it,
 // shared with other processes that save at the same time.
 #include <windows.h>
+#include <malloc.h>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +93,43 @@ std::vector<uint8_t> writerBytes(int writer, int round) {
     std::printf("writer %d: %d rounds, %d saves failed, %d entries missing\n", writer, rounds, failedSaves, missing);
     std::fflush(stdout);
     ExitProcess(failedSaves == 0 && missing == 0 ? 0 : 1);
+}();
+
+// The child of KeptAtProcessExitFreedAtUnload: DORVEX_CACHE_EXIT_REPORT names the report file.
+// Fills the cache in the probe library, then ends the process while it is loaded.
+using ProbeFill = size_t (*)(size_t, const char*);
+constexpr size_t kProbeBytes = size_t{4} << 20;
+
+ProbeFill probeFill(HMODULE probe) {
+    return reinterpret_cast<ProbeFill>(reinterpret_cast<void (*)()>(GetProcAddress(probe, "probeFill")));
+}
+
+size_t runtimeHeapBytes() {  // the runtime's heap, which the library shares
+    HANDLE heap = reinterpret_cast<HANDLE>(_get_heap_handle());
+    size_t bytes = 0;
+    if (!HeapLock(heap)) return 0;
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
+    HeapUnlock(heap);
+    return bytes;
+}
+
+std::string probePath() {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string path = exe;
+    return path.substr(0, path.find_last_of('\\') + 1) + "picture_cache_exit_probe.dll";
+}
+
+[[maybe_unused]] const int exitChild = [] {
+    const char* report = std::getenv("DORVEX_CACHE_EXIT_REPORT");
+    if (!report || !*report) return 0;
+    HMODULE probe = LoadLibraryA(probePath().c_str());
+    ProbeFill fill = probe ? probeFill(probe) : nullptr;
+    if (!fill) ExitProcess(3);
+    fill(kProbeBytes, report);
+    ExitProcess(0);
 }();
 
 class PictureCacheFile : public ::testing::Test {
@@ -427,6 +465,53 @@ TEST_F(PictureCacheFile, TwoProcessesSavingAtOnceLoseNothing) {
             EXPECT_EQ(*kept, writerBytes(w, round));
         }
     EXPECT_EQ(filesBeside(path), 0);
+}
+
+// At process exit another thread may have been killed in the middle of changing the cache, so
+// the library leaves it alone there; on an unload it frees it.
+TEST(PictureCacheInALibrary, KeptAtProcessExitFreedAtUnload) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string report = std::string(folder) + "dorvex-cache-exit-" + std::to_string(GetCurrentProcessId());
+    DeleteFileA(report.c_str());
+    char exe[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, exe, MAX_PATH), 0u);
+    SetEnvironmentVariableA("DORVEX_CACHE_EXIT_REPORT", report.c_str());
+    std::string command = std::string("\"") + exe + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const BOOL created =
+        CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableA("DORVEX_CACHE_EXIT_REPORT", nullptr);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    TerminateProcess(process.hProcess, 9);  // only when the wait failed
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ(status, 0u);
+    std::FILE* f = std::fopen(report.c_str(), "r");
+    ASSERT_NE(f, nullptr) << "no report from the library's detach";
+    size_t filled = 0, atExit = 0;
+    const int fields = std::fscanf(f, "%zu %zu", &filled, &atExit);
+    std::fclose(f);
+    DeleteFileA(report.c_str());
+    ASSERT_EQ(fields, 2);
+    std::printf("runtime heap in use: %zu bytes after filling, %zu at the process's end\n", filled, atExit);
+    EXPECT_GT(filled, kProbeBytes);
+    EXPECT_GT(atExit + kProbeBytes / 2, filled);  // the thumbnails were not freed
+
+    // Unloaded while the process goes on: nothing left behind.
+    HMODULE probe = LoadLibraryA(probePath().c_str());
+    ASSERT_NE(probe, nullptr);
+    ProbeFill fill = probeFill(probe);
+    ASSERT_NE(fill, nullptr);
+    const size_t before = runtimeHeapBytes();
+    EXPECT_GT(fill(kProbeBytes, nullptr), before + kProbeBytes / 2);
+    FreeLibrary(probe);
+    EXPECT_LT(runtimeHeapBytes(), before + kProbeBytes / 8);
 }
 
 }  // namespace
