@@ -3,6 +3,7 @@
 
 #include "source/source_session.h"
 #include "ui/camera_dialog.h"
+#include "ui/picture_cache.h"
 
 extern "C" TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                                                TW_MEMREF data) {
@@ -27,6 +28,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         // Unloaded with the source still open: the dialog's teardown puts the camera back to
         // its start-up rate and saves the settings.
         releaseSession();
+        releasePictureCache();
         break;
     default:
         break;

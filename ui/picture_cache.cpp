@@ -3,8 +3,12 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <set>
 
 // File layout: "DVXCACHE", a 32-bit version, then one record per thumbnail, most recently used
 // first. A record is its payload's length and checksum (32-bit each, little-endian), then the
@@ -67,30 +71,124 @@ void PictureCache::clearMemory() {
     dirty_ = false;
 }
 
-bool PictureCache::readFile(std::vector<uint8_t>& bytes) const {
-    std::FILE* f = std::fopen(file_.c_str(), "rb");
-    if (!f) return false;
-    uint8_t chunk[65536];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + n);
-        if (bytes.size() > thumbnailBudget_ + (size_t{1} << 20)) break;  // no more than we would keep
+namespace {
+
+// Another process may hold the file for a moment (a reader, a replace under way, a virus
+// scanner): such a failure is tried again a few times, about a third of a second in all.
+constexpr int kAttempts = 8;
+
+bool momentary(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+void pause(int attempt) {
+    Sleep(static_cast<DWORD>(5 << (attempt < 4 ? attempt : 4)));
+}
+
+// A key held, ordered for looking up a file's records among those held in log time whatever the
+// file holds; the information block's hash first, so that most comparisons never read it whole.
+struct HeldKey {
+    const PictureKey* key;
+    uint32_t infoHash;
+    explicit HeldKey(const PictureKey& k) : key(&k), infoHash(checksum(k.info.data(), k.info.size())) {}
+    HeldKey(const PictureKey& k, uint32_t hash) : key(&k), infoHash(hash) {}
+    bool operator<(const HeldKey& other) const {
+        const PictureKey& a = *key;
+        const PictureKey& b = *other.key;
+        if (a.number != b.number) return a.number < b.number;
+        if (a.handle != b.handle) return a.handle < b.handle;
+        if (a.sizeKiB != b.sizeKiB) return a.sizeKiB < b.sizeKiB;
+        if (a.mark != b.mark) return a.mark < b.mark;
+        if (a.info.size() != b.info.size()) return a.info.size() < b.info.size();
+        if (infoHash != other.infoHash) return infoHash < other.infoHash;
+        return !a.info.empty() && std::memcmp(a.info.data(), b.info.data(), a.info.size()) < 0;
     }
-    std::fclose(f);
-    return true;
+};
+
+// Writers of one file take turns (across processes, and threads of one), so that each one's
+// merge sees what the one before it saved. Held for a read and a write of at most the budget.
+class WriterTurn {
+public:
+    explicit WriterTurn(const std::string& file) {
+        std::string lower = file;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        char name[64];
+        std::snprintf(name, sizeof name, "Local\\DorvexTwainPictureCache-%08x",
+                      static_cast<unsigned>(checksum(reinterpret_cast<const uint8_t*>(lower.data()), lower.size())));
+        mutex = CreateMutexA(nullptr, FALSE, name);
+        // An owner that ended without letting go (WAIT_ABANDONED) hands it over: the file it
+        // may have been writing is a file of its own, never the cache file.
+        const DWORD waited = mutex ? WaitForSingleObject(mutex, 2000) : WAIT_FAILED;
+        held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+    ~WriterTurn() {
+        if (held) ReleaseMutex(mutex);
+        if (mutex) CloseHandle(mutex);
+    }
+    WriterTurn(const WriterTurn&) = delete;
+    WriterTurn& operator=(const WriterTurn&) = delete;
+    bool held = false;
+
+private:
+    HANDLE mutex = nullptr;
+};
+
+}  // namespace
+
+PictureCache::Read PictureCache::readFile(std::vector<uint8_t>& bytes) const {
+    // Shared for delete too, so that a writer can rename its new file over this one meanwhile.
+    HANDLE f = INVALID_HANDLE_VALUE;
+    for (int attempt = 0;; ++attempt) {
+        f = CreateFileA(file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (f != INVALID_HANDLE_VALUE) break;
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Read::Missing;
+        if (!momentary(error) || attempt + 1 == kAttempts) return Read::Failed;
+        pause(attempt);
+    }
+    // No more than we would keep, read at once.
+    const size_t most = thumbnailBudget_ + (size_t{1} << 20);
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(f, &size) != 0;
+    bytes.assign(ok ? static_cast<size_t>(std::min<ULONGLONG>(size.QuadPart, most)) : 0, 0);
+    size_t have = 0;
+    while (ok && have < bytes.size()) {
+        DWORD n = 0;
+        ok = ReadFile(f, bytes.data() + have, static_cast<DWORD>(bytes.size() - have), &n, nullptr) != 0;
+        if (n == 0) break;  // shorter than it was a moment ago
+        have += n;
+    }
+    bytes.resize(have);
+    CloseHandle(f);
+    return ok ? Read::Done : Read::Failed;
 }
 
 size_t PictureCache::load() {
     if (loaded_) return 0;
-    loaded_ = true;
-    if (file_.empty()) return 0;
+    if (file_.empty()) {
+        loaded_ = true;
+        return 0;
+    }
     std::vector<uint8_t> bytes;
-    if (!readFile(bytes) || bytes.size() < kHeaderBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
+    const Read read = readFile(bytes);
+    if (read == Read::Failed) return 0;  // not loaded: the next call tries again
+    loaded_ = true;
+    return read == Read::Done ? merge(bytes) : 0;
+}
+
+size_t PictureCache::merge(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() < kHeaderBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
         get32(bytes.data() + sizeof kMagic) != kVersion)
         return 0;
+    std::set<HeldKey> held;
+    for (const Entry& e : thumbnails_) held.emplace(e.key);
+    // A file of ours has no more records than entries are kept: the rest of a larger one is
+    // not looked at.
     size_t read = 0;
     size_t at = kHeaderBytes;
-    while (bytes.size() - at >= 8) {
+    for (size_t record = 0; record < kMaxEntries && thumbnails_.size() < kMaxEntries && bytes.size() - at >= 8;
+         ++record) {
         const uint32_t length = get32(&bytes[at]);
         const uint32_t sum = get32(&bytes[at + 4]);
         at += 8;
@@ -108,19 +206,64 @@ size_t PictureCache::load() {
         const uint32_t dataLength = get32(p + 12 + infoLength);
         if (dataLength != length - kFixedPayloadBytes - infoLength || dataLength == 0 || infoLength == 0) continue;
         entry.key.info.assign(p + 12, p + 12 + infoLength);
-        entry.data.assign(p + 16 + infoLength, p + 16 + infoLength + dataLength);
-        if (find(thumbnails_, entry.key, false)) continue;  // the first (most recent) one counts
-        const size_t cost = entryCost(entry.key, entry.data.size());
+        const size_t cost = entryCost(entry.key, dataLength);
         if (thumbnailBytes_ + cost > thumbnailBudget_) continue;
+        const HeldKey probe(entry.key);
+        if (held.count(probe)) continue;  // the first (most recent) one counts
+        entry.data.assign(p + 16 + infoLength, p + 16 + infoLength + dataLength);
         thumbnailBytes_ += cost;
         thumbnails_.push_back(std::move(entry));
+        held.emplace(thumbnails_.back().key, probe.infoHash);
         ++read;
     }
     return read;
 }
 
+bool PictureCache::writeFile(const std::vector<uint8_t>& bytes) const {
+    // A file of this writer's own beside the cache file (another process may be writing its own
+    // at the same time), then renamed over it: a reader sees the old file or the new one.
+    static volatile LONG serial = 0;
+    std::string temporary;
+    HANDLE f = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < kAttempts && f == INVALID_HANDLE_VALUE; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".%lx-%lx.new", static_cast<unsigned long>(GetCurrentProcessId()),
+                      static_cast<unsigned long>(InterlockedIncrement(&serial)));
+        temporary = file_ + suffix;
+        f = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    if (!CloseHandle(f) || !ok) {
+        DeleteFileA(temporary.c_str());
+        return false;
+    }
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExA(temporary.c_str(), file_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (!momentary(GetLastError()) || attempt + 1 == kAttempts) break;
+        pause(attempt);
+    }
+    DeleteFileA(temporary.c_str());
+    return false;
+}
+
 bool PictureCache::save() {
     if (!dirty_ || file_.empty()) return true;
+    WriterTurn turn(file_);
+    if (!turn.held) return false;
+    // What others saved since this process read the file (or all of it, when it could not be
+    // read then) stays, behind this process's own entries. A file that cannot be read now is
+    // left alone rather than overwritten by a part of it.
+    std::vector<uint8_t> bytes;
+    const Read read = readFile(bytes);
+    if (read == Read::Failed) return false;
+    if (read == Read::Done) merge(bytes);
+    loaded_ = true;
     std::vector<uint8_t> out(kMagic, kMagic + sizeof kMagic);
     put32(out, kVersion);
     std::vector<uint8_t> payload;
@@ -138,17 +281,7 @@ bool PictureCache::save() {
         put32(out, checksum(payload.data(), payload.size()));
         out.insert(out.end(), payload.begin(), payload.end());
     }
-    // Written beside the file, then renamed over it: a reader sees the old file or the new one.
-    const std::string temporary = file_ + ".new";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed ||
-        !MoveFileExA(temporary.c_str(), file_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temporary.c_str());
-        return false;
-    }
+    if (!writeFile(out)) return false;
     dirty_ = false;
     return true;
 }
@@ -172,7 +305,7 @@ void PictureCache::put(Entries& entries, size_t& bytes, size_t budget, const Pic
     }
     const size_t cost = entryCost(key, count);
     if (cost > budget || count == 0 || data == nullptr) return;
-    while (!entries.empty() && bytes + cost > budget) {
+    while (!entries.empty() && (bytes + cost > budget || entries.size() >= kMaxEntries)) {
         bytes -= entryCost(entries.back().key, entries.back().data.size());
         entries.pop_back();
     }
@@ -201,9 +334,21 @@ void PictureCache::putPicture(const PictureKey& key, const uint8_t* bytes, size_
     put(pictures_, pictureBytes_, pictureBudget_, key, bytes, count);
 }
 
+namespace {
+// Storage of a static never destroyed: the process's end leaves the cache as it is.
+alignas(PictureCache) unsigned char cacheStorage[sizeof(PictureCache)];
+PictureCache* cacheInstance = nullptr;
+}  // namespace
+
 PictureCache& pictureCache() {
-    static PictureCache cache;
-    return cache;
+    if (!cacheInstance) cacheInstance = new (cacheStorage) PictureCache();
+    return *cacheInstance;
+}
+
+void releasePictureCache() {
+    if (!cacheInstance) return;
+    cacheInstance->~PictureCache();
+    cacheInstance = nullptr;
 }
 
 std::string defaultPictureCacheFile() {

@@ -8,11 +8,13 @@
 // yields another picture's data.
 //
 // Thumbnails (with the information block they belong to) are kept in memory and in one file,
-// bounded by kThumbnailBudget, least recently used first out; the file is replaced atomically
-// (written beside, then renamed over) and read back entry by entry, each with its own checksum,
-// so that a damaged entry is skipped and fetched again. Downloaded pictures are kept in memory
-// only, for the process's lifetime, bounded by kPictureBudget: the user's photographs are never
-// copied to disk behind their back.
+// bounded by kThumbnailBudget and kMaxEntries, least recently used first out; the file is replaced
+// atomically (written to a file of the writer's own beside it, then renamed over) and read back
+// entry by entry, each with its own checksum, so that a damaged entry is skipped and fetched
+// again. Other processes (other applications with the source loaded) share the file: a save
+// keeps what they saved meanwhile, after this process's own entries. Downloaded pictures are
+// kept in memory only, for the process's lifetime, bounded by kPictureBudget: the user's
+// photographs are never copied to disk behind their back.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +40,11 @@ class PictureCache {
 public:
     static constexpr size_t kThumbnailBudget = size_t{16} << 20;
     static constexpr size_t kPictureBudget = size_t{8} << 20;
+    // Entries held at most, in each list and in the file. A card holds a few hundred pictures,
+    // and a real entry (information block and thumbnail, 5 to 20 KB) fills the budget well
+    // before this; what it bounds is the cost of a damaged or hostile file of tiny entries:
+    // reading stops there, keeping the most recently used, which come first.
+    static constexpr size_t kMaxEntries = 4096;
 
     explicit PictureCache(size_t thumbnailBudget = kThumbnailBudget, size_t pictureBudget = kPictureBudget)
         : thumbnailBudget_(thumbnailBudget), pictureBudget_(pictureBudget) {}
@@ -49,10 +56,13 @@ public:
     bool fileChosen() const { return fileChosen_; }
 
     // Reads the file once (later calls do nothing until setFile). Entries that do not check out
-    // are skipped; a missing or unreadable file is an empty cache. Returns the entries read.
+    // are skipped, and those after the first kMaxEntries; a missing file is an empty cache. A
+    // file that cannot be read now (another program holds it) is tried again at the next call.
+    // The file's entries go after those already held. Returns the entries read.
     size_t load();
-    // Writes the thumbnails when they changed since the last load or save. False when the file
-    // could not be written (the old one is then left as it was).
+    // Writes the thumbnails when they changed since the last load or save, with the entries
+    // other processes saved meanwhile after them. False when the file could not be written, or
+    // could not be read first (the old one is then left as it was, and the next save tries again).
     bool save();
 
     // Null when nothing is kept for this picture; else its bytes, valid until the next change.
@@ -83,7 +93,11 @@ private:
     static Entry* find(Entries& entries, const PictureKey& key, bool touch);
     static void put(Entries& entries, size_t& bytes, size_t budget, const PictureKey& key, const uint8_t* data,
                     size_t count);
-    bool readFile(std::vector<uint8_t>& bytes) const;
+    enum class Read { Done, Missing, Failed };
+    Read readFile(std::vector<uint8_t>& bytes) const;
+    // Adds the entries of a file's bytes that are not held yet, behind those held.
+    size_t merge(const std::vector<uint8_t>& bytes);
+    bool writeFile(const std::vector<uint8_t>& bytes) const;
 
     std::string file_;
     bool fileChosen_ = false;
@@ -97,8 +111,11 @@ private:
     size_t pictureBytes_ = 0;
 };
 
-// The source's one cache, for the whole process.
+// The source's one cache, for the whole process. It is never destroyed at process exit, where a
+// thread killed in the middle of a change may have left it half updated.
 PictureCache& pictureCache();
+// Frees it when the module is unloaded while the process goes on (FreeLibrary).
+void releasePictureCache();
 
 // The cache file under the user's local application data folder
 // (...\Zelmar\Dorvex TwainDS\pictures.cache), the folders made as needed; empty when there is

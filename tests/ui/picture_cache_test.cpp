@@ -1,11 +1,14 @@
 // PictureCache: which picture an entry belongs to, the size bounds, and the file: written
-// whole or not at all, read back entry by entry with damage skipped, pictures never in it.
+// whole or not at all, read back entry by entry with damage skipped, pictures never in it,
+// shared with other processes that save at the same time.
 #include <windows.h>
+#include <malloc.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -32,6 +35,103 @@ std::vector<uint8_t> bytesOf(int seed, size_t count) {
     return v;
 }
 
+// Files left beside the cache file (a writer's own file that was not renamed).
+int filesBeside(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((path + ".*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    const std::string name = path.substr(path.find_last_of('\\') + 1);
+    int count = 0;
+    do count += name != found.cFileName;  // "x.*" also finds x
+    while (FindNextFileA(find, &found));
+    FindClose(find);
+    return count;
+}
+
+// One of the processes of TwoProcessesSavingAtOnce: DORVEX_CACHE_WRITER="file|writer|rounds|event".
+// Each round reads the file afresh, adds an entry of its own, saves, and checks that every entry
+// it saved so far is in the file. Runs before the tests and ends the process: 0 when no save
+// failed and nothing was missing.
+PictureKey writerKey(int writer, int round) {
+    PictureKey key;
+    key.number = static_cast<uint16_t>(round);
+    key.handle = static_cast<uint16_t>(writer);
+    key.sizeKiB = 16;
+    const std::string info = "writer " + std::to_string(writer) + " round " + std::to_string(round);
+    key.info.assign(info.begin(), info.end());
+    return key;
+}
+
+std::vector<uint8_t> writerBytes(int writer, int round) {
+    return bytesOf(writer * 1000 + round, 16384);
+}
+
+[[maybe_unused]] const int writerExit = [] {
+    const char* spec = std::getenv("DORVEX_CACHE_WRITER");
+    if (!spec || !*spec) return 0;
+    char file[MAX_PATH] = {}, event[64] = {};
+    int writer = 0, rounds = 0;
+    if (std::sscanf(spec, "%259[^|]|%d|%d|%63[^|]", file, &writer, &rounds, event) != 4) ExitProcess(3);
+    HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, event);
+    if (!start || WaitForSingleObject(start, 60000) != WAIT_OBJECT_0) ExitProcess(4);
+    int failedSaves = 0, missing = 0;
+    for (int round = 0; round < rounds; ++round) {
+        PictureCache cache;
+        cache.setFile(file);
+        cache.load();
+        const std::vector<uint8_t> mine = writerBytes(writer, round);
+        cache.putThumbnail(writerKey(writer, round), mine.data(), mine.size());
+        if (!cache.save()) ++failedSaves;
+        PictureCache check;
+        check.setFile(file);
+        check.load();
+        for (int earlier = 0; earlier <= round; ++earlier) {
+            const std::vector<uint8_t>* kept = check.thumbnail(writerKey(writer, earlier));
+            if (!kept || *kept != writerBytes(writer, earlier)) ++missing;
+        }
+    }
+    std::printf("writer %d: %d rounds, %d saves failed, %d entries missing\n", writer, rounds, failedSaves, missing);
+    std::fflush(stdout);
+    ExitProcess(failedSaves == 0 && missing == 0 ? 0 : 1);
+}();
+
+// The child of KeptAtProcessExitFreedAtUnload: DORVEX_CACHE_EXIT_REPORT names the report file.
+// Fills the cache in the probe library, then ends the process while it is loaded.
+using ProbeFill = size_t (*)(size_t, const char*);
+constexpr size_t kProbeBytes = size_t{4} << 20;
+
+ProbeFill probeFill(HMODULE probe) {
+    return reinterpret_cast<ProbeFill>(reinterpret_cast<void (*)()>(GetProcAddress(probe, "probeFill")));
+}
+
+size_t runtimeHeapBytes() {  // the runtime's heap, which the library shares
+    HANDLE heap = reinterpret_cast<HANDLE>(_get_heap_handle());
+    size_t bytes = 0;
+    if (!HeapLock(heap)) return 0;
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
+    HeapUnlock(heap);
+    return bytes;
+}
+
+std::string probePath() {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string path = exe;
+    return path.substr(0, path.find_last_of('\\') + 1) + "picture_cache_exit_probe.dll";
+}
+
+[[maybe_unused]] const int exitChild = [] {
+    const char* report = std::getenv("DORVEX_CACHE_EXIT_REPORT");
+    if (!report || !*report) return 0;
+    HMODULE probe = LoadLibraryA(probePath().c_str());
+    ProbeFill fill = probe ? probeFill(probe) : nullptr;
+    if (!fill) ExitProcess(3);
+    fill(kProbeBytes, report);
+    ExitProcess(0);
+}();
+
 class PictureCacheFile : public ::testing::Test {
 protected:
     std::string path;
@@ -40,7 +140,6 @@ protected:
         GetTempPathA(MAX_PATH, folder);
         path = std::string(folder) + "dorvex-cache-test-" + std::to_string(GetCurrentProcessId()) + ".cache";
         DeleteFileA(path.c_str());
-        DeleteFileA((path + ".new").c_str());
     }
     void TearDown() override { DeleteFileA(path.c_str()); }
 
@@ -131,7 +230,7 @@ TEST_F(PictureCacheFile, ThumbnailsComeBackPicturesDoNot) {
         cache.putPicture(keyOf(1), picture.data(), picture.size());
         ASSERT_TRUE(cache.save());
     }
-    EXPECT_EQ(GetFileAttributesA((path + ".new").c_str()), INVALID_FILE_ATTRIBUTES);  // renamed, not left
+    EXPECT_EQ(filesBeside(path), 0);  // renamed, not left
     const std::vector<uint8_t> file = fileBytes();
     // The photograph itself never reaches the disk.
     EXPECT_EQ(std::search(file.begin(), file.end(), picture.begin(), picture.begin() + 256), file.end());
@@ -231,8 +330,9 @@ TEST_F(PictureCacheFile, AFailedWriteLeavesTheOldFile) {
         ASSERT_TRUE(cache.save());
     }
     const std::vector<uint8_t> before = fileBytes();
-    // The file beside it cannot be made: a folder stands in its place.
-    ASSERT_TRUE(CreateDirectoryA((path + ".new").c_str(), nullptr));
+    // The file cannot be replaced: another program reads it and does not let it be deleted.
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
     PictureCache cache;
     cache.setFile(path);
     ASSERT_EQ(cache.load(), 1u);
@@ -240,9 +340,178 @@ TEST_F(PictureCacheFile, AFailedWriteLeavesTheOldFile) {
     cache.putThumbnail(keyOf(2), t.data(), t.size());
     EXPECT_FALSE(cache.save());
     EXPECT_EQ(fileBytes(), before);
-    RemoveDirectoryA((path + ".new").c_str());
+    EXPECT_EQ(filesBeside(path), 0);  // the writer's own file is gone too
+    CloseHandle(reader);
     EXPECT_TRUE(cache.save());
     EXPECT_NE(fileBytes(), before);
+}
+
+TEST_F(PictureCacheFile, AFileOverTheCapLoadsItsFirstEntries) {
+    const size_t cap = PictureCache::kMaxEntries;
+    const uint8_t tiny = 1;
+    std::vector<uint8_t> first, second;
+    {
+        PictureCache cache;
+        cache.setFile(path);
+        for (size_t n = 1; n <= cap + 1; ++n) cache.putThumbnail(keyOf(static_cast<uint16_t>(n)), &tiny, 1);
+        EXPECT_EQ(cache.thumbnailCount(), cap);  // the least recently used, 1, went out
+        EXPECT_EQ(cache.thumbnail(keyOf(1)), nullptr);
+        ASSERT_TRUE(cache.save());
+        first = fileBytes();
+    }
+    ASSERT_TRUE(DeleteFileA(path.c_str()));
+    {
+        PictureCache cache;
+        cache.setFile(path);
+        for (uint16_t n = 1; n <= 100; ++n) cache.putThumbnail(keyOf(n, "2002:01:01 00:00:00"), &tiny, 1);
+        ASSERT_TRUE(cache.save());
+        second = fileBytes();
+    }
+    // Both files' records after one header: more than a file of ours ever holds.
+    first.insert(first.end(), second.begin() + 12, second.end());
+    writeFile(first);
+    PictureCache cache;
+    cache.setFile(path);
+    EXPECT_EQ(cache.load(), cap);
+    EXPECT_NE(cache.thumbnail(keyOf(static_cast<uint16_t>(cap + 1))), nullptr);  // the most recent
+    EXPECT_NE(cache.thumbnail(keyOf(2)), nullptr);
+    EXPECT_EQ(cache.thumbnail(keyOf(1, "2002:01:01 00:00:00")), nullptr);
+}
+
+TEST_F(PictureCacheFile, AFileAnotherProgramHoldsIsReadLaterAndNotOverwritten) {
+    {
+        PictureCache cache;
+        cache.setFile(path);
+        for (uint16_t n = 1; n <= 2; ++n) {
+            const std::vector<uint8_t> t = bytesOf(n, 300);
+            cache.putThumbnail(keyOf(n), t.data(), t.size());
+        }
+        ASSERT_TRUE(cache.save());
+    }
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    PictureCache cache;
+    cache.setFile(path);
+    EXPECT_EQ(cache.load(), 0u);
+    const std::vector<uint8_t> t3 = bytesOf(3, 300);
+    cache.putThumbnail(keyOf(3), t3.data(), t3.size());
+    EXPECT_FALSE(cache.save());  // what it holds cannot be seen, so it is not overwritten
+    CloseHandle(held);
+    EXPECT_EQ(cache.load(), 2u);  // the next Open reads it
+    ASSERT_NE(cache.thumbnail(keyOf(1)), nullptr);
+    EXPECT_EQ(*cache.thumbnail(keyOf(1)), bytesOf(1, 300));
+    ASSERT_TRUE(cache.save());
+    PictureCache again;
+    again.setFile(path);
+    EXPECT_EQ(again.load(), 3u);
+
+    // Entries another process saved after this one read the file stay, behind this one's own.
+    PictureCache other;
+    other.setFile(path);
+    other.load();
+    const std::vector<uint8_t> t4 = bytesOf(4, 300);
+    other.putThumbnail(keyOf(4), t4.data(), t4.size());
+    ASSERT_TRUE(other.save());
+    const std::vector<uint8_t> t5 = bytesOf(5, 300);
+    again.putThumbnail(keyOf(5), t5.data(), t5.size());
+    ASSERT_TRUE(again.save());
+    PictureCache last;
+    last.setFile(path);
+    EXPECT_EQ(last.load(), 5u);
+    EXPECT_NE(last.thumbnail(keyOf(4)), nullptr);
+}
+
+TEST_F(PictureCacheFile, TwoProcessesSavingAtOnceLoseNothing) {
+    const int rounds = 40;
+    char exe[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, exe, MAX_PATH), 0u);
+    const std::string eventName = "Local\\DorvexCacheWriters-" + std::to_string(GetCurrentProcessId());
+    HANDLE start = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(start, nullptr);
+    HANDLE writers[2] = {};
+    for (int w = 0; w < 2; ++w) {
+        const std::string spec = path + "|" + std::to_string(w + 1) + "|" + std::to_string(rounds) + "|" + eventName;
+        SetEnvironmentVariableA("DORVEX_CACHE_WRITER", spec.c_str());
+        std::string command = std::string("\"") + exe + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        const BOOL created =
+            CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+        SetEnvironmentVariableA("DORVEX_CACHE_WRITER", nullptr);
+        ASSERT_TRUE(created);
+        CloseHandle(process.hThread);
+        writers[w] = process.hProcess;
+    }
+    const DWORD began = GetTickCount();
+    SetEvent(start);
+    EXPECT_EQ(WaitForMultipleObjects(2, writers, TRUE, 240000), WAIT_OBJECT_0);
+    std::printf("two writers, %d rounds each: %lu ms\n", rounds, static_cast<unsigned long>(GetTickCount() - began));
+    for (HANDLE writer : writers) {
+        DWORD status = STILL_ACTIVE;
+        GetExitCodeProcess(writer, &status);
+        EXPECT_EQ(status, 0u);
+        TerminateProcess(writer, 9);  // only when the wait above failed
+        CloseHandle(writer);
+    }
+    CloseHandle(start);
+    PictureCache cache;
+    cache.setFile(path);
+    EXPECT_EQ(cache.load(), 2u * rounds);
+    for (int w = 1; w <= 2; ++w)
+        for (int round = 0; round < rounds; ++round) {
+            const std::vector<uint8_t>* kept = cache.thumbnail(writerKey(w, round));
+            ASSERT_NE(kept, nullptr) << w << " " << round;
+            EXPECT_EQ(*kept, writerBytes(w, round));
+        }
+    EXPECT_EQ(filesBeside(path), 0);
+}
+
+// At process exit another thread may have been killed in the middle of changing the cache, so
+// the library leaves it alone there; on an unload it frees it.
+TEST(PictureCacheInALibrary, KeptAtProcessExitFreedAtUnload) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string report = std::string(folder) + "dorvex-cache-exit-" + std::to_string(GetCurrentProcessId());
+    DeleteFileA(report.c_str());
+    char exe[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, exe, MAX_PATH), 0u);
+    SetEnvironmentVariableA("DORVEX_CACHE_EXIT_REPORT", report.c_str());
+    std::string command = std::string("\"") + exe + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const BOOL created =
+        CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableA("DORVEX_CACHE_EXIT_REPORT", nullptr);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    TerminateProcess(process.hProcess, 9);  // only when the wait failed
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ(status, 0u);
+    std::FILE* f = std::fopen(report.c_str(), "r");
+    ASSERT_NE(f, nullptr) << "no report from the library's detach";
+    size_t filled = 0, atExit = 0;
+    const int fields = std::fscanf(f, "%zu %zu", &filled, &atExit);
+    std::fclose(f);
+    DeleteFileA(report.c_str());
+    ASSERT_EQ(fields, 2);
+    std::printf("runtime heap in use: %zu bytes after filling, %zu at the process's end\n", filled, atExit);
+    EXPECT_GT(filled, kProbeBytes);
+    EXPECT_GT(atExit + kProbeBytes / 2, filled);  // the thumbnails were not freed
+
+    // Unloaded while the process goes on: nothing left behind.
+    HMODULE probe = LoadLibraryA(probePath().c_str());
+    ASSERT_NE(probe, nullptr);
+    ProbeFill fill = probeFill(probe);
+    ASSERT_NE(fill, nullptr);
+    const size_t before = runtimeHeapBytes();
+    EXPECT_GT(fill(kProbeBytes, nullptr), before + kProbeBytes / 2);
+    FreeLibrary(probe);
+    EXPECT_LT(runtimeHeapBytes(), before + kProbeBytes / 8);
 }
 
 }  // namespace
