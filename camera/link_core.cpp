@@ -122,6 +122,12 @@ int LinkCore::SendEnqWaitAck() {
     return writeStuffed(framing::ENQ) && WaitAck();
 }
 
+uint32_t LinkCore::dropArrivals() {
+    const uint32_t waiting = line.bytesWaiting();
+    if (waiting) line.purge();
+    return waiting;
+}
+
 // Bytes still on their way from an exchange we gave up on (the rest of a packet, a repeated
 // block, a late EOT) would otherwise be read as the camera's answer to the next enquiry.
 void LinkCore::dropLeftovers() {

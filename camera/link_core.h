@@ -83,6 +83,9 @@ public:
     // Set from another thread to end the exchange running on this one: from then on every byte
     // transfer fails (latching linkError) without touching the port, until it is cleared.
     std::atomic<bool> abandonTransfers{false};
+    // A listing reads the camera on a thread of its own: until it has ended, nobody else may
+    // use the link, whatever asks (the dialogs check it before any camera work).
+    std::atomic<bool> heldByListing{false};
     LinkBuffers* buffers = nullptr;
     uint32_t progressTotal = 0;  // expected bytes of the running download; 0 = no progress
     uint32_t readTimeoutMs = 3000;
@@ -111,6 +114,9 @@ public:
     // The held status record decoded: the latest successful GetStat reply (all zero before the
     // first one). False only when the record is too short to hold the clock.
     bool statusRecord(StatusRecord& out) const;
+    // Drops what arrived and was not read (the rest of a message we gave up on); returns how
+    // many bytes that was.
+    uint32_t dropArrivals();
     // Writes a new camera clock into the held status record; SetDate then sends it.
     bool setStatusClock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute, uint8_t second);
 

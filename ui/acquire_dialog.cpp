@@ -140,7 +140,7 @@ void AcquireDialog::loadPictures() {
         cache->load();
     }
     // The camera is read on the fetcher's thread, one picture ahead of what is shown here; until
-    // finish() returns, the link and the cache are the fetcher's alone.
+    // stopped() says so, the link and the cache are the fetcher's alone.
     ListingFetcher fetcher(link, cache, settings.autoThumbnails != 0, listingStopGraceMs);
     fetcher.start(list.count);
     int filled = 0;
@@ -165,7 +165,14 @@ void AcquireDialog::loadPictures() {
         // the list are no longer ours to touch (the link stays until this handler returns).
         if (!alive() || stopRequested) break;
     }
-    fetcher.finish();
+    // The stop runs in this loop too: the thread answers its messages until the fetcher has
+    // ended, however long the exchange on the line takes. What runs meanwhile may destroy,
+    // disable or close us (again) and end the application's loop: the grid and the list are
+    // not touched, and a WM_QUIT is handed on once the link is ours again.
+    fetcher.requestStop();
+    ListingFetcher::QuitHold quit;
+    while (!fetcher.stopped()) ListingFetcher::pumpWhileStopping(fetcher.readyEvent(), this, quit);
+    quit.repost();
     // A failure, or an exchange abandoned at the stop, leaves the line's error latched.
     takeLinkError();
     if (cache) cache->save();
@@ -481,7 +488,9 @@ INT_PTR AcquireDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
         SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, 1);
         return TRUE;
     case UM_LOAD_PICTURES:
-        loadPictures();
+        // Once, from onInitDialog; the same message from anyone else (or while a listing still
+        // stops) starts no second listing on the link.
+        if (busy && !link.heldByListing.load()) loadPictures();
         return TRUE;
     case UM_FETCH_THUMBNAIL:
         SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, onFetchThumbnailRequest());

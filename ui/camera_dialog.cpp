@@ -10,6 +10,7 @@
 #include "source/source_session.h"
 #include "ui/acquire_dialog.h"
 #include "ui/context_help.h"
+#include "ui/listing_fetcher.h"
 #include "ui/settings_dialog.h"
 #include "ui/gdi_palette.h"
 #include "ui/source_settings.h"
@@ -211,10 +212,10 @@ void CameraDialog::refreshStatus() {
 // ---- Open and Setting ----
 
 void CameraDialog::onOpen() {
-    // Not with a transfer pending or running (states 6 and 7): a new picture would replace the
-    // one the application is taking.
+    // Not while a transfer runs (state 7). With one pending (state 6) the new picture replaces
+    // the pending one: the application's next transfer delivers it, with no second notice.
     const TW_UINT32 stateBefore = theSession().state;
-    if (stateBefore == 6 || stateBefore == 7) {
+    if (stateBefore == 7 || linkHeld()) {
         MessageBeep(MB_ICONEXCLAMATION);
         return;
     }
@@ -248,7 +249,7 @@ void CameraDialog::onOpen() {
         cameraLink->buffers->releaseJpeg();
     }
     if (prepared) {
-        theSession().notifyApplication(MSG_XFERREADY);
+        if (stateBefore != 6) theSession().notifyApplication(MSG_XFERREADY);
         return;
     }
     ask(IDS_ERR_CONVERSION, MB_OK | MB_ICONEXCLAMATION);
@@ -256,6 +257,10 @@ void CameraDialog::onOpen() {
 }
 
 void CameraDialog::onSetting() {
+    if (linkHeld()) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        return;
+    }
     SettingsRequest request;
     if (!readCameraSettings(&request)) return;
     INT_PTR answer;
@@ -267,7 +272,7 @@ void CameraDialog::onSetting() {
 }
 
 int CameraDialog::readCameraSettings(SettingsRequest* request) {
-    if (!cameraLink || !request) return 0;
+    if (!cameraLink || !request || linkHeld()) return 0;
     if (!cameraLink->isConnected()) {
         request->bitRateIndex = SettingsRequest::noIndex;
         request->portIndex = SettingsRequest::noIndex;
@@ -293,7 +298,7 @@ int CameraDialog::readCameraSettings(SettingsRequest* request) {
 }
 
 int CameraDialog::applyCameraSettings(const SettingsRequest* request) {
-    if (!cameraLink || !request) return 0;
+    if (!cameraLink || !request || linkHeld()) return 0;
     uint8_t oldBitRate = settings.bitRateIndex, oldPort = settings.portIndex;
     UINT failure = 0;
     if (request->flags & (SettingsRequest::bitRateChanged | SettingsRequest::portChanged)) {
@@ -354,11 +359,24 @@ BOOL CameraDialog::onQueryNewPalette() {
     return realizePalette(hwnd(), logo.palette);
 }
 
-INT_PTR CameraDialog::onMessage(UINT message, WPARAM, LPARAM, bool& handled) {
+INT_PTR CameraDialog::onMessage(UINT message, WPARAM wParam, LPARAM, bool& handled) {
     handled = true;
     switch (message) {
     case UM_CONNECT:
+        // A listing still stopping (ours, or the one of a dialog this one replaces) keeps the
+        // port: connect once it has let go.
+        KillTimer(hwnd(), connectRetryTimer);
+        if (linkHeld()) return TRUE;  // connected long ago: not while our own listing runs
+        if (ListingFetcher::anyRunning()) {
+            SetTimer(hwnd(), connectRetryTimer, 250, nullptr);
+            return TRUE;
+        }
         startConnection();
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != connectRetryTimer) break;
+        KillTimer(hwnd(), connectRetryTimer);
+        PostMessageA(hwnd(), UM_CONNECT, 0, 0);
         return TRUE;
     case UM_CONTEXT_HELP:
         showContextHelp(hwnd(), cameraHelp, std::size(cameraHelp));
@@ -370,9 +388,14 @@ INT_PTR CameraDialog::onMessage(UINT message, WPARAM, LPARAM, bool& handled) {
         SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, onQueryNewPalette());
         return TRUE;
     default:
-        handled = false;
-        return FALSE;
+        break;
     }
+    handled = false;
+    return FALSE;
+}
+
+bool CameraDialog::linkHeld() const {
+    return cameraLink && cameraLink->heldByListing.load();
 }
 
 void CameraDialog::onDestroy() {

@@ -56,6 +56,10 @@ private:
     void requestClose();
     int ask(UINT stringId, UINT type);
     int takeLinkError();
+    // A listing owns the camera link (see LinkCore::heldByListing): no camera work now.
+    bool linkHeld() const;
+
+    static constexpr UINT_PTR connectRetryTimer = 1;
 
     SourceSettings& settings;
     CameraLink* cameraLink = nullptr;  // owned

@@ -6,6 +6,9 @@
 #include <utility>
 
 #include "camera/link_core.h"
+#include "ui/dialog_window.h"
+
+std::atomic<int> ListingFetcher::running{0};
 
 ListingFetcher::ListingFetcher(LinkCore& cameraLink, PictureCache* pictureCache, bool fetchThumbnails,
                                DWORD stopGraceMs)
@@ -25,6 +28,10 @@ ListingFetcher::~ListingFetcher() {
 bool ListingFetcher::start(int pictureCount) {
     count = pictureCount;
     nextNumber = 1;
+    // From here until stopped() the link is the listing's, whoever asks for it.
+    link.heldByListing.store(true);
+    ++running;
+    started = true;
     if (ready && room) {
         thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, threadMain, this, 0, nullptr));
         if (thread) return true;
@@ -99,24 +106,82 @@ bool ListingFetcher::ended() {
     return done;
 }
 
-void ListingFetcher::finish() {
-    if (!thread) return;
+void ListingFetcher::requestStop() {
+    if (stopAsked || finished || !started) return;
+    stopAsked = true;
+    stopAskedAt = GetTickCount();
     stopping.store(true);
     SetEvent(room);
-    if (WaitForSingleObject(thread, stopGrace) != WAIT_OBJECT_0) {
-        // The exchange on the line goes on and on: fail its transfers. The thread then ends
-        // within one port wait (each is bounded by the port's time-out), so this wait is too.
-        link.abandonTransfers.store(true);
-        WaitForSingleObject(thread, INFINITE);
-        link.abandonTransfers.store(false);
+}
+
+bool ListingFetcher::stopped() {
+    if (finished) return true;
+    if (!started) {
+        finished = true;
+        return true;
     }
-    CloseHandle(thread);
-    thread = nullptr;
-    EnterCriticalSection(&lock);
-    waitingPicture = ListedPicture();
-    hasWaiting = false;
+    if (!stopAsked) requestStop();
+    const DWORD now = GetTickCount();
+    if (thread) {
+        if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) {
+            if (!abandonedExchange && now - stopAskedAt >= stopGrace) {
+                // The exchange on the line goes on and on: fail its transfers. The thread then
+                // ends within one port wait (each is bounded by the port's time-out).
+                abandonedExchange = true;
+                link.abandonTransfers.store(true);
+            }
+            return false;
+        }
+        CloseHandle(thread);
+        thread = nullptr;
+        link.abandonTransfers.store(false);
+        EnterCriticalSection(&lock);
+        waitingPicture = ListedPicture();
+        hasWaiting = false;
+        threadDone = true;
+        LeaveCriticalSection(&lock);
+        if (abandonedExchange) {
+            settling = true;
+            settleStartedAt = lastArrivalAt = now;
+        }
+    }
+    if (settling) {
+        // What the camera still sends of the message it was cut off in is dropped as it comes.
+        if (link.dropArrivals()) lastArrivalAt = now;
+        if (now - lastArrivalAt < settleQuietMs && now - settleStartedAt < settleLimitMs) return false;
+        settling = false;
+    }
+    finished = true;
     threadDone = true;
-    LeaveCriticalSection(&lock);
+    link.heldByListing.store(false);
+    --running;
+    return true;
+}
+
+void ListingFetcher::finish() {
+    if (finished) return;
+    requestStop();
+    QuitHold quit;
+    while (!stopped()) pumpWhileStopping(thread ? thread : ready, nullptr, quit);
+    quit.repost();
+}
+
+void ListingFetcher::pumpWhileStopping(HANDLE wake, const DialogWindow* dialog, QuitHold& quit) {
+    if (wake)
+        MsgWaitForMultipleObjectsEx(1, &wake, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    else
+        MsgWaitForMultipleObjectsEx(0, nullptr, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            quit.seen = true;
+            quit.code = static_cast<int>(msg.wParam);
+            continue;
+        }
+        if (dialog && dialog->alive() && IsDialogMessageA(dialog->hwnd(), &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
 }
 
 void ListingFetcher::fetchPicture(int number, ListedPicture& out) {

@@ -8,10 +8,15 @@
 //
 // Between start() and finish() the fetcher alone uses the camera link and the picture cache.
 // The thread ends after the last number, after a failure (the failing picture is the last one
-// handed over), or when finish() asks it to. finish() lets the command on the line end, so that
-// the camera is left between two exchanges; a line that keeps one exchange going past
+// handed over), or when requestStop() asks it to. A stop lets the command on the line end, so
+// that the camera is left between two exchanges; a line that keeps one exchange going past
 // its grace (a camera that never stops sending) has the link's transfers abandoned, which ends
-// it at the next byte. When no thread can be started, take() fetches each picture itself.
+// it at the next byte. The camera, its message cut off, may go on sending for a while and then
+// waits for an answer before it gives up: after an abandon the stop also waits until the line
+// has been quiet for longer than that, so that the next command finds the camera listening.
+// Nothing here waits on the caller's thread: the caller polls stopped() from its message loop
+// (the application's thread must keep answering its messages). When no thread can be started,
+// take() fetches each picture itself.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +28,8 @@
 #include "ui/picture_cache.h"
 
 class LinkCore;
+
+class DialogWindow;
 
 struct ListedPicture {
     enum class Outcome {
@@ -49,8 +56,13 @@ struct ListedPicture {
 
 class ListingFetcher {
 public:
-    // How long finish() lets the exchange on the line go on before it abandons it.
+    // How long a stop lets the exchange on the line go on before it abandons it.
     static constexpr DWORD defaultStopGraceMs = 30000;
+    // After an abandon: the line counts as settled once no byte came for settleQuietMs (longer
+    // than the camera waits for our answer before it gives up its message), or after
+    // settleLimitMs whatever it does.
+    static constexpr DWORD settleQuietMs = 6000;
+    static constexpr DWORD settleLimitMs = 30000;
 
     // cache may be null (cache off).
     ListingFetcher(LinkCore& link, PictureCache* cache, bool thumbnails, DWORD stopGraceMs = defaultStopGraceMs);
@@ -67,9 +79,36 @@ public:
     bool ended();
     // Signalled when a picture becomes ready or the thread ends.
     HANDLE readyEvent() const { return ready; }
-    // Stops the thread and waits for it; what it fetched and nobody took is dropped. Safe to
-    // call more than once. An abandoned exchange leaves the link's linkError latched.
+    // Asks the thread to stop and returns at once. Safe to call more than once.
+    void requestStop();
+    // After requestStop(): true once the thread has ended and, after an abandon, the line has
+    // settled; what was fetched and nobody took is dropped. Never waits: the caller handles its
+    // messages between two calls (pumpWhileStopping). An abandoned exchange leaves the link's
+    // linkError latched.
+    bool stopped();
+    // The stop had to abandon the exchange on the line.
+    bool abandoned() const { return abandonedExchange; }
+    // requestStop(), then pumpWhileStopping until stopped(). For callers without a loop of
+    // their own (and the destructor); a WM_QUIT met meanwhile is posted again afterwards.
     void finish();
+
+    // A fetcher's thread or its stop is still under way somewhere in the process: its link
+    // keeps the port until then.
+    static bool anyRunning() { return running.load() > 0; }
+
+    // What a loop waiting for a stop does between two stopped() calls: waits up to 100 ms for
+    // wake or a message, then handles this thread's messages (through dialog's dialog
+    // navigation while it is alive). A WM_QUIT is taken out and remembered in quit; the caller
+    // posts it again once the stop is over (re-posting it at once would wake every wait).
+    struct QuitHold {
+        bool seen = false;
+        int code = 0;
+        void repost() {
+            if (seen) PostQuitMessage(code);
+            seen = false;
+        }
+    };
+    static void pumpWhileStopping(HANDLE wake, const DialogWindow* dialog, QuitHold& quit);
 
 private:
     static unsigned __stdcall threadMain(void* self);
@@ -93,4 +132,14 @@ private:
     bool threadDone = false;       // under lock
     bool inlineMode = false;
     std::atomic<bool> stopping{false};
+    // The stop, on the caller's thread.
+    bool started = false;
+    bool stopAsked = false;
+    bool finished = false;
+    bool abandonedExchange = false;
+    bool settling = false;
+    DWORD stopAskedAt = 0;
+    DWORD settleStartedAt = 0;
+    DWORD lastArrivalAt = 0;
+    static std::atomic<int> running;
 };

@@ -200,5 +200,60 @@ class Rude(ScenarioCase):
         self.assertIn('Camera connected: pictures taken "6"', run.output)
         self.assertSurvived(run, sim, status=0)
 
+    # ---- stops of a listing whose exchange outlasts the stop's grace ----
+
+    def slow_thumbnail_card(self):
+        """Three small pictures; the first one's thumbnail is 40 KB: some 40 s on the line at
+        9600 bit/s, longer than the 30 s a stopped listing lets an exchange run."""
+        card = os.path.join(self.work, "slow-card")
+        os.makedirs(card)
+        for n in (1, 2, 3):
+            subprocess.run(["convert", "-size", "64x48", "xc:gray60", "-quality", "80",
+                            os.path.join(card, "%02d.jpg" % n)], check=True, timeout=60)
+        with open(os.path.join(card, "01.thm"), "wb") as f:
+            f.write(b"\xff\xd8" + b"noise\n" * (40000 // 6))
+        return card
+
+    def stop_listing(self, act, name):
+        """The act two seconds into the slow thumbnail; the application's thread must answer
+        another thread's messages throughout the stop, which ends the exchange."""
+        reset_profile(thumbnails=1)
+        sim = self.simulator("--pace", "--trace-time", "--card", self.slow_thumbnail_card(), name=name)
+        run = self.acquire("--auto", "2", "--rude", act, "--rude-after", "20", "--answer", "ok", timeout=180,
+                           name=name)
+        self.assertIn("Rude act during the listing", run.output)
+        longest = re.search(r"Longest wait for the thread to answer: (\d+) ms \((\d+) ms after", run.output)
+        self.assertIsNotNone(longest, run.output)
+        print("%s: longest wait for an answer %s ms (%s ms after the act), run %.0f s" %
+              (act, longest.group(1), longest.group(2), run.seconds), file=sys.stderr)
+        self.assertNotIn("MSG_XFERREADY", run.output)
+        trace = self.assertSurvived(run, sim)
+        self.assertLess(int(longest.group(1)), 1000, run.output + trace[-3000:])
+        self.assertIn("GetThumb", trace)
+        self.assertNotIn("GetJpeg", trace)
+        self.assertNextSessionConnects()
+        return run
+
+    def test_destroy_main_window_during_a_slow_thumbnail(self):
+        run = self.stop_listing("destroy-listing", "destroy-slow")
+        self.assertIn("Main window destroyed", run.output)
+
+    def test_disable_during_a_slow_thumbnail_then_enable(self):
+        run = self.stop_listing("disable-listing", "disable-slow")
+        self.assertIn("MSG_DISABLEDS during the listing: done", run.output)
+        # Enabled again while the stop still ran: the new camera dialog connects once the old
+        # one has let the port go.
+        self.assertIn("MSG_ENABLEDS after the disable: done", run.output)
+        self.assertIn("Connected again after the enable", run.output)
+
+    def test_close_during_a_slow_thumbnail(self):
+        os.environ["DORVEX_DSM_NESTED_CLOSE"] = "1"
+        try:
+            run = self.stop_listing("close-listing", "close-slow")
+        finally:
+            del os.environ["DORVEX_DSM_NESTED_CLOSE"]
+        self.assertIn("MSG_CLOSEDS during the source's loop: done", run.output)
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)

@@ -665,44 +665,128 @@ TEST_F(Paced, TheDialogAnswersWhileAPictureIsStillOnTheLine) {
     EXPECT_TRUE(link->GetStat(0, false));
 }
 
-// ---- picture 1's thumbnail takes about half a minute on the line ----
+// ---- picture 2's thumbnail takes about 40 s on the line, longer than a stop's grace ----
 
 using LongThumbnail = AcquireTest;
+
+// Picture 1 is shown and picture 2's thumbnail has been on the line for a while.
+bool secondThumbnailOnTheLine(const AcquireDialog& dialog, DWORD& shownAt) {
+    int filled = 0;
+    for (int i = 0; i < dialog.pictures().count; ++i) filled += dialog.pictures().entries[i].isFilled() ? 1 : 0;
+    if (!dialog.isBusy() || filled != 1) return false;
+    if (!shownAt) shownAt = GetTickCount();
+    return GetTickCount() - shownAt > 1500;
+}
 
 TEST_F(LongThumbnail, StoppingAbandonsAnExchangeThatOutlastsTheGrace) {
     settings.autoThumbnails = 1;
     AcquireDialog dialog(*link, settings);
     dialog.listingStopGraceMs = 300;
-    DWORD firstTick = 0, clickedAt = 0, stoppedAt = 0;
+    DWORD shownAt = 0, clickedAt = 0, stoppedAt = 0;
     int filledWhenStopped = -1;
-    driver.add("thumbnail on the line", [&] {
-        if (!firstTick) firstTick = GetTickCount();
-        return dialog.isBusy() && filledSlots(dialog) == 0 && GetTickCount() - firstTick > 1500;
-    }, [&] {
+    driver.add("thumbnail on the line", [&] { return secondThumbnailOnTheLine(dialog, shownAt); }, [&] {
         clickedAt = GetTickCount();
         DialogDriver::click(dialog.hwnd(), IDCANCEL);
     });
     driver.add("stopped", [&] { return listed(dialog); }, [&] {
         stoppedAt = GetTickCount();
         filledWhenStopped = filledSlots(dialog);
-        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+        DialogDriver::clickCell(dialog.hwnd(), 0);
     });
+    // At once: the buttons come back only once the camera has given up the message it was cut
+    // off in, so the next command finds it listening.
+    driver.add("show info", [&] { return dialog.thumbnailGrid()->isSelected(0) == 1; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDC_SHOW_INFO); });
+    driver.add("information", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) != nullptr; },
+               [&] { DialogDriver::click(DialogDriver::findDialogWithControl(IDC_LIST_NUMBER), IDOK); });
+    driver.add("close", [] { return DialogDriver::findDialogWithControl(IDC_LIST_NUMBER) == nullptr; },
+               [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
     EXPECT_EQ(runDialog(dialog, 120000), IDCANCEL);
-    EXPECT_EQ(filledWhenStopped, 0);
-    EXPECT_TRUE(driver.messages.empty());  // the user stopped it: nothing to report
-    // Let be, the thumbnail would hold the line for about 25 s more.
-    EXPECT_LT(stoppedAt - clickedAt, 10000u);
-    // The abandoned exchange leaves no latch and no stuck link: the camera, its message cut off,
-    // answers again once it has given up waiting for our answer to its block (5 s here).
+    EXPECT_EQ(filledWhenStopped, 1);
+    EXPECT_TRUE(driver.messages.empty());  // neither the stop nor Show Info. has anything to report
+    // Let be, the thumbnail would hold the line for about 35 s more.
+    EXPECT_LT(stoppedAt - clickedAt, 25000u);
     EXPECT_EQ(link->linkError, 0);
     EXPECT_FALSE(link->abandonTransfers.load());
-    bool answered = false;
-    for (int attempt = 0; attempt < 30 && !answered; ++attempt) {
-        answered = link->GetStat(0, false) != 0;
-        link->linkError = 0;
-        if (!answered) Sleep(500);
+    EXPECT_TRUE(link->GetStat(0, false));
+}
+
+// Sends WM_NULL to a window of the dialog's thread every 50 ms from another thread and keeps the
+// longest time one took to be answered.
+class ResponsivenessProbe {
+public:
+    explicit ResponsivenessProbe(HWND target) : window(target) {
+        thread = CreateThread(nullptr, 0, main, this, 0, nullptr);
     }
-    EXPECT_TRUE(answered);
+    ~ResponsivenessProbe() { stop(); }
+    DWORD stop() {
+        if (thread) {
+            quit = true;
+            // The probe may be sending to this thread: answer it while waiting.
+            while (MsgWaitForMultipleObjects(1, &thread, FALSE, 70000, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+                MSG msg;
+                PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            }
+            CloseHandle(thread);
+            thread = nullptr;
+        }
+        return longest;
+    }
+
+private:
+    static DWORD WINAPI main(LPVOID self) {
+        auto* probe = static_cast<ResponsivenessProbe*>(self);
+        while (!probe->quit) {
+            const DWORD sentAt = GetTickCount();
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutA(probe->window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer);
+            const DWORD took = GetTickCount() - sentAt;
+            if (took > probe->longest) probe->longest = took;
+            Sleep(50);
+        }
+        return 0;
+    }
+    HWND window;
+    HANDLE thread = nullptr;
+    volatile bool quit = false;
+    volatile DWORD longest = 0;
+};
+
+TEST_F(LongThumbnail, OwnerDestroyedAndQuitDuringTheExchangeKeepTheThreadAnswering) {
+    settings.autoThumbnails = 1;
+    AcquireDialog dialog(*link, settings);  // the default grace
+    HWND probed = CreateWindowExA(0, "STATIC", "probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  moduleInstance(), nullptr);
+    ResponsivenessProbe probe(probed);
+    DWORD shownAt = 0, destroyedAt = 0;
+    driver.add("thumbnail on the line", [&] { return secondThumbnailOnTheLine(dialog, shownAt); }, [&] {
+        destroyedAt = GetTickCount();
+        // As an application closing its main window would; its loop is told to end as well.
+        DestroyWindow(owner);
+        owner = nullptr;
+        PostQuitMessage(7);
+    });
+    driver.start(120000);
+    const INT_PTR result = dialog.run(owner);
+    const DWORD returnedAt = GetTickCount();
+    driver.stop();
+    const DWORD longest = probe.stop();
+    printf("longest unanswered during the stop: %lu ms; stop took %lu ms\n", static_cast<unsigned long>(longest),
+           static_cast<unsigned long>(returnedAt - destroyedAt));
+    EXPECT_TRUE(driver.finished());
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_LT(longest, 1000u);
+    // The exchange outlasted the grace and was abandoned: the stop ends after it, not with
+    // the thumbnail.
+    EXPECT_GT(returnedAt - destroyedAt, ListingFetcher::defaultStopGraceMs - 1000);
+    EXPECT_LT(returnedAt - destroyedAt, 70000u);
+    // The application's WM_QUIT was handed on, once.
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 7u);
+    link->linkError = 0;
+    EXPECT_TRUE(link->GetStat(0, false));
+    DestroyWindow(probed);
 }
 
 // ---- a card of pictures made for the quality rule ----

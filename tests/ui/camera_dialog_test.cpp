@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "camera/camera_link.h"
 #include "imaging/colour_cube.h"
@@ -744,15 +745,76 @@ TEST_F(CameraDialogTest, OpenAcquiresOnePictureForTheApplication) {
     EXPECT_EQ(nullptr, dialog->link()->buffers->jpeg.data);
     EXPECT_EQ(0u, dialog->link()->buffers->jpeg.count);
     EXPECT_TRUE(enabled(hwnd(), IDC_OPEN));
-    // With the transfer pending, Open is ignored: no second listing.
+    const auto pixelsOf = [](const JpegDecoder* image) {
+        return std::vector<uint8_t>(image->pixels, image->pixels + size_t(image->width) * size_t(image->height) * 3);
+    };
+    const std::vector<uint8_t> firstPixels = pixelsOf(session.decodedImage);
+    // With the transfer pending (state 6), a second picture replaces the pending one; the
+    // application, told once already, takes the newest with its next transfer.
+    UiScript second(90000);
+    second.step("choose picture 3", isAcquireDialog, [&](HWND d) {
+        waitForListing(d);
+        DialogDriver::clickCell(d, 2);
+        Sleep(200);
+        postClick(d, IDC_AQUIRE);
+    });
+    second.start();
+    SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+    ASSERT_TRUE(second.finish(30000)) << "Open ignored in state 6";
+    EXPECT_TRUE(boxes(second).empty());
+    ASSERT_NE(nullptr, session.decodedImage);
+    EXPECT_EQ(6u, session.state);
+    EXPECT_NE(firstPixels, pixelsOf(session.decodedImage));
+    // While a transfer runs (state 7), Open is ignored: no listing.
+    session.state = 7;
     UiScript again(3000);
     again.step("no acquire dialog", isAcquireDialog, [&](HWND d) { postClick(d, IDCANCEL); });
     again.start();
     SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
-    EXPECT_FALSE(again.finish(1000)) << "Open ran in state 6";
-    EXPECT_EQ(6u, session.state);
+    EXPECT_FALSE(again.finish(1000)) << "Open ran in state 7";
+    EXPECT_EQ(7u, session.state);
     session.state = stateBefore;
     session.appIdentity.Id = appBefore;
+}
+
+BOOL CALLBACK cancelSettingsDialog(HWND window, LPARAM seen) {
+    if (isSettingsDialog(window)) {
+        *reinterpret_cast<bool*>(seen) = true;
+        postClick(window, IDCANCEL);
+    }
+    return TRUE;
+}
+
+// A command posted to the camera dialog while its listing owns the link (by another program:
+// the dialog itself is disabled meanwhile) does no camera work.
+TEST_F(CameraDialogTest, CommandsFromOutsideWaitForTheListing) {
+    setProfile(-1, -1, 1);  // thumbnails: the paced listing takes seconds
+    UiScript connect;
+    open(connect);
+    HWND camera = hwnd();
+    const DWORD thread = GetCurrentThreadId();
+    bool settingsSeen = false, listed = false;
+    UiScript script(90000);
+    script.step("listing", isAcquireDialog, [&](HWND d) {
+        Sleep(1000);  // the dialog is seen before its listing starts
+        PostMessageA(camera, WM_COMMAND, MAKEWPARAM(IDC_SETTING, BN_CLICKED), 0);
+        for (int i = 0; i < 30 && !settingsSeen; ++i) {
+            Sleep(50);
+            EnumThreadWindows(thread, cancelSettingsDialog, reinterpret_cast<LPARAM>(&settingsSeen));
+        }
+        postClick(d, IDCANCEL);  // stops the listing
+        for (int i = 0; i < 1200 && !listed; ++i) {
+            listed = IsWindowEnabled(GetDlgItem(d, IDC_AQUIRE)) != FALSE;
+            Sleep(50);
+        }
+        postClick(d, IDCANCEL);
+    });
+    script.start();
+    SendMessageA(camera, WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+    ASSERT_TRUE(script.finish(90000));
+    EXPECT_TRUE(listed);
+    EXPECT_FALSE(settingsSeen) << "Setting ran during the listing";
+    EXPECT_TRUE(boxes(script).empty());
 }
 
 TEST_F(CameraDialogTest, OpenCancelledChangesNothing) {

@@ -54,13 +54,15 @@ Pava 640 480 4
 CARD
 }
 
-# Three small pictures; the first one's thumbnail (a side file) is 300 KB of text behind a JPEG
-# start: about 27 s on the line at 115200 bit/s.
+# Three small pictures with their thumbnails (side files); the second one's is 450 KB of text
+# behind a JPEG start: about 40 s on the line at 115200 bit/s, longer than a stop's grace.
 make_long_thumbnail_card() {
     local dir="$1" n
     mkdir -p "$dir"
     for n in 1 2 3; do convert -size 64x48 xc:gray60 -quality 80 "$dir/0$n.jpg"; done
-    { printf '\xff\xd8'; yes noise | head -c 300000; } >"$dir/01.thm"
+    cp "$dir/01.jpg" "$dir/01.thm"
+    cp "$dir/03.jpg" "$dir/03.thm"
+    { printf '\xff\xd8'; yes noise | head -c 450000; } >"$dir/02.thm"
 }
 
 sim_args=("$@")

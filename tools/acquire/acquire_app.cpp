@@ -76,6 +76,11 @@ int AcquireApp::run() {
         failTwain();
     KillTimer(window, 1);
     endSession();
+    if (probe.running()) {
+        const DWORD longest = probe.stop();
+        std::printf("Longest wait for the thread to answer: %lu ms (%lu ms after the act)\n",
+                    static_cast<unsigned long>(longest), static_cast<unsigned long>(probe.longestAfterStart()));
+    }
     return exitStatus;
 }
 
@@ -293,6 +298,8 @@ void AcquireApp::closeWhileBusy() {
 // timer, dispatched by that loop), as real applications do.
 void AcquireApp::actRudely() {
     rudeDone = true;
+    // From now on: whatever the source does about the act, our thread must keep answering.
+    probe.start();
     switch (options.rude) {
     case RudeAct::DestroyListing:
     case RudeAct::DestroyQuestion:
@@ -331,6 +338,16 @@ void AcquireApp::actRudely() {
         std::printf("Exiting while the source lists\n");
         std::fflush(stdout);
         ExitProcess(ExitNoPicture);
+    case RudeAct::CloseListing:
+        return closeWhileBusy();
+    case RudeAct::DisableListing:
+        if (client.disableSource())
+            std::printf("MSG_DISABLEDS during the listing: done\n");
+        else
+            std::printf("MSG_DISABLEDS during the listing: %s\n", client.failureText().c_str());
+        std::fflush(stdout);
+        reenableTicks = 20;
+        return;
     default:
         return;
     }
@@ -339,6 +356,8 @@ void AcquireApp::actRudely() {
 // disable-subdialog: two seconds after the disable the source is enabled again, which must
 // find it in state 4 (no transfer signalled behind the application's back).
 void AcquireApp::afterRudeAct() {
+    if (options.rude == RudeAct::DisableListing)
+        return afterDisableListing();
     if (options.rude != RudeAct::DisableSubdialog || reenableTicks <= 0)
         return;
     if (--reenableTicks > 0)
@@ -350,6 +369,43 @@ void AcquireApp::afterRudeAct() {
         client.noteFailure("");
     }
     finish(ExitNoPicture);
+}
+
+// disable-listing: two seconds after the disable (the source may still be stopping its listing)
+// the source is enabled again; its new camera dialog must connect once the old one let go.
+void AcquireApp::afterDisableListing() {
+    if (reenableTicks > 0) {
+        if (--reenableTicks > 0)
+            return;
+        if (client.enableSource(window, true)) {
+            std::printf("MSG_ENABLEDS after the disable: done\n");
+            reconnectTicks = 900;
+        } else {
+            std::printf("MSG_ENABLEDS after the disable: %s\n", client.failureText().c_str());
+            client.noteFailure("");
+            finish(ExitNoPicture);
+        }
+        std::fflush(stdout);
+        return;
+    }
+    if (reconnectTicks <= 0)
+        return;
+    HWND setting = nullptr;
+    for (HWND hwnd = FindWindowExA(nullptr, nullptr, nullptr, nullptr); hwnd && !setting;
+         hwnd = FindWindowExA(nullptr, hwnd, nullptr, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(hwnd, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(hwnd) && GetDlgItem(hwnd, IDC_OPEN))
+            setting = GetDlgItem(hwnd, IDC_SETTING);
+    }
+    if (setting && IsWindowEnabled(setting)) {
+        std::printf("Connected again after the enable\n");
+        reconnectTicks = 0;
+        finish(ExitNoPicture);
+    } else if (--reconnectTicks == 0) {
+        std::printf("Not connected again after the enable\n");
+        finish(ExitNoPicture);
+    }
 }
 
 void AcquireApp::failTwain() {

@@ -13,6 +13,7 @@
 #include "tools/acquire/dialog_driver.h"
 #include "tools/acquire/options.h"
 #include "tools/acquire/parent_thread.h"
+#include "tools/acquire/responsiveness_probe.h"
 #include "tools/acquire/twain_client.h"
 
 enum ExitStatus { ExitPicture = 0, ExitFailure = 1, ExitNoPicture = 2, ExitTimedOut = 3, ExitUsage = 4 };
@@ -40,6 +41,7 @@ private:
     void closeWhileBusy();
     void actRudely();
     void afterRudeAct();
+    void afterDisableListing();
     std::string picturePath() const;
     static void CALLBACK timerProc(HWND hwnd, UINT, UINT_PTR, DWORD);
 
@@ -57,4 +59,7 @@ private:
     bool rudeDone = false;
     int rudeWaited = 0;
     int reenableTicks = 0;
+    // disable-listing: ticks left to see the camera dialog connected again after the enable.
+    int reconnectTicks = 0;
+    ResponsivenessProbe probe;  // with --rude
 };

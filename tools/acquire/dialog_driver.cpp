@@ -286,7 +286,8 @@ void DialogDriver::waitListing() {
     if (!IsWindowEnabled(GetDlgItem(acquireDialog, IDC_AQUIRE))) {
         if (options.closeDuring == CloseDuring::Listing)
             wantClose("listing");
-        if (options.rude == RudeAct::DestroyListing || options.rude == RudeAct::ExitListing)
+        if (options.rude == RudeAct::DestroyListing || options.rude == RudeAct::ExitListing ||
+            options.rude == RudeAct::DisableListing || options.rude == RudeAct::CloseListing)
             wantRude("listing");
         return;
     }

@@ -84,6 +84,7 @@ bool parseRude(const char* text, RudeAct& out) {
         {"destroy-settings", RudeAct::DestroySettings}, {"disable-subdialog", RudeAct::DisableSubdialog},
         {"close-question", RudeAct::CloseQuestion},     {"exit-open", RudeAct::ExitOpen},
         {"exit-listing", RudeAct::ExitListing},
+        {"disable-listing", RudeAct::DisableListing},   {"close-listing", RudeAct::CloseListing},
     };
     for (const auto& act : acts)
         if (text && std::strcmp(text, act.name) == 0) {
@@ -145,6 +146,11 @@ const char* usageText() {
            "                  close-question    disable and close the source under a message box\n"
            "                  exit-open         exit the process with the source enabled\n"
            "                  exit-listing      exit the process while the acquire dialog lists\n"
+           "                  disable-listing   disable the source while the acquire dialog lists, enable\n"
+           "                                    it again two seconds later and wait for the camera\n"
+           "                  close-listing     disable and close the source while the acquire dialog lists\n"
+           "                  (every act also reports the longest time the thread then took to answer\n"
+           "                  a message sent from another thread)\n"
            "  --rude-after T  with --rude: act T timer ticks (100 ms each) after the moment came\n"
            "  --manager FILE  the Source Manager to load (default TWAIN_32.DLL in the 32-bit build,\n"
            "                  TWAINDSM.DLL in the 64-bit one)\n"
@@ -233,7 +239,8 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
         } else if (arg == "--rude") {
             if (!parseRude(next, options.rude)) {
                 error = "--rude needs destroy-listing, destroy-question, destroy-settings, destroy-download, "
-                        "disable-subdialog, close-question, exit-open or exit-listing";
+                        "disable-subdialog, close-question, exit-open, exit-listing, disable-listing or "
+                        "close-listing";
                 return false;
             }
             ++i;

@@ -22,6 +22,8 @@ enum class RudeAct {
     CloseQuestion,     // disables and closes the source from inside a message box of the source
     ExitOpen,          // exits the process with the source enabled, once connected
     ExitListing,       // exits the process while the acquire dialog lists
+    DisableListing,    // disables the source while the acquire dialog lists, enables it again
+    CloseListing,      // disables and closes the source while the acquire dialog lists
 };
 
 struct AcquireOptions {
