@@ -40,6 +40,7 @@ private:
     void closeWhileBusy();
     void actRudely();
     void afterRudeAct();
+    void unloadEnabled();
     std::string picturePath() const;
     static void CALLBACK timerProc(HWND hwnd, UINT, UINT_PTR, DWORD);
 

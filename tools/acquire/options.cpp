@@ -84,6 +84,8 @@ bool parseRude(const char* text, RudeAct& out) {
         {"destroy-settings", RudeAct::DestroySettings}, {"disable-subdialog", RudeAct::DisableSubdialog},
         {"close-question", RudeAct::CloseQuestion},     {"exit-open", RudeAct::ExitOpen},
         {"exit-listing", RudeAct::ExitListing},
+        {"close-settings", RudeAct::CloseSettings},     {"unload-enabled", RudeAct::UnloadEnabled},
+        {"close-listing", RudeAct::CloseListing},       {"close-download", RudeAct::CloseDownload},
     };
     for (const auto& act : acts)
         if (text && std::strcmp(text, act.name) == 0) {
@@ -145,6 +147,14 @@ const char* usageText() {
            "                  close-question    disable and close the source under a message box\n"
            "                  exit-open         exit the process with the source enabled\n"
            "                  exit-listing      exit the process while the acquire dialog lists\n"
+           "                  close-settings    disable and close the source under the settings dialog\n"
+           "                  close-listing     disable and close the source while the acquire dialog lists\n"
+           "                  close-download    with --auto N: disable and close the source at the first\n"
+           "                                    moment it gets control once the download started\n"
+           "                                    (the close-* acts inside the source's loops; with\n"
+           "                                    DORVEX_DSM_UNLOAD=closeds our manager then unloads it)\n"
+           "                  unload-enabled    once connected, close the manager from another thread\n"
+           "                                    with the source enabled, repaint its windows, exit\n"
            "  --rude-after T  with --rude: act T timer ticks (100 ms each) after the moment came\n"
            "  --manager FILE  the Source Manager to load (default TWAIN_32.DLL in the 32-bit build,\n"
            "                  TWAINDSM.DLL in the 64-bit one)\n"
@@ -233,7 +243,8 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
         } else if (arg == "--rude") {
             if (!parseRude(next, options.rude)) {
                 error = "--rude needs destroy-listing, destroy-question, destroy-settings, destroy-download, "
-                        "disable-subdialog, close-question, exit-open or exit-listing";
+                        "disable-subdialog, close-question, exit-open, exit-listing, close-settings, "
+                        "close-listing, close-download or unload-enabled";
                 return false;
             }
             ++i;

@@ -22,6 +22,10 @@ enum class RudeAct {
     CloseQuestion,     // disables and closes the source from inside a message box of the source
     ExitOpen,          // exits the process with the source enabled, once connected
     ExitListing,       // exits the process while the acquire dialog lists
+    CloseSettings,     // disables and closes the source from inside the settings dialog
+    CloseListing,      // disables and closes the source while the acquire dialog lists
+    CloseDownload,     // disables and closes the source at its first chance during a download
+    UnloadEnabled,     // closes the manager from another thread with the source enabled, repaints, exits
 };
 
 struct AcquireOptions {
