@@ -47,7 +47,3 @@ bool releaseModuleHold() {
     FreeLibrary(moduleInstance());
     return true;
 }
-
-bool moduleHeld() {
-    return held;
-}

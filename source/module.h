@@ -3,7 +3,7 @@
 //
 // Its lifetime. A Source Manager may unload the source as soon as MSG_CLOSEDS returns, and an
 // application may send MSG_CLOSEDS from inside one of the source's own message loops (a modal
-// dialog, a message box, the pump of a download): the code of that loop is still on the
+// dialog, a message box, the listing's wait for the camera): the code of that loop is still on the
 // stack, and would return into an unmapped image. A manager may also unload an enabled source
 // without closing it, and its windows would outlive their window procedure. So:
 // - every entry into the module from outside (DS_Entry, the dialogs' window procedure) is
@@ -38,5 +38,3 @@ bool holdModule();
 // Gives the reference back when the caller is the only entry of ours running (see above);
 // true when it was given back or none was held.
 bool releaseModuleHold();
-// The source holds a reference on its own module.
-bool moduleHeld();
