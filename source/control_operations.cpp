@@ -8,6 +8,7 @@
 #include <new>
 
 #include "imaging/jpeg_decoder.h"
+#include "source/module.h"
 #include "source/source_session.h"
 #include "ui/camera_dialog.h"
 
@@ -75,6 +76,9 @@ TW_UINT16 SourceSession::closeSource() {
     state = 3;
     destroyDialog();
     appIdentity.Id = 0;
+    // Its windows are gone (or go as soon as the handlers below us return): the module may be
+    // unloaded once the last of our calls has returned.
+    releaseModuleHold();
 #ifdef _WIN64
     // The manager hands its entry point over again before the next MSG_OPENDS.
     haveManagerEntry = false;
@@ -105,7 +109,8 @@ TW_UINT16 SourceSession::enableSource() {
     // opens the port only once its connection message runs, after the old one let it go.
     // It keeps the settings in memory when it replaces one (they are the newer ones).
     CameraDialog* dialog = new (std::nothrow) CameraDialog(static_cast<HWND>(ui->hParent), cameraDialog == nullptr);
-    if (!dialog || !dialog->hwnd()) {
+    // While it has windows the source keeps its own module loaded (source/module.h).
+    if (!dialog || !dialog->hwnd() || !holdModule()) {
         delete dialog;
         return fail(TWCC_OPERATIONERROR);
     }

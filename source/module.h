@@ -1,7 +1,40 @@
 // The module that holds the source's code and resources: the DLL, or a test program that links
 // the same code statically.
+//
+// Its lifetime. A Source Manager may unload the source as soon as MSG_CLOSEDS returns, and an
+// application may send MSG_CLOSEDS from inside one of the source's own message loops (a modal
+// dialog, a message box, the listing's wait for the camera): the code of that loop is still on the
+// stack, and would return into an unmapped image. A manager may also unload an enabled source
+// without closing it, and its windows would outlive their window procedure. So:
+// - every entry into the module from outside (DS_Entry, the dialogs' window procedure) is
+//   counted while it runs (ModuleCall);
+// - while the source has windows (MSG_ENABLEDS until MSG_CLOSEDS) it holds a reference on its
+//   own module, so that no FreeLibrary of the manager can unload it under them;
+// - MSG_CLOSEDS gives that reference back only when it is the one call of ours running: the
+//   manager that makes the call holds its own reference meanwhile, so the release never unmaps
+//   the code that makes it. A close made inside one of our loops keeps the reference: the
+//   image stays mapped (with nothing of ours running once the loop has unwound) until a later
+//   MSG_CLOSEDS from outside our loops gives it back, or the process ends.
 #pragma once
 
 #include <windows.h>
 
 HINSTANCE moduleInstance();
+
+// Counts one entry into the module for as long as it runs.
+class ModuleCall {
+public:
+    ModuleCall();
+    ~ModuleCall();
+    ModuleCall(const ModuleCall&) = delete;
+    ModuleCall& operator=(const ModuleCall&) = delete;
+};
+
+// Entries into the module running now, on any thread.
+long moduleCallsRunning();
+
+// Takes the source's reference on its own module, once; false when it could not.
+bool holdModule();
+// Gives the reference back when the caller is the only entry of ours running (see above);
+// true when it was given back or none was held.
+bool releaseModuleHold();

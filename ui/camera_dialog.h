@@ -34,8 +34,8 @@ public:
     CameraLink* link() const { return cameraLink; }
     HPALETTE logoPalette() const { return logo.palette; }
 
-    // Set when the process is ending: the dialog then gives back memory only, with no camera
-    // reset and no profile write.
+    // Set when the process is ending or the library is being unloaded: the dialog then gives
+    // back memory only, with no camera reset and no profile write.
     static inline bool processEnding = false;
 
 protected:

@@ -222,6 +222,8 @@ bool DialogWindow::settleAfterHandler() {
 }
 
 INT_PTR CALLBACK DialogWindow::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Counted, so that a close made from inside a handler's loop keeps the module loaded.
+    ModuleCall running;
     DialogWindow* self = fromWindow(hwnd);
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<DialogWindow*>(lParam);

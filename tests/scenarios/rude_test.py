@@ -179,6 +179,57 @@ class Rude(ScenarioCase):
         self.assertFalse(profile_written(), "the profile was written while the process ended")
         self.assertNextSessionConnects()
 
+    def test_close_and_unload_from_inside_the_source_loops(self):
+        # A manager that frees the library as soon as MSG_CLOSEDS returns (as the Working
+        # Group's does) while the source's listing, download, question or settings dialog is on
+        # the stack. Two sessions in one process: the second loads the source again.
+        moments = [
+            ("listing", ["--pace"], {"thumbnails": 1}, ["--auto", "6", "--rude", "close-listing", "--answer", "ok"]),
+            ("download", ["--pace"], {"baud_rate": 4}, ["--auto", "6", "--rude", "close-download", "--answer", "ok"]),
+            ("question", ["--battery", "low"], {}, ["--auto", "--rude", "close-question"]),
+            ("settings", [], {}, ["--auto", "--rude", "close-settings"]),
+        ]
+        os.environ["DORVEX_DSM_UNLOAD"] = "closeds"
+        try:
+            for moment, sim_args, profile, args in moments:
+                with self.subTest(moment):
+                    reset_profile(**profile)
+                    sim = self.simulator(*sim_args, name="unload-" + moment)
+                    run = self.acquire(*args, "--cycles", "2", name="unload-" + moment)
+                    self.assertEqual(run.output.count("MSG_CLOSEDS during the source's loop: done"), 2, run.output)
+                    self.assertIn("Cycle 2: exit status 2", run.output)
+                    self.assertNotIn("TWAIN failure", run.output, run.output)
+                    self.assertNotIn("Saved", run.output)
+                    sim.stop()
+                    trace = sim.trace()
+                    # Each session put the camera back to 9600 bit/s and let the port go.
+                    self.assertEqual(trace.count("port open"), 2, trace[-2000:])
+                    self.assertEqual(trace.count("port close"), 2, trace[-2000:])
+                    self.assertEqual(re.findall(r"rx cmd SetIO rate=(\d+)", trace)[-1], "9600")
+        finally:
+            del os.environ["DORVEX_DSM_UNLOAD"]
+        self.assertNextSessionConnects()
+
+    def test_manager_unloads_the_enabled_source_from_another_thread(self):
+        # MSG_CLOSEDSM with the source enabled, from another thread of the application, to a
+        # manager that unloads the sources left open: no camera or registry work under that
+        # thread's loader lock, and the source's windows, repainted by the application's thread
+        # afterwards, still have their code.
+        sim = self.simulator(name="unload-enabled")
+        os.environ["DORVEX_DSM_UNLOAD"] = "closedsm"
+        try:
+            run = self.acquire("--auto", "--rude", "unload-enabled", name="unload-enabled")
+        finally:
+            del os.environ["DORVEX_DSM_UNLOAD"]
+        self.assertIn("MSG_CLOSEDSM from another thread with the source enabled: done", run.output)
+        self.assertRegex(run.output, r"Repainted [1-9]\d* windows after the unload", run.output)
+        self.assertEqual(run.status, 2, run.output)
+        sim.stop()
+        trace = sim.trace()
+        self.assertEqual(re.findall(r"rx cmd SetIO rate=(\d+)", trace), ["9600"], trace[-2000:])
+        self.assertFalse(profile_written(), "the profile was written while the library was unloaded")
+        self.assertNextSessionConnects()
+
     def test_new_rate_kept_when_only_the_clock_fails(self):
         # The camera takes the new rate; every answer to SetDate is spoilt, so the clock fails.
         sim = self.simulator("--frozen-clock", "--corrupt", "1000", "--fault-cmd", "SetDate", name="clock")

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Soak: a seeded run of random rude events - the application destroys its window, disables or
-closes the source, cancels by closing, at random moments of the listing, a question, the
-settings dialog, the acquire dialog or a download - mixed with ordinary acquisitions.
+closes the source (also with a manager that unloads it at once), cancels by closing, at random
+moments of the listing, a question, the settings dialog, the acquire dialog or a download -
+mixed with ordinary acquisitions.
 
 Every event must end without a crash and without a hang beyond the link's time-outs, with the
 serial port closed as often as it was opened; every picture that was delivered must equal the
@@ -39,6 +40,17 @@ EVENTS = [
     ("close during a download", ["--auto", "{n}", "--close-during", "download"], ["--pace"], {"baud_rate": 4}, 0),
     ("ordinary acquisition", ["--auto", "{n}"], [], {}, 0),
 ]
+# Close-and-unload: the application closes the source from inside its loops and the manager frees
+# the library as soon as MSG_CLOSEDS returns (the environment our manager reads for that).
+UNLOAD = {"DORVEX_DSM_UNLOAD": "closeds"}
+EVENTS += [
+    ("close-and-unload during the listing", ["--auto", "{n}", "--rude", "close-listing"], ["--pace"],
+     {"thumbnails": 1}, 3, UNLOAD),
+    ("close-and-unload under a question", ["--auto", "--rude", "close-question"], ["--battery", "low"], {}, 15, UNLOAD),
+    ("close-and-unload under the settings", ["--auto", "--rude", "close-settings"], [], {}, 15, UNLOAD),
+    ("close-and-unload during a download", ["--auto", "{n}", "--rude", "close-download"], ["--pace"],
+     {"baud_rate": 4}, 0, UNLOAD),
+]
 
 
 def main():
@@ -57,7 +69,7 @@ def main():
     try:
         expected = decoded_card(tools, work)
         for index in range(args.events):
-            name, acquire_args, sim_args, profile, most = EVENTS[rng.randrange(len(EVENTS))]
+            name, acquire_args, sim_args, profile, most, *env = EVENTS[rng.randrange(len(EVENTS))]
             number = rng.randint(1, len(expected))
             after = rng.randint(0, most)
             out = os.path.join(work, "event%03d.bmp" % index)
@@ -68,7 +80,12 @@ def main():
             reset_profile(**profile)
             sim = Simulator(tools, work, sim_args, name="event%03d" % index)
             try:
-                run = run_acquire(tools, work, argv, 120, name="event%03d" % index)
+                os.environ.update(env[0] if env else {})
+                try:
+                    run = run_acquire(tools, work, argv, 120, name="event%03d" % index)
+                finally:
+                    for key in (env[0] if env else {}):
+                        del os.environ[key]
                 # The simulator sees the port close once Wine lets go of the descriptor, which
                 # may come a moment after the process ended: a bounded wait, not a hang.
                 deadline = time.time() + 5

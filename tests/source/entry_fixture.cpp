@@ -8,6 +8,15 @@ bool EntryTest::load() {
 }
 
 void EntryTest::unload() {
+    // As a manager does before it unloads a source: disabled and closed, whoever opened it (a
+    // source unloaded while enabled stays loaded, and the next test would find it so).
+    if (entry) {
+        for (TW_IDENTITY* origin : {&app, &otherApp}) {
+            TW_USERINTERFACE ui{FALSE, FALSE, nullptr};
+            callAs(*origin, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+            callAs(*origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
+        }
+    }
     if (module) FreeLibrary(module);
     module = nullptr;
     entry = nullptr;

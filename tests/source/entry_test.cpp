@@ -277,14 +277,26 @@ TEST_F(EntryTest, CloseAndUnloadDestroyTheDialog) {
     ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &id), TWRC_SUCCESS);
     EXPECT_EQ(id.Id, 77u);  // the manager's Id stays with the source identity
 
-    // Unloaded while enabled: the library takes its dialog with it.
+    // Unloaded while enabled, without MSG_CLOSEDS: nothing is torn down under the loader lock,
+    // and the dialog keeps its code - the library stays loaded while it has windows.
     open();
     enable(false);
     dialogs = cameraDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
-    unload();
+    const std::string path = programDirectory() + "DorvexTwain.ds";
+    FreeLibrary(module);
+    module = nullptr;
+    entry = nullptr;
+    EXPECT_NE(GetModuleHandleA(path.c_str()), nullptr);
+    ASSERT_TRUE(IsWindow(dialogs[0]));
+    RedrawWindow(dialogs[0], nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // Loaded again it is the same session; a MSG_CLOSEDS ends it, and the next unload is real.
+    ASSERT_TRUE(load());
+    EXPECT_EQ(probeState(), 5);
+    ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
     EXPECT_FALSE(IsWindow(dialogs[0]));
-    EXPECT_TRUE(cameraDialogs().empty());
+    unload();
+    EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr);
 }
 
 // Run in a child process by the test below (disabled, so that no ordinary run lists it): the

@@ -303,7 +303,9 @@ TEST(Options, RudeActsAndTheirDelay) {
     } acts[] = {{"destroy-listing", RudeAct::DestroyListing},     {"destroy-question", RudeAct::DestroyQuestion},
                 {"destroy-settings", RudeAct::DestroySettings},   {"destroy-download", RudeAct::DestroyDownload},
                 {"disable-subdialog", RudeAct::DisableSubdialog}, {"close-question", RudeAct::CloseQuestion},
-                {"exit-open", RudeAct::ExitOpen}};
+                {"exit-open", RudeAct::ExitOpen},                 {"close-listing", RudeAct::CloseListing},
+                {"close-download", RudeAct::CloseDownload},       {"close-settings", RudeAct::CloseSettings},
+                {"unload-enabled", RudeAct::UnloadEnabled}};
     for (const auto& act : acts) {
         AcquireOptions o;
         ASSERT_TRUE(parse({"--auto", "2", "--rude", act.name, "--rude-after", "7"}, o, error)) << act.name << error;

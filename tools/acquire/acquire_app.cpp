@@ -316,7 +316,12 @@ void AcquireApp::actRudely() {
         return;
     }
     case RudeAct::CloseQuestion:
+    case RudeAct::CloseSettings:
+    case RudeAct::CloseListing:
+    case RudeAct::CloseDownload:
         return closeWhileBusy();
+    case RudeAct::UnloadEnabled:
+        return unloadEnabled();
     case RudeAct::DisableSubdialog: {
         HWND acquire = driver ? driver->acquireWindow() : nullptr;
         if (client.disableSource())
@@ -338,8 +343,6 @@ void AcquireApp::actRudely() {
         std::printf("Exiting while the source lists\n");
         std::fflush(stdout);
         ExitProcess(ExitNoPicture);
-    case RudeAct::CloseListing:
-        return closeWhileBusy();
     case RudeAct::DisableListing:
         if (client.disableSource())
             std::printf("MSG_DISABLEDS during the listing: done\n");
@@ -351,6 +354,73 @@ void AcquireApp::actRudely() {
     default:
         return;
     }
+}
+
+namespace {
+
+DWORD WINAPI closeManagerThread(void* client) {
+    return static_cast<TwainClient*>(client)->closeManager() ? 0 : 1;
+}
+
+// Handles this thread's messages for ms milliseconds, or until handle is signalled; true when
+// it was. Nothing goes through the Source Manager.
+bool pumpFor(DWORD ms, HANDLE handle) {
+    const DWORD until = GetTickCount() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        const LONG left = static_cast<LONG>(until - GetTickCount());
+        if (left <= 0)
+            return false;
+        const DWORD woken = MsgWaitForMultipleObjects(handle ? 1 : 0, &handle, FALSE, static_cast<DWORD>(left),
+                                                      QS_ALLINPUT);
+        if (handle && woken == WAIT_OBJECT_0)
+            return true;
+    }
+}
+
+BOOL CALLBACK repaintWindow(HWND hwnd, LPARAM count) {
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    SendMessageA(hwnd, WM_NULL, 0, 0);
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+}  // namespace
+
+// unload-enabled: another thread of the application closes the manager while the source is
+// enabled (a manager that unloads the sources left open then frees it there, under that
+// thread's loader lock); this thread goes on handling its messages and repaints its windows,
+// the source's included, as any application's would. Then the process exits.
+void AcquireApp::unloadEnabled() {
+    HANDLE thread = CreateThread(nullptr, 0, closeManagerThread, &client, 0, nullptr);
+    if (!thread) {
+        std::printf("Cannot start the closing thread\n");
+        return finish(ExitFailure);
+    }
+    const bool ended = pumpFor(30000, thread);
+    DWORD code = 1;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    if (!ended) {
+        std::printf("MSG_CLOSEDSM from another thread did not return\n");
+    } else {
+        std::printf("MSG_CLOSEDSM from another thread with the source enabled: %s\n",
+                    code == 0 ? "done" : client.failureText().c_str());
+    }
+    std::fflush(stdout);
+    int windows = 0;
+    for (int round = 0; round < 10; ++round) {
+        windows = 0;
+        EnumThreadWindows(GetCurrentThreadId(), repaintWindow, reinterpret_cast<LPARAM>(&windows));
+        pumpFor(200, nullptr);
+    }
+    std::printf("Repainted %d windows after the unload; exiting\n", windows);
+    std::fflush(stdout);
+    ExitProcess(ExitNoPicture);
 }
 
 // disable-subdialog: two seconds after the disable the source is enabled again, which must

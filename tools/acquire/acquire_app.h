@@ -42,6 +42,7 @@ private:
     void actRudely();
     void afterRudeAct();
     void afterDisableListing();
+    void unloadEnabled();
     std::string picturePath() const;
     static void CALLBACK timerProc(HWND hwnd, UINT, UINT_PTR, DWORD);
 

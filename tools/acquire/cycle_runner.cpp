@@ -35,12 +35,19 @@ int runCycles(const AcquireOptions& options) {
     DWORD began = GetTickCount();
     for (int cycle = 1; cycle <= options.cycles; ++cycle) {
         int status;
+        // A close made inside the previous session's loops quit it with WM_QUIT, which may be
+        // still queued when our own loop ended first.
+        MSG quit;
+        while (PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
         {
             AcquireApp app(options);
             status = app.run();
         }
         std::printf("Cycle %d: exit status %d\n", cycle, status);
-        if (status != ExitPicture) {
+        // A rude act ends its session without a picture; the next cycle opens the source again.
+        const bool rudeEnd = options.rude != RudeAct::None && status == ExitNoPicture;
+        if (status != ExitPicture && !rudeEnd) {
             result = status;
             break;
         }

@@ -107,7 +107,8 @@ bool pressButton(HWND dialog, int id) {
 
 DialogDriver::DialogDriver(const AcquireOptions& options)
     : options(options), position(options.autoMode == AutoMode::All ? 1 : options.picture) {
-    if (options.closeDuring == CloseDuring::Download || options.rude == RudeAct::DestroyDownload)
+    if (options.closeDuring == CloseDuring::Download || options.rude == RudeAct::DestroyDownload ||
+        options.rude == RudeAct::CloseDownload)
         progressWatch = std::make_unique<ProgressWatch>(GetCurrentThreadId());
 }
 
@@ -201,11 +202,12 @@ void DialogDriver::waitConnected() {
         connectionReported = true;
         total = std::atoi(pictures);
     }
-    if (options.rude == RudeAct::ExitOpen) {
+    if (options.rude == RudeAct::ExitOpen || options.rude == RudeAct::UnloadEnabled) {
         wantRude("connected camera dialog");
         return;
     }
-    bool wantSettings = options.setRate >= 0 || options.clockFromPc || options.rude == RudeAct::DestroySettings;
+    bool wantSettings = options.setRate >= 0 || options.clockFromPc || options.rude == RudeAct::DestroySettings ||
+                        options.rude == RudeAct::CloseSettings;
     if (wantSettings && !settingsDone) {
         if (pressButton(cameraDialog, IDC_SETTING)) {
             std::printf("Pressed Setting\n");
@@ -242,7 +244,7 @@ void DialogDriver::waitSettingsDialog() {
     settingsDialog = findWindowWith(IDC_BIT_RATE, IDC_CLOCK_FROM_PC);
     if (!settingsDialog)
         return;
-    if (options.rude == RudeAct::DestroySettings) {
+    if (options.rude == RudeAct::DestroySettings || options.rude == RudeAct::CloseSettings) {
         wantRude("settings dialog");
         return;
     }

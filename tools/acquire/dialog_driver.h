@@ -51,7 +51,8 @@ public:
     }
     // --rude: the moment for the application's act has come (once).
     bool rudeWanted() const {
-        return rudeMoment || (options.rude == RudeAct::DestroyDownload && progressWatch && progressWatch->seen());
+        return rudeMoment || ((options.rude == RudeAct::DestroyDownload || options.rude == RudeAct::CloseDownload) &&
+                              progressWatch && progressWatch->seen());
     }
     // The acquire dialog's window, when one was seen.
     HWND acquireWindow() const { return acquireDialog; }

@@ -85,6 +85,8 @@ bool parseRude(const char* text, RudeAct& out) {
         {"close-question", RudeAct::CloseQuestion},     {"exit-open", RudeAct::ExitOpen},
         {"exit-listing", RudeAct::ExitListing},
         {"disable-listing", RudeAct::DisableListing},   {"close-listing", RudeAct::CloseListing},
+        {"close-settings", RudeAct::CloseSettings},     {"unload-enabled", RudeAct::UnloadEnabled},
+        {"close-download", RudeAct::CloseDownload},
     };
     for (const auto& act : acts)
         if (text && std::strcmp(text, act.name) == 0) {
@@ -149,6 +151,13 @@ const char* usageText() {
            "                  disable-listing   disable the source while the acquire dialog lists, enable\n"
            "                                    it again two seconds later and wait for the camera\n"
            "                  close-listing     disable and close the source while the acquire dialog lists\n"
+           "                  close-settings    disable and close the source under the settings dialog\n"
+           "                  close-download    with --auto N: disable and close the source at the first\n"
+           "                                    moment it gets control once the download started\n"
+           "                                    (the close-* acts inside the source's loops; with\n"
+           "                                    DORVEX_DSM_UNLOAD=closeds our manager then unloads it)\n"
+           "                  unload-enabled    once connected, close the manager from another thread\n"
+           "                                    with the source enabled, repaint its windows, exit\n"
            "                  (every act also reports the longest time the thread then took to answer\n"
            "                  a message sent from another thread)\n"
            "  --rude-after T  with --rude: act T timer ticks (100 ms each) after the moment came\n"
@@ -239,8 +248,8 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
         } else if (arg == "--rude") {
             if (!parseRude(next, options.rude)) {
                 error = "--rude needs destroy-listing, destroy-question, destroy-settings, destroy-download, "
-                        "disable-subdialog, close-question, exit-open, exit-listing, disable-listing or "
-                        "close-listing";
+                        "disable-subdialog, close-question, exit-open, exit-listing, disable-listing, "
+                        "close-listing, close-settings, close-download or unload-enabled";
                 return false;
             }
             ++i;

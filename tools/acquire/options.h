@@ -24,6 +24,9 @@ enum class RudeAct {
     ExitListing,       // exits the process while the acquire dialog lists
     DisableListing,    // disables the source while the acquire dialog lists, enables it again
     CloseListing,      // disables and closes the source while the acquire dialog lists
+    CloseSettings,     // disables and closes the source from inside the settings dialog
+    CloseDownload,     // disables and closes the source at its first chance during a download
+    UnloadEnabled,     // closes the manager from another thread with the source enabled, repaints, exits
 };
 
 struct AcquireOptions {

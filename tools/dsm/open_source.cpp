@@ -27,6 +27,13 @@ TW_UINT16 OpenSource::call(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_
     return result;
 }
 
+void OpenSource::unload() {
+    if (module)
+        FreeLibrary(module);
+    module = nullptr;
+    entry = nullptr;
+}
+
 TW_UINT16 OpenSource::askStatus(pTW_IDENTITY origin) {
     TW_STATUS status{};
     if (call(origin, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS)

@@ -22,6 +22,9 @@ public:
     // loops can hand control back to the application, which might try.
     TW_UINT16 call(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
     bool busy() const { return callDepth > 0; }
+    // Unloads the library now, running calls or not (test-only: a manager that frees the source
+    // as soon as MSG_CLOSEDS returns). Nothing more may be called.
+    void unload();
 
     // The source's own condition code (DAT_STATUS MSG_GET), TWCC_BUMMER when it will not say.
     TW_UINT16 askStatus(pTW_IDENTITY origin);

@@ -73,6 +73,26 @@ static bool nestedCloseAllowed() {
     return allowed;
 }
 
+// Test-only: DORVEX_DSM_UNLOAD plays the Working Group's manager, which frees a source's library
+// as soon as its MSG_CLOSEDS returns and takes a close made inside one of the source's calls:
+// "closeds" does that; "closedsm" also lets MSG_CLOSEDSM unload the sources the application
+// left open, enabled or not, without closing them.
+enum class UnloadMode { Never, AfterCloseDS, AlsoAtCloseDSM };
+
+static UnloadMode unloadMode() {
+    static const UnloadMode mode = [] {
+        char value[16] = "";
+        const DWORD length = GetEnvironmentVariableA("DORVEX_DSM_UNLOAD", value, sizeof value);
+        const std::string text = length < sizeof value ? value : "";
+        if (text == "closeds")
+            return UnloadMode::AfterCloseDS;
+        if (text == "closedsm")
+            return UnloadMode::AlsoAtCloseDSM;
+        return UnloadMode::Never;
+    }();
+    return mode;
+}
+
 TW_UINT16 SourceManager::entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
                                TW_UINT16 msg, TW_MEMREF data) {
     // Sources closed from inside their own calls are unloaded once those calls have returned.
@@ -152,6 +172,14 @@ TW_UINT32 SourceManager::idForPath(const std::string& path) {
 }
 
 TW_UINT16 SourceManager::closeManager(Application& app) {
+    if (unloadMode() == UnloadMode::AlsoAtCloseDSM) {
+        for (auto& source : app.sources) {
+            source->unload();
+            if (source->busy())
+                retiredSources.push_back(std::move(source));
+        }
+        app.sources.clear();
+    }
     if (!app.sources.empty())
         return fail(&app, TWCC_SEQERROR);
     for (auto it = applications.begin(); it != applications.end(); ++it) {
@@ -321,7 +349,7 @@ TW_UINT16 SourceManager::closeSource(Application& app, pTW_IDENTITY origin, TW_I
         return fail(&app, TWCC_NODS);
     // Closing a source from inside one of its own calls would unload the code still running;
     // where a test allows it, the library stays loaded until the calls have returned.
-    if (source->busy() && !nestedCloseAllowed())
+    if (source->busy() && !nestedCloseAllowed() && unloadMode() == UnloadMode::Never)
         return fail(&app, TWCC_SEQERROR);
     TW_UINT16 result = source->call(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &which);
     // The call may have re-entered the manager; look the source up again.
@@ -330,6 +358,8 @@ TW_UINT16 SourceManager::closeSource(Application& app, pTW_IDENTITY origin, TW_I
         TW_UINT16 code = source ? source->askStatus(origin) : TWCC_BUMMER;
         return fail(&app, code == TWCC_SUCCESS ? TWCC_OPERATIONERROR : code);
     }
+    if (unloadMode() != UnloadMode::Never && source)
+        source->unload();
     for (auto it = app.sources.begin(); it != app.sources.end(); ++it) {
         if (it->get() == source) {
             if (source->busy())
