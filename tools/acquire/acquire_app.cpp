@@ -13,6 +13,8 @@ namespace {
 
 constexpr char windowClass[] = "AcquireAppWindow";
 constexpr UINT tickMs = 100;
+// --callback-lazy: the tick, sent to our window from the ticker's thread.
+constexpr UINT sentTickMessage = WM_APP + 1;
 // After the deadline the loops get this long to wind down before the process just exits:
 // a source stuck in a modal loop must not keep us forever.
 constexpr DWORD graceMs = 15000;
@@ -69,19 +71,23 @@ int AcquireApp::run() {
         return ExitFailure;
     }
     deadline = GetTickCount() + static_cast<DWORD>(options.timeoutSeconds) * 1000;
-    SetTimer(window, 1, tickMs, timerProc);
+    if (options.callbackLazy)
+        sentTicker.start(window, sentTickMessage, tickMs);
+    else
+        SetTimer(window, 1, tickMs, timerProc);
     if (startSession())
         messageLoop();
     else
         failTwain();
     KillTimer(window, 1);
+    sentTicker.stop();
     endSession();
     return exitStatus;
 }
 
 bool AcquireApp::createWindow() {
     WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpfnWndProc = windowProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = windowClass;
     RegisterClassA(&wc);
@@ -109,7 +115,7 @@ HWND AcquireApp::twainParent() const {
 
 bool AcquireApp::startSession() {
     if (options.app2)
-        client.actAsApp2(window);
+        client.actAsApp2(options.callbackLazy ? nullptr : window);
     if (!client.openManager(twainParent()))
         return false;
     std::vector<TW_IDENTITY> sources;
@@ -160,7 +166,7 @@ bool AcquireApp::negotiate() {
         return false;
     }
     std::printf("Transfer mechanism: %s\n", memory ? "memory" : "native");
-    for (TW_UINT16 cap : {CAP_SUPPORTEDCAPS, ICAP_PIXELTYPE, ICAP_BITDEPTH}) {
+    for (TW_UINT16 cap : {CAP_SUPPORTEDCAPS, ICAP_PIXELTYPE, ICAP_BITDEPTH, ICAP_XFERMECH}) {
         if (!readCapability(client, cap, MSG_GET, values))
             return false;
         std::printf("%s: %s\n", capabilityName(cap).c_str(), describeValues(cap, values).c_str());
@@ -378,6 +384,16 @@ void AcquireApp::endSession() {
     } else if (client.failureText().empty() || exitStatus != ExitFailure) {
         std::printf("Session closed\n");
     }
+}
+
+LRESULT CALLBACK AcquireApp::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* app = reinterpret_cast<AcquireApp*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (message == sentTickMessage && app) {
+        app->onTimer();
+        app->sentTicker.handled();
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
 void CALLBACK AcquireApp::timerProc(HWND hwnd, UINT, UINT_PTR, DWORD) {
