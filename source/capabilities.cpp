@@ -191,8 +191,18 @@ TW_UINT16 SourceSession::returnOneValue(TW_CAPABILITY& cap, TW_UINT16 itemType, 
 }
 
 TW_UINT16 SourceSession::returnEnumeration(TW_CAPABILITY& cap, TW_UINT16 itemType, const NegotiableValue& value) {
-    // Two items, [current, default], even when both are equal.
-    HGLOBAL handle = allocContainer(TWON_ENUMERATION, 2 * sizeof(TW_UINT16));
+    // ICAP_XFERMECH lists every mechanism the source accepts, since applications offer their
+    // users only what MSG_GET lists; the others answer [current, default], even when both are
+    // equal.
+    TW_UINT16 items[2] = {value.current, value.defaultValue};
+    TW_UINT32 currentIndex = 0, defaultIndex = 1;
+    if (cap.Cap == ICAP_XFERMECH) {
+        items[0] = TWSX_NATIVE;
+        items[1] = TWSX_MEMORY;
+        currentIndex = value.current == TWSX_MEMORY ? 1 : 0;
+        defaultIndex = value.defaultValue == TWSX_MEMORY ? 1 : 0;
+    }
+    HGLOBAL handle = allocContainer(TWON_ENUMERATION, sizeof items);
     auto* block = handle ? static_cast<uint8_t*>(lockBlock(handle)) : nullptr;
     if (!block) {
         if (handle) freeBlock(handle);
@@ -201,10 +211,9 @@ TW_UINT16 SourceSession::returnEnumeration(TW_CAPABILITY& cap, TW_UINT16 itemTyp
     auto* list = reinterpret_cast<TW_ENUMERATION*>(block);
     list->ItemType = itemType;
     list->NumItems = 2;
-    list->CurrentIndex = 0;
-    list->DefaultIndex = 1;
-    std::memcpy(block + offsetof(TW_ENUMERATION, ItemList), &value.current, 2);
-    std::memcpy(block + offsetof(TW_ENUMERATION, ItemList) + 2, &value.defaultValue, 2);
+    list->CurrentIndex = currentIndex;
+    list->DefaultIndex = defaultIndex;
+    std::memcpy(block + offsetof(TW_ENUMERATION, ItemList), items, sizeof items);
     unlockBlock(handle);
     cap.ConType = TWON_ENUMERATION;
     cap.hContainer = handle;

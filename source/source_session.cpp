@@ -156,20 +156,30 @@ int SourceSession::notifyApplication(TW_UINT16 msg) {
     } else {
         return 0;
     }
+    sendNotification(msg);
+    // Applications that take notifications through a callback may act on one only when their
+    // message loop next gets a message, and a manager's own wake-up may go to a window of
+    // another process or not be posted at all: a message for our dialog, which lives on the
+    // application's thread, makes sure one comes. Where the application has already answered
+    // (disabled the source from its callback) there is no dialog left to post to.
+    if (cameraDialog && cameraDialog->hwnd()) PostMessageA(cameraDialog->hwnd(), WM_NULL, 0, 0);
+    return 1;
+}
+
+void SourceSession::sendNotification(TW_UINT16 msg) {
 #ifdef _WIN64
     if (haveManagerEntry) {
         managerEntry.DSM_Entry(&sourceIdentity, &appIdentity, DG_CONTROL, DAT_NULL, msg, nullptr);
-        return 1;
+        return;
     }
 #endif
     // Loaded for each notification so that no handle to the manager stays open between calls.
     HMODULE manager = LoadLibraryA("TWAIN_32.DLL");
-    if (!manager) return 1;
+    if (!manager) return;
     // FARPROC is a generic function pointer; the manager exports the six-argument stdcall entry.
     auto entry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(manager, "DSM_Entry")));
     if (entry) entry(&sourceIdentity, &appIdentity, DG_CONTROL, DAT_NULL, msg, nullptr);
     FreeLibrary(manager);
-    return 1;
 }
 
 HGLOBAL SourceSession::allocContainer(TW_UINT16 type, uint32_t itemBytes) {

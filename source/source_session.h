@@ -56,6 +56,7 @@ public:
     // Sends MSG_XFERREADY (state 5 only; state 6 first) or MSG_CLOSEDSREQ (states 5 to 7) to
     // the application through the Source Manager, loaded for this one call. 0 for any other
     // message or state, with nothing sent.
+    // Then posts our dialog a message, so that the application's loop has one to wake on.
     int notifyApplication(TW_UINT16 msg);
     // Decodes a downloaded JPEG into decodedImage, replacing any earlier picture. The caller
     // keeps and releases the data.
@@ -95,6 +96,8 @@ public:
 #endif
 
 private:
+    // The notification itself, to the manager that gave its entry point, else TWAIN_32.DLL's.
+    void sendNotification(TW_UINT16 msg);
     TW_UINT16 route();
     TW_UINT16 identityForAnyone();
     TW_UINT16 processEvent();

@@ -101,7 +101,9 @@ protected:
         EXPECT_EQ(a.itemType(), itemType);
         EXPECT_EQ(a.item(), item);
     }
-    void expectEnumeration(TW_UINT16 capId, TW_UINT16 msg, TW_UINT16 itemType, TW_UINT16 cur, TW_UINT16 def) {
+    // Two items; by default [current, default], else the indexes given.
+    void expectEnumeration(TW_UINT16 capId, TW_UINT16 msg, TW_UINT16 itemType, TW_UINT16 first, TW_UINT16 second,
+                           TW_UINT32 currentIndex = 0, TW_UINT32 defaultIndex = 1) {
         SCOPED_TRACE(::testing::Message() << "cap 0x" << std::hex << capId << " msg 0x" << msg);
         Answer a = ask(capId, msg);
         ASSERT_EQ(a.rc, TWRC_SUCCESS);
@@ -109,10 +111,10 @@ protected:
         ASSERT_EQ(a.size, 4u + 15u);
         EXPECT_EQ(a.itemType(), itemType);
         EXPECT_EQ(a.numItems(), 2u);
-        EXPECT_EQ(a.currentIndex(), 0u);
-        EXPECT_EQ(a.defaultIndex(), 1u);
-        EXPECT_EQ(a.enumItem(0), cur);
-        EXPECT_EQ(a.enumItem(1), def);
+        EXPECT_EQ(a.currentIndex(), currentIndex);
+        EXPECT_EQ(a.defaultIndex(), defaultIndex);
+        EXPECT_EQ(a.enumItem(0), first);
+        EXPECT_EQ(a.enumItem(1), second);
         EXPECT_EQ(a.bytes[18], 0);  // the spare byte stays zero
     }
     void expectRefused(TW_UINT16 capId, TW_UINT16 msg, TW_UINT16 code) {
@@ -203,12 +205,19 @@ TEST_F(CapabilityTest, TransferCountIsSignedAndResetsToItsDefault) {
 
 TEST_F(CapabilityTest, MechanismAndPixelTypeAcceptOnlyWhatTheSourceDelivers) {
     open();
+    // MSG_GET lists every mechanism the source accepts, whichever is current: applications
+    // offer their users only what it lists. MSG_RESET answers as MSG_GET.
+    expectEnumeration(ICAP_XFERMECH, MSG_GET, TWTY_UINT16, TWSX_NATIVE, TWSX_MEMORY, 0, 0);
     EXPECT_EQ(setOne(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWRC_FAILURE);
     EXPECT_EQ(conditionCode(), TWCC_BADVALUE);
     EXPECT_EQ(current(ICAP_XFERMECH), TWSX_NATIVE);
     ASSERT_EQ(setOne(ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY), TWRC_SUCCESS);
     EXPECT_EQ(current(ICAP_XFERMECH), TWSX_MEMORY);
-    expectEnumeration(ICAP_XFERMECH, MSG_GET, TWTY_UINT16, TWSX_MEMORY, TWSX_NATIVE);
+    expectOneValue(ICAP_XFERMECH, MSG_GETDEFAULT, TWTY_UINT16, TWSX_NATIVE);
+    expectEnumeration(ICAP_XFERMECH, MSG_GET, TWTY_UINT16, TWSX_NATIVE, TWSX_MEMORY, 1, 0);
+    expectEnumeration(ICAP_XFERMECH, MSG_RESET, TWTY_UINT16, TWSX_NATIVE, TWSX_MEMORY, 0, 0);
+    EXPECT_EQ(current(ICAP_XFERMECH), TWSX_NATIVE);
+    ASSERT_EQ(setOne(ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY), TWRC_SUCCESS);
     // An enumeration gives its current entry.
     ASSERT_EQ(set(ICAP_XFERMECH, TWON_ENUMERATION, makeEnumeration(TWTY_UINT16, {TWSX_MEMORY, TWSX_NATIVE}, 1)),
               TWRC_SUCCESS);

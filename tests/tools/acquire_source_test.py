@@ -85,6 +85,9 @@ class Session(WithSimulator):
                           "ICAP_COMPRESSION, ICAP_BITDEPTH, ICAP_BITORDER, ICAP_PIXELTYPE]", text)
             self.assertIn("ICAP_PIXELTYPE: [2, 2] (current 2, default 2)", text)
             self.assertIn("ICAP_BITDEPTH: 24", text)
+            # Both mechanisms listed, the current one marked (0 native, 2 memory).
+            current = "2" if mechanism == "memory" else "0"
+            self.assertIn("ICAP_XFERMECH: [0, 2] (current %s, default 0)" % current, text)
             self.assertIn("Source enabled", text)
             # Cancel in the camera dialog -> MSG_CLOSEDSREQ -> disable, close: a clean end.
             self.assertLess(text.index("Pressed Cancel"), text.index("MSG_CLOSEDSREQ"))

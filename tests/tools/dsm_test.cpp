@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "source/twain.h"
+#include "tests/ui/screenshot.h"
 
 namespace {
 
@@ -382,6 +384,67 @@ TEST_F(DsmTest, UserSelectShowsTheSourcesAndRemembersTheChoice) {
     ASSERT_EQ(select(asItStands, id), TWRC_SUCCESS);
     EXPECT_EQ(asItStands.initial, 1);
     EXPECT_EQ(id.Id, listed[1].Id);
+}
+
+// The dialog in the user's language: run in English and under LC_ALL=ja_JP.UTF-8 (see
+// DORVEX_EXPECT_LANGUAGE), its title and buttons read back as UTF-16; under with_screenshots.sh
+// it is photographed (select_source_en.png, select_source_ja.png).
+TEST_F(DsmTest, UserSelectSpeaksTheUsersLanguage) {
+    const char* language = std::getenv("DORVEX_EXPECT_LANGUAGE");
+    if (!language)
+        GTEST_SKIP() << "run with DORVEX_EXPECT_LANGUAGE=en or ja";
+    const bool japanese = std::string(language) == "ja";
+    struct Seen {
+        HWND dialog = nullptr;
+        std::wstring title, ok, cancel, first;
+        bool photographed = false;
+    } seen;
+    auto text = [](HWND window) {
+        WCHAR buffer[128] = {};
+        GetWindowTextW(window, buffer, 128);
+        return std::wstring(buffer);
+    };
+    openManager();
+    std::thread driver([&] {
+        // Ours is the only dialog of this process with the source list (id 1001).
+        for (int i = 0; i < 200 && !seen.dialog; ++i) {
+            HWND found = nullptr;
+            while ((found = FindWindowExA(nullptr, found, "#32770", nullptr)) != nullptr) {
+                DWORD process = 0;
+                GetWindowThreadProcessId(found, &process);
+                if (process == GetCurrentProcessId() && GetDlgItem(found, 1001) && IsWindowVisible(found))
+                    seen.dialog = found;
+            }
+            if (!seen.dialog)
+                Sleep(50);
+        }
+        if (!seen.dialog)
+            return;
+        seen.title = text(seen.dialog);
+        seen.ok = text(GetDlgItem(seen.dialog, IDOK));
+        seen.cancel = text(GetDlgItem(seen.dialog, IDCANCEL));
+        WCHAR name[64] = {};
+        if (SendMessageW(GetDlgItem(seen.dialog, 1001), LB_GETTEXTLEN, 0, 0) < 64)
+            SendMessageW(GetDlgItem(seen.dialog, 1001), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(name));
+        seen.first = name;
+        if (std::getenv("DORVEX_SHOT_DIR")) {
+            SetCursorPos(0, 0);
+            Sleep(300);
+            seen.photographed = takeScreenshot("select_source", seen.dialog);
+        }
+        PostMessageA(seen.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+    TW_IDENTITY id{};
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &id), TWRC_CANCEL);
+    driver.join();
+    ASSERT_NE(seen.dialog, nullptr) << "no Select Source dialog came up";
+    EXPECT_EQ(seen.title, japanese ? L"\u30BD\u30FC\u30B9\u306E\u9078\u629E" : L"Select Source");  // ソースの選択
+    EXPECT_EQ(seen.ok, L"OK");
+    EXPECT_EQ(seen.cancel, japanese ? L"\uFF77\uFF6C\uFF9D\uFF7E\uFF99" : L"Cancel");  // ｷｬﾝｾﾙ
+    EXPECT_EQ(seen.first, L"Fake Alpha");
+    if (std::getenv("DORVEX_SHOT_DIR")) {
+        EXPECT_TRUE(seen.photographed);
+    }
 }
 
 // The application closes the manager from a timer while the Select Source dialog runs its

@@ -276,10 +276,14 @@ TEST_F(EntryPointTest, CapabilityContainersComeFromTheManagersMemoryZeroFilled) 
     EXPECT_EQ(list.ItemType, TWTY_UINT16);
     EXPECT_EQ(list.NumItems, 2u);
     EXPECT_EQ(list.CurrentIndex, 0u);
-    EXPECT_EQ(list.DefaultIndex, 1u);
-    // The items, then the rest of the block: nothing of the manager's garbage is left.
-    for (SIZE_T i = offsetof(TW_ENUMERATION, ItemList); i < size; ++i)
-        EXPECT_EQ(bytes[i], 0) << "byte " << i;
+    EXPECT_EQ(list.DefaultIndex, 0u);
+    // The items [TWSX_NATIVE, TWSX_MEMORY], then the rest of the block: nothing of the
+    // manager's garbage is left.
+    const SIZE_T items = offsetof(TW_ENUMERATION, ItemList);
+    ASSERT_GE(size, items + 4);
+    EXPECT_EQ(bytes[items + 2], TWSX_MEMORY);
+    for (SIZE_T i = items; i < size; ++i)
+        if (i != items + 2) EXPECT_EQ(bytes[i], 0) << "byte " << i;
     GlobalUnlock(cap.hContainer);
 
     TW_CAPABILITY caps{CAP_SUPPORTEDCAPS, TWON_DONTCARE16, nullptr};

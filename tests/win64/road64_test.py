@@ -10,6 +10,9 @@ Callback: the same as a 2.x application (DF_APP2, the manager's memory functions
           notifications through its DAT_CALLBACK2 callback).
 Cancel:   the camera dialog's Cancel sends MSG_CLOSEDSREQ, which reaches a 1.x and a 2.x
           application and ends the session cleanly.
+Lazy:     a 2.x application that acts on a callback's notification only when its message loop
+          next gets a message, a loop that nothing of its own feeds: Cancel ends the session and
+          Aquire delivers the picture all the same.
 Cycles:   open / enable / acquire / close cycles in one 2.x application process; memory, heap
           and GDI objects must not grow from cycle to cycle.
 
@@ -109,6 +112,17 @@ class Cancel(WithSimulator):
             self.assertIn("Session closed", text)
             self.assertNotIn("TWAIN failure", text)
             self.assertEqual(status, 0, text)
+
+
+class Lazy(WithSimulator):
+    def test_a_lazy_callback_application_gets_cancel_and_the_picture(self):
+        status, text = self.run_acquire(["--auto", "--timeout", "60", "--callback-lazy"])
+        self.assertIn("Pressed Cancel", text)
+        self.assertIn("MSG_CLOSEDSREQ", text, text)
+        self.assertNotIn("Timed out", text)
+        self.assertIn("Session closed", text)
+        self.assertEqual(status, 0, text)
+        self.acquire_and_compare(["--callback-lazy"], "native")
 
 
 class Cycles(WithSimulator):

@@ -13,6 +13,8 @@ namespace {
 
 constexpr char windowClass[] = "AcquireAppWindow";
 constexpr UINT tickMs = 100;
+// --callback-lazy: the tick, sent to our window from the ticker's thread.
+constexpr UINT sentTickMessage = WM_APP + 1;
 // After the deadline the loops get this long to wind down before the process just exits:
 // a source stuck in a modal loop must not keep us forever.
 constexpr DWORD graceMs = 15000;
@@ -69,12 +71,16 @@ int AcquireApp::run() {
         return ExitFailure;
     }
     deadline = GetTickCount() + static_cast<DWORD>(options.timeoutSeconds) * 1000;
-    SetTimer(window, 1, tickMs, timerProc);
+    if (options.callbackLazy)
+        sentTicker.start(window, sentTickMessage, tickMs);
+    else
+        SetTimer(window, 1, tickMs, timerProc);
     if (startSession())
         messageLoop();
     else
         failTwain();
     KillTimer(window, 1);
+    sentTicker.stop();
     endSession();
     if (probe.running()) {
         const DWORD longest = probe.stop();
@@ -86,7 +92,7 @@ int AcquireApp::run() {
 
 bool AcquireApp::createWindow() {
     WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpfnWndProc = windowProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = windowClass;
     RegisterClassA(&wc);
@@ -114,7 +120,7 @@ HWND AcquireApp::twainParent() const {
 
 bool AcquireApp::startSession() {
     if (options.app2)
-        client.actAsApp2(window);
+        client.actAsApp2(options.callbackLazy ? nullptr : window);
     if (!client.openManager(twainParent()))
         return false;
     std::vector<TW_IDENTITY> sources;
@@ -165,7 +171,7 @@ bool AcquireApp::negotiate() {
         return false;
     }
     std::printf("Transfer mechanism: %s\n", memory ? "memory" : "native");
-    for (TW_UINT16 cap : {CAP_SUPPORTEDCAPS, ICAP_PIXELTYPE, ICAP_BITDEPTH}) {
+    for (TW_UINT16 cap : {CAP_SUPPORTEDCAPS, ICAP_PIXELTYPE, ICAP_BITDEPTH, ICAP_XFERMECH}) {
         if (!readCapability(client, cap, MSG_GET, values))
             return false;
         std::printf("%s: %s\n", capabilityName(cap).c_str(), describeValues(cap, values).c_str());
@@ -504,6 +510,16 @@ void AcquireApp::endSession() {
     } else if (client.failureText().empty() || exitStatus != ExitFailure) {
         std::printf("Session closed\n");
     }
+}
+
+LRESULT CALLBACK AcquireApp::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* app = reinterpret_cast<AcquireApp*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (message == sentTickMessage && app) {
+        app->onTimer();
+        app->sentTicker.handled();
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
 void CALLBACK AcquireApp::timerProc(HWND hwnd, UINT, UINT_PTR, DWORD) {

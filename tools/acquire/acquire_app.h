@@ -14,6 +14,7 @@
 #include "tools/acquire/options.h"
 #include "tools/acquire/parent_thread.h"
 #include "tools/acquire/responsiveness_probe.h"
+#include "tools/acquire/sent_ticker.h"
 #include "tools/acquire/twain_client.h"
 
 enum ExitStatus { ExitPicture = 0, ExitFailure = 1, ExitNoPicture = 2, ExitTimedOut = 3, ExitUsage = 4 };
@@ -45,12 +46,14 @@ private:
     void unloadEnabled();
     std::string picturePath() const;
     static void CALLBACK timerProc(HWND hwnd, UINT, UINT_PTR, DWORD);
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     const AcquireOptions& options;
     TwainClient client;
     std::unique_ptr<DialogDriver> driver;
     HWND window = nullptr;
     ParentThread parentThread;  // --parent thread
+    SentTicker sentTicker;      // --callback-lazy: ticks instead of the timer
     DWORD deadline = 0;
     bool finished = false;
     bool timedOut = false;

@@ -112,7 +112,7 @@ const char* usageText() {
            "                   [--close-during listing|download] [--set-rate I] [--clock-from-pc]\n"
            "                   [--parent none|thread|own] [--open-by id|name] [--show-ui 0|1]\n"
            "                   [--rude ACT [--rude-after T]]\n"
-           "                   [--manager FILE] [--app2]\n"
+           "                   [--manager FILE] [--app2] [--callback-lazy]\n"
            "  --source NAME   product name of the source to open (default \"Zelmar Dorvex\")\n"
            "  --native        take the picture by native transfer (default)\n"
            "  --memory        take the picture by buffered memory transfer\n"
@@ -165,6 +165,9 @@ const char* usageText() {
            "                  TWAINDSM.DLL in the 64-bit one)\n"
            "  --app2          act as a TWAIN 2.x application: DF_APP2, the manager's memory functions,\n"
            "                  notifications through a DAT_CALLBACK2 callback (default: a 1.x one)\n"
+           "  --callback-lazy as --app2, but a notification is acted on only when the message loop\n"
+           "                  next gets a message, and nothing of ours posts one or runs a timer\n"
+           "                  (the dialog driver is ticked by sent messages from another thread)\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
            "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
 }
@@ -188,6 +191,9 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
             ++i;
         } else if (arg == "--app2") {
             options.app2 = true;
+        } else if (arg == "--callback-lazy") {
+            options.app2 = true;
+            options.callbackLazy = true;
         } else if (arg == "--timeout") {
             if (!parseNumber(next, 1, 86400, options.timeoutSeconds)) {
                 error = "--timeout needs a number of seconds from 1 to 86400";

@@ -57,6 +57,10 @@ struct AcquireOptions {
     // --app2: act as a TWAIN 2.x application (DF_APP2, the manager's memory functions,
     // notifications through a DAT_CALLBACK2 callback) instead of a 1.x one.
     bool app2 = false;
+    // --callback-lazy: as --app2, but the callback only records the notification and the
+    // application acts on it when its loop next gets a message; nothing of ours feeds that
+    // loop (no timer, no wake-up post), as some applications written elsewhere do.
+    bool callbackLazy = false;
     bool help = false;
 
     // --rude ACT (see usage); --rude-after T: the act waits T timer ticks (100 ms) once its

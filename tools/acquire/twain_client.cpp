@@ -128,7 +128,10 @@ TW_UINT16 TW_CALLINGSTYLE TwainClient::callback(pTW_IDENTITY, pTW_IDENTITY, TW_U
     if (client->callbackNotifications.size() >= maxCallbackNotifications)
         client->callbackNotifications.pop_front();
     client->callbackNotifications.push_back(msg);
-    PostMessageA(client->callbackWindow, WM_NULL, 0, 0);
+    // Without a window (--callback-lazy) the loop wakes only when something else sends it a
+    // message; a null window here would post to this thread's queue.
+    if (client->callbackWindow)
+        PostMessageA(client->callbackWindow, WM_NULL, 0, 0);
     return TWRC_SUCCESS;
 }
 

@@ -22,7 +22,8 @@ public:
     // Before openManager: act as a TWAIN 2.x application. The identity says DF_APP2; after
     // MSG_OPENDSM the manager's memory functions are asked for (DAT_ENTRYPOINT), and after
     // MSG_OPENDS a DAT_CALLBACK2 callback is registered, through which the manager delivers
-    // the source's notifications instead of through MSG_PROCESSEVENT.
+    // the source's notifications instead of through MSG_PROCESSEVENT. The callback posts a
+    // wake-up to `window`; with a null window it posts nothing.
     void actAsApp2(HWND window);
     bool isApp2() const { return app2; }
     // A notification that arrived through the callback, oldest first.

@@ -2,63 +2,14 @@
 
 #include <cstring>
 
+#include "tools/dsm/source_choice_ids.h"
+
 namespace {
 
 struct Choice {
     const std::vector<std::string>* names;
     size_t initial;
 };
-
-// A DLGTEMPLATE in memory (the manager carries no resources): WORD-aligned items, each item
-// DWORD-aligned, strings as UTF-16.
-class TemplateWriter {
-public:
-    void word(WORD w) { words.push_back(w); }
-    void dword(DWORD d) {
-        word(LOWORD(d));
-        word(HIWORD(d));
-    }
-    void text(const char* s) {
-        while (*s)
-            word(static_cast<unsigned char>(*s++));
-        word(0);
-    }
-    void align() {
-        if (words.size() % 2)
-            word(0);
-    }
-    void item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD classAtom, const char* title) {
-        align();
-        dword(style | WS_CHILD | WS_VISIBLE);
-        dword(0);
-        for (short v : {x, y, cx, cy})
-            word(static_cast<WORD>(v));
-        word(id);
-        word(0xFFFF);
-        word(classAtom);
-        text(title);
-        word(0);  // no creation data
-    }
-    std::vector<WORD> words;
-};
-
-std::vector<WORD> dialogTemplate() {
-    TemplateWriter t;
-    t.dword(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
-    t.dword(0);
-    t.word(3);  // items
-    for (short v : {0, 0, 180, 110})
-        t.word(static_cast<WORD>(v));
-    t.word(0);  // no menu
-    t.word(0);  // the dialog class
-    t.text(selectSourceTitle);
-    t.word(8);
-    t.text("MS Shell Dlg");
-    t.item(LBS_NOTIFY | WS_BORDER | WS_VSCROLL | WS_TABSTOP, 7, 7, 166, 76, selectSourceListId, 0x0083, "");
-    t.item(BS_DEFPUSHBUTTON | WS_TABSTOP, 66, 89, 50, 14, IDOK, 0x0080, "OK");
-    t.item(BS_PUSHBUTTON | WS_TABSTOP, 123, 89, 50, 14, IDCANCEL, 0x0080, "Cancel");
-    return t.words;
-}
 
 void onInit(HWND dialog, const Choice& choice) {
     HWND list = GetDlgItem(dialog, selectSourceListId);
@@ -102,10 +53,10 @@ HINSTANCE thisLibrary() {
 int askUserForSource(HWND owner, const std::vector<std::string>& names, size_t initial) {
     if (names.empty())
         return -2;
-    std::vector<WORD> words = dialogTemplate();
     Choice choice{&names, initial < names.size() ? initial : 0};
-    INT_PTR result = DialogBoxIndirectParamA(thisLibrary(), reinterpret_cast<LPCDLGTEMPLATEA>(words.data()), owner,
-                                             selectProc, reinterpret_cast<LPARAM>(&choice));
+    // The dialog of the user's language (English or Japanese), from this library's resources.
+    INT_PTR result = DialogBoxParamW(thisLibrary(), MAKEINTRESOURCEW(IDD_SELECT_SOURCE), owner, selectProc,
+                                     reinterpret_cast<LPARAM>(&choice));
     if (result == -1)
         return -2;
     if (result <= 0 || static_cast<size_t>(result) > names.size())
