@@ -17,13 +17,23 @@ constexpr UINT tickMs = 100;
 // a source stuck in a modal loop must not keep us forever.
 constexpr DWORD graceMs = 15000;
 
+// A TWAIN string (TW_STR32 ...) read within its fixed size: a manager or source may leave one
+// without its terminating zero. Control characters show as '?'.
+template <size_t Size>
+std::string twainText(const char (&field)[Size]) {
+    std::string text;
+    for (size_t i = 0; i < Size && field[i]; ++i)
+        text += static_cast<unsigned char>(field[i]) < 0x20 ? '?' : field[i];
+    return text;
+}
+
 void printIdentity(const TW_IDENTITY& id) {
-    std::printf("Source: %s\n", id.ProductName);
+    std::printf("Source: %s\n", twainText(id.ProductName).c_str());
     std::printf("  Id: %u\n", static_cast<unsigned>(id.Id));
-    std::printf("  Manufacturer: %s\n", id.Manufacturer);
-    std::printf("  Product family: %s\n", id.ProductFamily);
+    std::printf("  Manufacturer: %s\n", twainText(id.Manufacturer).c_str());
+    std::printf("  Product family: %s\n", twainText(id.ProductFamily).c_str());
     std::printf("  Version: %u.%u \"%s\" (language %u, country %u)\n", id.Version.MajorNum, id.Version.MinorNum,
-                id.Version.Info, id.Version.Language, id.Version.Country);
+                twainText(id.Version.Info).c_str(), id.Version.Language, id.Version.Country);
     std::printf("  Protocol: %u.%u\n", id.ProtocolMajor, id.ProtocolMinor);
     std::printf("  Supported groups: 0x%X\n", static_cast<unsigned>(id.SupportedGroups));
 }
@@ -59,11 +69,22 @@ int AcquireApp::run() {
         std::printf("Cannot create the application window\n");
         return ExitFailure;
     }
+    // A picture that cannot be saved is found out before the source is even opened.
+    if (!outputFolderWritable(error)) {
+        std::printf("%s\n", error.c_str());
+        return ExitFailure;
+    }
     const std::string manager = options.manager.empty() ? defaultManager() : options.manager;
     if (!client.load(manager, error)) {
         std::printf("%s\n", error.c_str());
         return ExitFailure;
     }
+    std::printf("Source Manager: %s\n", client.managerPath().c_str());
+    if (client.managerIsWines())
+        std::printf("  This is Wine's own manager, which lists only Wine's sources. To use ours, put our %s\n"
+                    "  in system32 (syswow64 in a 64-bit prefix) or beside acquire.exe and run with\n"
+                    "  WINEDLLOVERRIDES=\"twain_32=n\" (or name it with --manager FILE).\n",
+                    manager.c_str());
     if (options.parent == ParentMode::Thread && !parentThread.start()) {
         std::printf("Cannot create the parent window's thread\n");
         return ExitFailure;
@@ -76,7 +97,31 @@ int AcquireApp::run() {
         failTwain();
     KillTimer(window, 1);
     endSession();
+    // An act whose moment never came (no question asked, a listing over before a tick) is a
+    // run that did not test what it was asked to.
+    if (options.rude != RudeAct::None && !rudeDone) {
+        std::printf("Rude act %s did not happen: its moment never came\n", options.rudeName.c_str());
+        if (exitStatus != ExitFailure && exitStatus != ExitTimedOut)
+            exitStatus = ExitRudeMissed;
+    }
     return exitStatus;
+}
+
+// The folder of --out takes a new file (a scratch file made and removed there).
+bool AcquireApp::outputFolderWritable(std::string& error) const {
+    if (options.autoMode == AutoMode::Status)
+        return true;  // nothing is saved
+    const std::string& path = options.outPath;
+    const size_t slash = path.find_last_of("/\\");
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    char probe[MAX_PATH + 16];
+    if (!GetTempFileNameA(folder.c_str(), "acq", 0, probe)) {
+        error = "cannot write " + path + ": the folder " + folder + " does not take new files (error " +
+                std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    DeleteFileA(probe);
+    return true;
 }
 
 bool AcquireApp::createWindow() {
@@ -117,7 +162,8 @@ bool AcquireApp::startSession() {
         return false;
     std::printf("Sources:\n");
     for (const TW_IDENTITY& id : sources)
-        std::printf("  %s (%s, %s)\n", id.ProductName, id.Manufacturer, id.Version.Info);
+        std::printf("  %s (%s, %s)\n", twainText(id.ProductName).c_str(), twainText(id.Manufacturer).c_str(),
+                    twainText(id.Version.Info).c_str());
     if (!openChosenSource(sources))
         return false;
     printIdentity(client.sourceIdentity());
@@ -137,8 +183,9 @@ bool AcquireApp::openChosenSource(const std::vector<TW_IDENTITY>& sources) {
     if (options.openBy == OpenBy::Name)
         return client.openSource(options.source);
     for (const TW_IDENTITY& id : sources) {
-        if (options.source == id.ProductName) {
-            std::printf("Opening \"%s\" by its Id %u\n", id.ProductName, static_cast<unsigned>(id.Id));
+        if (options.source == twainText(id.ProductName)) {
+            std::printf("Opening \"%s\" by its Id %u\n", twainText(id.ProductName).c_str(),
+                        static_cast<unsigned>(id.Id));
             return client.openSourceById(id.Id);
         }
     }
@@ -358,7 +405,8 @@ void AcquireApp::failTwain() {
 }
 
 void AcquireApp::finish(int status) {
-    exitStatus = status;
+    // A run that timed out says so, whatever the source did while its loops unwound.
+    exitStatus = timedOut ? ExitTimedOut : status;
     finished = true;
 }
 

@@ -15,7 +15,14 @@
 #include "tools/acquire/parent_thread.h"
 #include "tools/acquire/twain_client.h"
 
-enum ExitStatus { ExitPicture = 0, ExitFailure = 1, ExitNoPicture = 2, ExitTimedOut = 3, ExitUsage = 4 };
+enum ExitStatus {
+    ExitPicture = 0,
+    ExitFailure = 1,
+    ExitNoPicture = 2,
+    ExitTimedOut = 3,
+    ExitUsage = 4,
+    ExitRudeMissed = 5,  // --rude: the act's moment never came
+};
 
 class AcquireApp {
 public:
@@ -25,6 +32,7 @@ public:
 
 private:
     bool createWindow();
+    bool outputFolderWritable(std::string& error) const;
     bool startSession();
     bool openChosenSource(const std::vector<TW_IDENTITY>& sources);
     HWND twainParent() const;

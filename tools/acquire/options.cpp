@@ -151,7 +151,8 @@ const char* usageText() {
            "  --app2          act as a TWAIN 2.x application: DF_APP2, the manager's memory functions,\n"
            "                  notifications through a DAT_CALLBACK2 callback (default: a 1.x one)\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
-           "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
+           "             2 session ended without a picture, 3 timed out, 4 bad command line,\n"
+           "             5 the --rude act did not happen (its moment never came)\n";
 }
 
 bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, std::string& error) {
@@ -236,6 +237,7 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
                         "disable-subdialog, close-question, exit-open or exit-listing";
                 return false;
             }
+            options.rudeName = next;
             ++i;
         } else if (arg == "--rude-after") {
             if (!parseNumber(next, 0, 600, options.rudeAfterTicks)) {
