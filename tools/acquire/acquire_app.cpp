@@ -17,16 +17,6 @@ constexpr UINT tickMs = 100;
 // a source stuck in a modal loop must not keep us forever.
 constexpr DWORD graceMs = 15000;
 
-// A TWAIN string (TW_STR32 ...) read within its fixed size: a manager or source may leave one
-// without its terminating zero. Control characters show as '?'.
-template <size_t Size>
-std::string twainText(const char (&field)[Size]) {
-    std::string text;
-    for (size_t i = 0; i < Size && field[i]; ++i)
-        text += static_cast<unsigned char>(field[i]) < 0x20 ? '?' : field[i];
-    return text;
-}
-
 void printIdentity(const TW_IDENTITY& id) {
     std::printf("Source: %s\n", twainText(id.ProductName).c_str());
     std::printf("  Id: %u\n", static_cast<unsigned>(id.Id));
