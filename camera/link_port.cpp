@@ -30,6 +30,7 @@ bool LinkPort::open(uint8_t number) {
     std::snprintf(name, sizeof name, "%s%d", "COM", number);
     handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    openError = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (handle == INVALID_HANDLE_VALUE) return false;
     // Each direction waits on its own manual-reset event, so a wait can be bounded (see header).
     readOverlapped = OVERLAPPED{};
@@ -131,7 +132,9 @@ bool LinkPort::configure(uint32_t bitRate, int byteSize, int parity, int stopBit
     dcb.XoffChar = 0x13;
     dcb.XonLim = 100;
     dcb.XoffLim = 100;
-    return SetCommState(handle, &dcb) != 0;
+    if (SetCommState(handle, &dcb)) return true;
+    openError = GetLastError();
+    return false;
 }
 
 DWORD LinkPort::clearErrors() {

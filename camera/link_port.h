@@ -38,6 +38,10 @@ struct LinkPort : public BytePort {
 
     // CreateFileA of "COM<number>" for overlapped read and write, unshared.
     bool open(uint8_t number) override;
+    // For diagnostics: GetLastError of the latest open, or setting of the line, that failed;
+    // 0 after an open that succeeded. (Wine opens a COM port mapped to a missing device and
+    // fails its first setting.)
+    DWORD openError = 0;
     // Event mask, 4096-byte queues and a purge of both directions.
     bool prepare() override;
     // Drops DTR, purges and closes the handle; the receive buffer is emptied. Safe when closed.

@@ -182,7 +182,9 @@ void CameraDialog::refreshStatus() {
     HWND open = item(IDC_OPEN), setting = item(IDC_SETTING);
     StatusRecord status;
     if (cameraLink && cameraLink->isConnected() && cameraLink->statusRecord(status)) {
-        const unsigned power = static_cast<unsigned>(status.powerIndex());
+        // A camera that flags a low battery (power value B = 2) reads "Low": by the sum alone
+        // the values 0 and 2 would read "Full" right after the low-battery question.
+        const unsigned power = status.powerB == 2 ? 1u : static_cast<unsigned>(status.powerIndex());
         char text[128] = {};
         LoadStringA(moduleInstance(), IDS_POWER_FIRST + (power < powerTextCount ? power : powerTextCount - 1), text,
                     sizeof text);

@@ -14,6 +14,8 @@
 #   --kill-delay S        (default 1)
 #   --check-file F=C      after the run, file F (relative to the program's working directory,
 #                         a scratch directory) must equal card file C (needs --dump-card)
+#   --expect-output RE    the program's output must contain a line matching RE (repeatable)
+#   --expect-status N     the program must exit with N; the script then exits 0 (or 1)
 # The test program also gets DORVEX_TEST_TMP (a Windows path of a scratch directory) and
 # DORVEX_TEST_PORT. Exit status: the program's, or 1 when a trace expectation failed; 125
 # (skipped) without a Wine environment or a simulator.
@@ -28,6 +30,8 @@ counts=()
 kill_on=""
 kill_delay=1
 checks=()
+outputs=()
+want_status=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --sim) sim="$2"; shift 2 ;;
@@ -39,6 +43,8 @@ while [ $# -gt 0 ]; do
         --kill-on) kill_on="$2"; shift 2 ;;
         --kill-delay) kill_delay="$2"; shift 2 ;;
         --check-file) checks+=("$2"); shift 2 ;;
+        --expect-output) outputs+=("$2"); shift 2 ;;
+        --expect-status) want_status="$2"; shift 2 ;;
         --) shift; break ;;
         *) echo "run_with_sim: bad option $1" >&2; exit 2 ;;
     esac
@@ -137,6 +143,20 @@ if [ -n "$kill_on" ]; then
 fi
 
 stop_sim
+if [ -n "$want_status" ]; then
+    if [ "$status" != "$want_status" ]; then
+        echo "run_with_sim: the program exited with $status, expected $want_status"
+        status=1
+    else
+        status=0
+    fi
+fi
+for re in "${outputs[@]}"; do
+    if ! grep -Eq "$re" "$work/test.out"; then
+        echo "run_with_sim: output has no line matching: $re"
+        status=1
+    fi
+done
 for re in "${expects[@]}"; do
     if ! grep -Eq "$re" "$trace"; then
         echo "run_with_sim: trace has no line matching: $re"

@@ -126,7 +126,7 @@ class Questions(Scenario):
         sim = self.simulator("--battery", "low", name="yes")
         run = self.acquire("--auto", "--answer", "yes", name="yes")
         self.assertEqual(run.boxes(), [3101], run.output)
-        self.assertIn('Camera connected: pictures taken "6"', run.output)
+        self.assertIn('Camera connected: pictures taken "6", power "Low"', run.output)
         self.assertEqual(run.status, 0, run.output)
         self.assertCleanEnd(run, sim)
 

@@ -14,6 +14,7 @@ opened by the Id the manager listed while another source sorts first.
 usage: acquire_source_test.py ACQUIRE_EXE HOST_BIN TEST_CLASS
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -94,6 +95,29 @@ class Session(WithSimulator):
             self.assertIn("Session closed", text)
             self.assertNotIn("TWAIN failure", text)
             self.assertEqual(status, 0, text)
+
+    def test_runs_that_cannot_do_what_was_asked_say_why_and_fail(self):
+        # An --out folder that takes no file is found before any TWAIN work.
+        status, text = self.run_acquire(["--auto", "1", "--out", "Z:\\no\\such\\folder\\p.bmp"])
+        self.assertIn("cannot write Z:\\no\\such\\folder\\p.bmp", text)
+        self.assertNotIn("Sources:", text)
+        self.assertEqual(status, 1, text)
+        # This camera asks nothing: the act under a question never happens.
+        status, text = self.run_acquire(["--auto", "--rude", "destroy-question"])
+        self.assertIn("Rude act destroy-question did not happen", text)
+        self.assertEqual(status, 5, text)
+        # Timed out under the low-battery question: the question's end does not hide it.
+        self.start_sim(["--battery", "low"])
+        status, text = self.run_acquire(["--auto", "--timeout", "5"])
+        self.assertIn("Timed out after 5 s", text)
+        self.assertEqual(status, 3, text)
+        # Wine's own manager by mistake: named, and its identities printed within their fields.
+        status, text = self.run_acquire(["--auto", "--timeout", "30"], env=dict(os.environ, WINEDLLOVERRIDES="twain_32=b"))
+        self.assertIn("This is Wine's own manager", text)
+        listed = re.search(r"\n  GPhoto2 Camera \((.*), (.*)\)\r?\n", text)
+        self.assertTrue(listed, text)
+        self.assertLessEqual(max(len(listed.group(1)), len(listed.group(2))), 33, text)
+        self.assertNotEqual(status, 0, text)
 
 
 class Road(WithSimulator):

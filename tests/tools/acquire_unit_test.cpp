@@ -9,6 +9,7 @@
 #include "tools/acquire/capability_reader.h"
 #include "tools/acquire/options.h"
 #include "tools/acquire/picture.h"
+#include "tools/acquire/twain_names.h"
 
 namespace {
 
@@ -374,3 +375,11 @@ TEST(Options, InteropModes) {
 }
 
 }  // namespace
+
+TEST(Identity, StringsAreReadWithinTheirFields) {
+    TW_IDENTITY id;
+    std::memset(&id, 'x', sizeof id);  // no terminating zero anywhere
+    std::memcpy(id.Manufacturer, "Maker\tA", 8);
+    EXPECT_EQ(std::string(sizeof id.ProductName, 'x'), twainText(id.ProductName));
+    EXPECT_EQ("Maker?A", twainText(id.Manufacturer));
+}

@@ -118,10 +118,17 @@ class Sessions(simtest.SimTestCase):
         for args in (["--rate", "1234"], ["--corrupt-rate", "2"], ["--clock", "2001-02-30T00:00:00"],
                      ["--deleted", "x"], ["--bogus"], ["--trace"], ["--refuse-cancel", "1:maybe"],
                      ["--block-size", "0"], ["--short-status", "GetStatus:2"], ["--short-status", "GetStat:x"],
-                     ["--short-status", "GetStat:-1"], ["--short-status", ":2"]):
+                     ["--short-status", "GetStat:-1"], ["--short-status", ":2"], ["--fault-cmd", "GetJepg"],
+                     ["--silent-after", "GetJpg:3"], ["--garbage-status", "Status"], ["--silent-after", "GetJpeg:0"]):
             result = subprocess.run([simtest.SIM] + args, capture_output=True, timeout=20)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn(b"dorvex-sim:", result.stderr)
+        # An unknown option is called unknown, last or not; command names pass every option.
+        for args in (["--bogus"], ["--bogus", "--pace"]):
+            result = subprocess.run([simtest.SIM] + args, capture_output=True, timeout=20)
+            self.assertIn(b"unknown option --bogus", result.stderr, args)
+        subprocess.run([simtest.SIM, "--fault-cmd", "CancelTransfer", "--silent-after", "any:2", "--garbage-status",
+                        "GetStat", "--dump-card", self.tmp], check=True, capture_output=True, timeout=60)
         help_text = subprocess.run([simtest.SIM, "--help"], capture_output=True, check=True).stdout.decode()
         for option in ("--device", "--pty-file", "--link", "--sessions", "--rate", "--power", "--battery",
                        "--no-card", "--card", "--pictures", "--deleted", "--no-thumb", "--mark", "--no-size",

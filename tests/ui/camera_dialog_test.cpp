@@ -235,8 +235,8 @@ TEST_F(CameraDialogTest, LowBatteryAnsweredYesGoesOn) {
     ASSERT_EQ(1u, boxes(script).size());
     EXPECT_EQ(loadString(IDS_ASK_LOW_BATTERY), boxes(script)[0]);
     EXPECT_TRUE(enabled(hwnd(), IDC_SETTING));
-    // Power values 0 and 2: text number 2010 + 0 + 2.
-    EXPECT_EQ(loadString(IDS_POWER_FIRST + 2), text(IDC_POWER));
+    // Power values 0 and 2: the low-battery flag reads "Low", not the sum's "Full".
+    EXPECT_EQ(loadString(IDS_POWER_FIRST + 1), text(IDC_POWER));
 }
 
 TEST_F(CameraDialogTest, EmptyBatteryTextFollowsTheUserLanguage) {

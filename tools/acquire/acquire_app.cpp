@@ -20,12 +20,12 @@ constexpr UINT sentTickMessage = WM_APP + 1;
 constexpr DWORD graceMs = 15000;
 
 void printIdentity(const TW_IDENTITY& id) {
-    std::printf("Source: %s\n", id.ProductName);
+    std::printf("Source: %s\n", twainText(id.ProductName).c_str());
     std::printf("  Id: %u\n", static_cast<unsigned>(id.Id));
-    std::printf("  Manufacturer: %s\n", id.Manufacturer);
-    std::printf("  Product family: %s\n", id.ProductFamily);
+    std::printf("  Manufacturer: %s\n", twainText(id.Manufacturer).c_str());
+    std::printf("  Product family: %s\n", twainText(id.ProductFamily).c_str());
     std::printf("  Version: %u.%u \"%s\" (language %u, country %u)\n", id.Version.MajorNum, id.Version.MinorNum,
-                id.Version.Info, id.Version.Language, id.Version.Country);
+                twainText(id.Version.Info).c_str(), id.Version.Language, id.Version.Country);
     std::printf("  Protocol: %u.%u\n", id.ProtocolMajor, id.ProtocolMinor);
     std::printf("  Supported groups: 0x%X\n", static_cast<unsigned>(id.SupportedGroups));
 }
@@ -61,11 +61,22 @@ int AcquireApp::run() {
         std::printf("Cannot create the application window\n");
         return ExitFailure;
     }
+    // A picture that cannot be saved is found out before the source is even opened.
+    if (!outputFolderWritable(error)) {
+        std::printf("%s\n", error.c_str());
+        return ExitFailure;
+    }
     const std::string manager = options.manager.empty() ? defaultManager() : options.manager;
     if (!client.load(manager, error)) {
         std::printf("%s\n", error.c_str());
         return ExitFailure;
     }
+    std::printf("Source Manager: %s\n", client.managerPath().c_str());
+    if (client.managerIsWines())
+        std::printf("  This is Wine's own manager, which lists only Wine's sources. To use ours, put our %s\n"
+                    "  in system32 (syswow64 in a 64-bit prefix) or beside acquire.exe and run with\n"
+                    "  WINEDLLOVERRIDES=\"twain_32=n\" (or name it with --manager FILE).\n",
+                    manager.c_str());
     if (options.parent == ParentMode::Thread && !parentThread.start()) {
         std::printf("Cannot create the parent window's thread\n");
         return ExitFailure;
@@ -87,7 +98,31 @@ int AcquireApp::run() {
         std::printf("Longest wait for the thread to answer: %lu ms (%lu ms after the act)\n",
                     static_cast<unsigned long>(longest), static_cast<unsigned long>(probe.longestAfterStart()));
     }
+    // An act whose moment never came (no question asked, a listing over before a tick) is a
+    // run that did not test what it was asked to.
+    if (options.rude != RudeAct::None && !rudeDone) {
+        std::printf("Rude act %s did not happen: its moment never came\n", options.rudeName.c_str());
+        if (exitStatus != ExitFailure && exitStatus != ExitTimedOut)
+            exitStatus = ExitRudeMissed;
+    }
     return exitStatus;
+}
+
+// The folder of --out takes a new file (a scratch file made and removed there).
+bool AcquireApp::outputFolderWritable(std::string& error) const {
+    if (options.autoMode == AutoMode::Status)
+        return true;  // nothing is saved
+    const std::string& path = options.outPath;
+    const size_t slash = path.find_last_of("/\\");
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    char scratch[MAX_PATH + 16];
+    if (!GetTempFileNameA(folder.c_str(), "acq", 0, scratch)) {
+        error = "cannot write " + path + ": the folder " + folder + " does not take new files (error " +
+                std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    DeleteFileA(scratch);
+    return true;
 }
 
 bool AcquireApp::createWindow() {
@@ -128,7 +163,8 @@ bool AcquireApp::startSession() {
         return false;
     std::printf("Sources:\n");
     for (const TW_IDENTITY& id : sources)
-        std::printf("  %s (%s, %s)\n", id.ProductName, id.Manufacturer, id.Version.Info);
+        std::printf("  %s (%s, %s)\n", twainText(id.ProductName).c_str(), twainText(id.Manufacturer).c_str(),
+                    twainText(id.Version.Info).c_str());
     if (!openChosenSource(sources))
         return false;
     printIdentity(client.sourceIdentity());
@@ -148,8 +184,9 @@ bool AcquireApp::openChosenSource(const std::vector<TW_IDENTITY>& sources) {
     if (options.openBy == OpenBy::Name)
         return client.openSource(options.source);
     for (const TW_IDENTITY& id : sources) {
-        if (options.source == id.ProductName) {
-            std::printf("Opening \"%s\" by its Id %u\n", id.ProductName, static_cast<unsigned>(id.Id));
+        if (options.source == twainText(id.ProductName)) {
+            std::printf("Opening \"%s\" by its Id %u\n", twainText(id.ProductName).c_str(),
+                        static_cast<unsigned>(id.Id));
             return client.openSourceById(id.Id);
         }
     }
@@ -490,7 +527,8 @@ void AcquireApp::failTwain() {
 }
 
 void AcquireApp::finish(int status) {
-    exitStatus = status;
+    // A run that timed out says so, whatever the source did while its loops unwound.
+    exitStatus = timedOut ? ExitTimedOut : status;
     finished = true;
 }
 

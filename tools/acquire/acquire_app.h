@@ -17,7 +17,14 @@
 #include "tools/acquire/sent_ticker.h"
 #include "tools/acquire/twain_client.h"
 
-enum ExitStatus { ExitPicture = 0, ExitFailure = 1, ExitNoPicture = 2, ExitTimedOut = 3, ExitUsage = 4 };
+enum ExitStatus {
+    ExitPicture = 0,
+    ExitFailure = 1,
+    ExitNoPicture = 2,
+    ExitTimedOut = 3,
+    ExitUsage = 4,
+    ExitRudeMissed = 5,  // --rude: the act's moment never came
+};
 
 class AcquireApp {
 public:
@@ -27,6 +34,7 @@ public:
 
 private:
     bool createWindow();
+    bool outputFolderWritable(std::string& error) const;
     bool startSession();
     bool openChosenSource(const std::vector<TW_IDENTITY>& sources);
     HWND twainParent() const;

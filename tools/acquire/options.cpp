@@ -169,7 +169,8 @@ const char* usageText() {
            "                  next gets a message, and nothing of ours posts one or runs a timer\n"
            "                  (the dialog driver is ticked by sent messages from another thread)\n"
            "exit status: 0 picture saved (or --auto report done), 1 TWAIN or file failure,\n"
-           "             2 session ended without a picture, 3 timed out, 4 bad command line\n";
+           "             2 session ended without a picture, 3 timed out, 4 bad command line,\n"
+           "             5 the --rude act did not happen (its moment never came)\n";
 }
 
 bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, std::string& error) {
@@ -258,6 +259,7 @@ bool parseOptions(int argc, const char* const* argv, AcquireOptions& options, st
                         "close-listing, close-settings, close-download or unload-enabled";
                 return false;
             }
+            options.rudeName = next;
             ++i;
         } else if (arg == "--rude-after") {
             if (!parseNumber(next, 0, 600, options.rudeAfterTicks)) {

@@ -66,6 +66,7 @@ struct AcquireOptions {
     // --rude ACT (see usage); --rude-after T: the act waits T timer ticks (100 ms) once its
     // moment has come, so that a seeded run can hit different moments.
     RudeAct rude = RudeAct::None;
+    std::string rudeName;  // as given
     int rudeAfterTicks = 0;
 };
 

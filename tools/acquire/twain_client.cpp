@@ -59,6 +59,18 @@ bool TwainClient::load(const std::string& managerFile, std::string& error) {
     return true;
 }
 
+std::string TwainClient::managerPath() const {
+    char path[MAX_PATH] = "";
+    const DWORD length = library ? GetModuleFileNameA(library, path, sizeof path) : 0;
+    return length && length < sizeof path ? std::string(path, length) : std::string("(unknown)");
+}
+
+// Wine marks the DLLs it builds for itself in the DOS header, where the image is mapped.
+bool TwainClient::managerIsWines() const {
+    static const char mark[] = "Wine builtin DLL";
+    return library && std::memcmp(reinterpret_cast<const char*>(library) + 0x40, mark, sizeof mark - 1) == 0;
+}
+
 TW_UINT16 TwainClient::managerCall(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
     TW_UINT16 rc = entry(&app, dest, dg, dat, msg, data);
     lastCallOk = rc == TWRC_SUCCESS;

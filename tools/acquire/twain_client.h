@@ -18,6 +18,9 @@ public:
 
     // Loads the manager library (TWAIN_32.DLL, TWAINDSM.DLL or any file named) and finds DSM_Entry.
     bool load(const std::string& managerFile, std::string& error);
+    // The loaded manager's file, and whether it is Wine's own (which lists only Wine's sources).
+    std::string managerPath() const;
+    bool managerIsWines() const;
 
     // Before openManager: act as a TWAIN 2.x application. The identity says DF_APP2; after
     // MSG_OPENDSM the manager's memory functions are asked for (DAT_ENTRYPOINT), and after

@@ -83,3 +83,10 @@ std::string tripletName(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg) {
 std::string returnCodeName(TW_UINT16 rc) { return lookup(returnCodes, rc); }
 std::string conditionCodeName(TW_UINT16 cc) { return lookup(conditionCodes, cc); }
 std::string capabilityName(TW_UINT16 cap) { return lookup(capabilities, cap); }
+
+std::string twainText(const char* field, size_t size) {
+    std::string text;
+    for (size_t i = 0; i < size && field[i]; ++i)
+        text += static_cast<unsigned char>(field[i]) < 0x20 ? '?' : field[i];
+    return text;
+}

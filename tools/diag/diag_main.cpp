@@ -1,8 +1,11 @@
 // dorvex-diag: checks the cable and the camera from a console. Opens a COM port through the
 // source's own CameraLink and runs the commands given on the command line, one line of result
 // each. Exit status: 0 when every command succeeded, 1 when one failed, 2 on bad usage.
+// A camera switched to another bit rate is set back to 9600 bit/s at close (and at the end),
+// where the next connection looks for it first.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +32,10 @@ const char usage[] =
     "  thumb N FILE      thumbnail of picture N to FILE\n"
     "  jpeg N FILE       JPEG of picture N to FILE, with the time it took\n"
     "  fetch-all DIR     every picture to DIR\\NN.jpg\n"
-    "  close             close the port\n";
+    "  close             set the camera back to 9600 bit/s when it runs faster, close the port\n"
+    "a failure names its cause: the port not opened (and why), the file not written, or the\n"
+    "camera command that failed on the line (linkError set), got no valid reply (result -1)\n"
+    "or that the camera refused (its result code)\n";
 
 struct Diag {
     CameraLink link{1};
@@ -37,18 +43,63 @@ struct Diag {
     uint32_t rate = 9600;
     bool dump = false;
     int failures = 0;
+    uint32_t lineRate = 9600;  // the camera's rate after the latest successful SetIO
 
-    void report(const char* what, int ok) {
+    // One result line; a failure of camera command `command` says whether the port was not
+    // open (and why it could not be opened), the line failed, or the camera refused.
+    void report(const std::string& what, int ok, const char* command = nullptr) {
         if (ok) {
-            std::printf("OK   %s\n", what);
-        } else {
-            ++failures;
-            std::printf("FAIL %s (result %d, linkError %d)\n", what, link.lastResultCode(), link.linkError);
-            link.linkError = 0;
+            std::printf("OK   %s\n", what.c_str());
+            return;
         }
+        ++failures;
+        if (!link.port->isOpen()) {
+            std::printf("FAIL %s: %s\n", what.c_str(), portProblem().c_str());
+        } else {
+            const int result = link.lastResultCode();
+            std::printf("FAIL %s: %s %s (result %d, linkError %d)\n", what.c_str(), command ? command : "command",
+                        link.linkError  ? "failed on the line (no answer in time)"
+                        : result == -1 ? "got no valid reply (bad checksums after every resend, or cut short)"
+                                        : "refused by the camera",
+                        result, link.linkError);
+        }
+        link.linkError = 0;
     }
 
-    int setio(uint32_t bitRate) { return link.SetIO(port, bitRate, NOPARITY, ONESTOPBIT, 8, 2, dump); }
+    std::string portProblem() const {
+        char text[512];
+        const DWORD error = link.linkPort.openError;
+        if (!error) {
+            std::snprintf(text, sizeof text, "COM%u is not open", port);
+            return text;
+        }
+        char reason[256] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                       sizeof reason, nullptr);
+        size_t end = std::strlen(reason);
+        while (end && (reason[end - 1] == '\r' || reason[end - 1] == '\n' || reason[end - 1] == ' ')) reason[--end] = 0;
+        std::snprintf(text, sizeof text, "COM%u could not be opened as a serial port: %s (Win32 error %lu)", port,
+                      end ? reason : "unknown error", static_cast<unsigned long>(error));
+        return text;
+    }
+
+    // `what` names the file.
+    void fileFailed(const std::string& what, int error) {
+        ++failures;
+        std::printf("FAIL %s: file not written (%s)\n", what.c_str(), std::strerror(error));
+    }
+
+    int setio(uint32_t bitRate) {
+        const int ok = link.SetIO(port, bitRate, NOPARITY, ONESTOPBIT, 8, 2, dump);
+        if (ok) lineRate = bitRate;
+        return ok;
+    }
+
+    // Leaves the camera at 9600 bit/s, where it starts and where the next connection looks first.
+    void restoreRate() {
+        if (!link.isConnected() || lineRate == 9600) return;
+        report("setio 9600 (the camera's starting rate)", setio(9600), "SetIO");
+    }
 
     bool pictureInfo(uint16_t number, uint16_t& handle, uint32_t& expected) {
         if (!link.GetImgInfo(number, &handle, dump)) return false;
@@ -59,11 +110,15 @@ struct Diag {
         return true;
     }
 
-    static bool writeFile(const std::string& path, const LinkBuffer& data) {
+    // 0 when written, else the errno of the failure.
+    static int writeFile(const std::string& path, const LinkBuffer& data) {
+        errno = 0;
         FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file) return false;
+        if (!file) return errno ? errno : EIO;
         const bool ok = !data.count || std::fwrite(data.data, 1, data.count, file) == data.count;
-        return std::fclose(file) == 0 && ok;
+        const int error = ok ? 0 : (errno ? errno : EIO);
+        if (std::fclose(file) != 0 && !error) return errno ? errno : EIO;
+        return error;
     }
 
     // Downloads picture number into path; prints size and rate.
@@ -71,9 +126,9 @@ struct Diag {
         uint16_t handle = 0;
         uint32_t expected = 0;
         char what[300];
-        std::snprintf(what, sizeof what, "info %u", number);
+        std::snprintf(what, sizeof what, "jpeg %u -> %s", number, path.c_str());
         if (!pictureInfo(number, handle, expected)) {
-            report(what, 0);
+            report(what, 0, "GetImgInfo");
             return false;
         }
         const uint32_t reads = link.port->readCalls;
@@ -86,15 +141,24 @@ struct Diag {
         link.hideProgress();
         const double seconds = double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart);
         const uint32_t bytes = ok ? link.buffers->jpeg.count : 0;
+        if (!ok) {
+            link.buffers->releaseJpeg();
+            if (link.downloadCancelled) std::printf("     (cancel requested)\n");
+            report(what, 0, "GetJpeg");
+            return false;
+        }
         std::snprintf(what, sizeof what, "jpeg %u: %lu bytes in %.3f s (%.0f bytes/s, %lu reads, %lu writes) -> %s",
                       number, static_cast<unsigned long>(bytes), seconds, seconds > 0 ? bytes / seconds : 0.0,
                       static_cast<unsigned long>(link.port->readCalls - reads),
                       static_cast<unsigned long>(link.port->writeCalls - writes), path.c_str());
-        const bool written = ok && writeFile(path, link.buffers->jpeg);
+        const int error = writeFile(path, link.buffers->jpeg);
         link.buffers->releaseJpeg();
-        if (link.downloadCancelled) std::printf("     (cancel requested)\n");
-        report(what, written);
-        return written;
+        if (error) {
+            fileFailed(what, error);
+            return false;
+        }
+        report(what, 1);
+        return true;
     }
 
     void getstat() {
@@ -105,7 +169,7 @@ struct Diag {
                         status.picturesTaken, status.powerA, status.powerB, status.cardPresent() ? "yes" : "no",
                         status.year, status.month, status.day, status.hour, status.minute, status.second);
         }
-        report("getstat", ok);
+        report("getstat", ok, "GetStat");
     }
 
     void setdate(const char* text) {
@@ -118,12 +182,12 @@ struct Diag {
         }
         link.setStatusClock(static_cast<uint8_t>(y % 100), static_cast<uint8_t>(mo), static_cast<uint8_t>(d),
                             static_cast<uint8_t>(h), static_cast<uint8_t>(mi), static_cast<uint8_t>(s));
-        report("setdate", link.SetDate(dump));
+        report("setdate", link.SetDate(dump), "SetDate");
     }
 
     void fetchAll(const std::string& dir) {
         if (!link.GetStat(0, false)) {
-            report("getstat", 0);
+            report("fetch-all " + dir, 0, "GetStat");
             return;
         }
         StatusRecord status;
@@ -159,12 +223,12 @@ bool runCommand(Diag& diag, const std::vector<std::string>& args, size_t& i) {
             if (!ok) diag.link.linkError = 0;
             ok = diag.setio(diag.rate);
         }
-        diag.report("connect", ok);
+        diag.report("connect", ok, "SetIO");
     } else if (command == "setio") {
         if (!argument(a) || !parseNumber(a, 0xFFFFFFFFul, n)) return false;
-        diag.report(("setio " + std::string(a)).c_str(), diag.setio(static_cast<uint32_t>(n)));
+        diag.report("setio " + std::string(a), diag.setio(static_cast<uint32_t>(n)), "SetIO");
     } else if (command == "getiocap") {
-        diag.report("getiocap", diag.link.GetIOCap(diag.dump));
+        diag.report("getiocap", diag.link.GetIOCap(diag.dump), "GetIOCap");
     } else if (command == "getstat") {
         diag.getstat();
     } else if (command == "setdate") {
@@ -178,15 +242,20 @@ bool runCommand(Diag& diag, const std::vector<std::string>& args, size_t& i) {
         uint16_t mark = 0;
         diag.link.statusWord(8, mark);
         if (ok) std::printf("     handle %u, expected %lu bytes, mark %u\n", handle, static_cast<unsigned long>(expected), mark);
-        diag.report(("info " + std::string(a)).c_str(), ok);
+        diag.report("info " + std::string(a), ok, "GetImgInfo");
     } else if (command == "thumb") {
         if (!argument(a) || !argument(b) || !parseNumber(a, 0xFFFF, n)) return false;
         uint16_t handle = 0;
         uint32_t expected = 0;
-        bool ok = diag.pictureInfo(static_cast<uint16_t>(n), handle, expected) && diag.link.GetThumb(handle, diag.dump);
-        ok = ok && Diag::writeFile(b, diag.link.buffers->thumbnail);
+        const std::string what = "thumb " + std::string(a) + " -> " + b;
+        const bool info = diag.pictureInfo(static_cast<uint16_t>(n), handle, expected);
+        const bool ok = info && diag.link.GetThumb(handle, diag.dump);
+        const int error = ok ? Diag::writeFile(b, diag.link.buffers->thumbnail) : 0;
         diag.link.buffers->releaseThumbnail();
-        diag.report(("thumb " + std::string(a)).c_str(), ok);
+        if (error)
+            diag.fileFailed(what, error);
+        else
+            diag.report(what, ok, info ? "GetThumb" : "GetImgInfo");
     } else if (command == "jpeg") {
         if (!argument(a) || !argument(b) || !parseNumber(a, 0xFFFF, n)) return false;
         diag.download(static_cast<uint16_t>(n), b);
@@ -194,6 +263,7 @@ bool runCommand(Diag& diag, const std::vector<std::string>& args, size_t& i) {
         if (!argument(a)) return false;
         diag.fetchAll(a);
     } else if (command == "close") {
+        diag.restoreRate();
         diag.link.ClosePort();
         diag.report("close", 1);
     } else {
@@ -247,5 +317,6 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
+    diag.restoreRate();
     return diag.failures ? 1 : 0;
 }

@@ -61,7 +61,8 @@ Faults (a "transmission" is one sending of one block, resends included)
   --extra-enq-rate P   ... each with probability P
   --drop N             leave out one payload byte of the next N transmissions
   --drop-rate P        ... each with probability P
-  --fault-cmd CMD      faults only hit messages answering CMD (e.g. GetJpeg)
+  --fault-cmd CMD      faults only hit messages answering CMD (a command name as listed below,
+                       e.g. GetJpeg; also for --silent-after and --garbage-status)
   --fault-after K      the counted faults start after K eligible transmissions
   --seed S             seed of the random faults (default 1)
   --busy N             answer result 0x0C02 to the next N SetIO/GetIOCap/GetStat
@@ -223,14 +224,24 @@ bool parsePower(const std::string& text, SimOptions& options) {
     return true;
 }
 
-bool parseCountWithSuffix(const std::string& text, std::string& name, int& count) {
+// A command name as the trace writes it (commandName); "any" where allowAny.
+bool isCommandName(const std::string& name, bool allowAny = false) {
+    static const char* const commands[] = {"SetIO",      "GetIOCap", "GetStat", "SetDate",
+                                           "GetImgInfo", "GetThumb", "GetJpeg", "CancelTransfer"};
+    for (const char* command : commands)
+        if (name == command) return true;
+    return allowAny && name == "any";
+}
+
+bool parseCountWithSuffix(const std::string& text, std::string& name, int& count, bool allowAny = false) {
     const size_t colon = text.find(':');
     name = text.substr(0, colon);
-    if (colon == std::string::npos) return !name.empty();
+    if (!isCommandName(name, allowAny)) return false;
+    if (colon == std::string::npos) return true;
     long long value = 0;
     if (!parseInt(text.substr(colon + 1), 1, 1000000, value)) return false;
     count = static_cast<int>(value);
-    return !name.empty();
+    return true;
 }
 
 bool parseRefuseCancel(const std::string& text, SimOptions& options) {
@@ -247,14 +258,10 @@ bool parseRefuseCancel(const std::string& text, SimOptions& options) {
 
 // "GetStat:2" -> one cut of GetStat's next status to 2 bytes; "GetStat" -> to 0 bytes.
 bool parseShortStatus(const std::string& text, SimOptions& options) {
-    static const char* const commands[] = {"SetIO",      "GetIOCap", "GetStat", "SetDate",
-                                           "GetImgInfo", "GetThumb", "GetJpeg", "CancelTransfer"};
     const size_t colon = text.find(':');
     StatusCut cut;
     cut.command = text.substr(0, colon);
-    bool known = false;
-    for (const char* command : commands) known = known || cut.command == command;
-    if (!known) return false;
+    if (!isCommandName(cut.command)) return false;
     if (colon != std::string::npos) {
         long long length = 0;
         if (!parseInt(text.substr(colon + 1), 0, 65535, length)) return false;
@@ -312,11 +319,11 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     else if (name == "--extra-enq-rate") ok = parseRate(value, o.extraEnq.rate);
     else if (name == "--drop") { ok = parseInt(value, 0, 1000000, n); o.drop.count = static_cast<int>(n); }
     else if (name == "--drop-rate") ok = parseRate(value, o.drop.rate);
-    else if (name == "--fault-cmd") o.faultCommand = value;
+    else if (name == "--fault-cmd") { ok = isCommandName(value); o.faultCommand = value; }
     else if (name == "--fault-after") { ok = parseInt(value, 0, 100000000, n); o.faultAfter = static_cast<int>(n); }
     else if (name == "--seed") { ok = parseInt(value, 0, 0xFFFFFFFFLL, n); o.seed = static_cast<uint32_t>(n); }
     else if (name == "--busy") { ok = parseInt(value, 0, 1000000, n); o.busy = static_cast<int>(n); }
-    else if (name == "--silent-after") ok = parseCountWithSuffix(value, o.silentCommand, o.silentCount);
+    else if (name == "--silent-after") ok = parseCountWithSuffix(value, o.silentCommand, o.silentCount, true);
     else if (name == "--refuse-cancel") ok = parseRefuseCancel(value, o);
     else if (name == "--short-status") ok = parseShortStatus(value, o);
     else if (name == "--noise-rate") ok = parseRate(value, o.noise.rate);
@@ -360,8 +367,16 @@ ParseResult parseOptions(int argc, char** argv, SimOptions& options, std::string
             value = name.substr(equals + 1);
             name = name.substr(0, equals);
         } else {
+            // Tried on a scratch copy first: an unknown word is reported as such, not as an
+            // option whose value is missing (nor does it take the next word as its value).
+            SimOptions scratch;
+            std::string unknown;
+            if (!applyOption(name, "", scratch, unknown) && unknown.rfind("unknown option", 0) == 0) {
+                error = name.rfind("--", 0) == 0 ? unknown : "unexpected argument " + name;
+                return ParseResult::Error;
+            }
             if (i + 1 >= argc) {
-                error = name.rfind("--", 0) == 0 ? "missing value for " + name : "unexpected argument " + name;
+                error = "missing value for " + name;
                 return ParseResult::Error;
             }
             value = argv[++i];
