@@ -13,10 +13,11 @@ without further ado.
 TREE is a build tree (build/win), ARCH win32 (default) or win64. N lanes (default: the
 environment variable DORVEX_TEST_LANES, else twice the number of cores) serve all trees; lane K
 keeps its environment in build/lanes/K/wine (wine64). The first lane of an architecture boots a
-fresh prefix, the others copy it. A free lane takes the longest test left (by the durations of earlier
-runs, kept in TREE/Testing/Temporary/LaneTimes.json; a test never run counts as its COST
-property, else 20 s); once its tree has no test left it moves to the tree with the most work
-left per lane. Prints a line per finished test, the output of each failed one, and ends with
+fresh prefix, the others copy it. A free lane takes the longest test left, by the durations of
+earlier runs (TREE/Testing/Temporary/LaneTimes.json), else by those measured here for the longer
+tests (tools/wine/lane_times.json, for a fresh clone), else by the test's COST property, else
+20 s; once its tree has no test left, it moves to the tree with the most work left per lane.
+Prints a line per finished test, the output of each failed one, and ends with
 "lanes: P passed, F failed". Exit status 0 when nothing failed.
 """
 import argparse
@@ -33,6 +34,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 WINE_ENV = os.path.join(ROOT, "tools", "wine", "wine-env.sh")
 DEFAULT_SECONDS = 20.0
 TIMES_FILE = os.path.join("Testing", "Temporary", "LaneTimes.json")
+# Durations of the longer tests as measured here, for a tree that has no runs of its own yet (a
+# fresh clone), so that its longest tests start first there too.
+SEED_TIMES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lane_times.json")
 
 # Runs in a lane's own bash: prepares the environment, hands it over as one JSON line, and
 # keeps it (Xvfb, wineserver) until the runner closes the pipe.
@@ -43,6 +47,14 @@ trap wine_env_stop EXIT
 python3 -c 'import json, os; print(json.dumps(dict(os.environ)), flush=True)'
 read -r _ || true
 '''
+
+
+def read_times(path):
+    try:
+        with open(path) as f:
+            return {name: float(seconds) for name, seconds in json.load(f).items()}
+    except (OSError, ValueError, AttributeError):
+        return {}
 
 
 class Tree:
@@ -59,12 +71,8 @@ class Tree:
             if regex and not re.search(regex, test["name"]):
                 continue
             self.tests.append((test["name"], properties))
-        self.times = {}
-        try:
-            with open(os.path.join(self.path, TIMES_FILE)) as f:
-                self.times = json.load(f)
-        except (OSError, ValueError):
-            pass
+        self.seed = read_times(SEED_TIMES)
+        self.times = read_times(os.path.join(self.path, TIMES_FILE))
         self.pending = sorted((t for t in self.tests), key=lambda t: -self.estimate(t))
         self.lanes = 0
         self.template = None  # prefix of the first lane, once it is ready
@@ -76,6 +84,8 @@ class Tree:
         name, properties = test
         if name in self.times:
             return float(self.times[name])
+        if name in self.seed:
+            return float(self.seed[name])
         try:
             return float(properties.get("COST", DEFAULT_SECONDS)) or DEFAULT_SECONDS
         except (TypeError, ValueError):
