@@ -689,7 +689,7 @@ TEST_F(Reliability, DroppedByteIsNakedAndResent) {
     EXPECT_EQ(link->receiveStats.timedOutPackets, 1u);
     EXPECT_EQ(link->receiveStats.naks, 1u);
     EXPECT_EQ(link->linkError, 0);
-    EXPECT_LT(seconds, 4.5);  // one read time-out, within the camera's patience
+    EXPECT_LT(seconds, 6.0);  // one read time-out (3 s), not two: room for a busy machine
     EXPECT_EQ(bytesOf(link->buffers->jpeg), card(1, "jpg"));
     ASSERT_TRUE(setio(9600));
 }

@@ -71,7 +71,7 @@ start_sim() {  # name (files NAME.out, NAME.err; trace of the first one is $trac
     local pid=$!
     echo "$pid" >"$work/$name.pid"
     local i
-    for i in $(seq 100); do
+    for i in $(seq 600); do  # 30 s: a busy machine
         grep -q '^pty: ' "$work/$name.out" 2>/dev/null && return 0
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.05

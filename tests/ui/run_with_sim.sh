@@ -79,8 +79,10 @@ fi
 rm -f "$DORVEX_PORTS/com1"
 "$sim" "${sim_args[@]}" --link "$DORVEX_PORTS/com1" --trace "$work/trace.txt" >"$work/sim.out" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/sim.out" ] && break
+# Bounded but generous: making a card of many pictures takes seconds on a busy machine.
+for _ in $(seq 600); do
+    grep -q '^pty: ' "$work/sim.out" 2>/dev/null && break
+    kill -0 "$sim_pid" 2>/dev/null || break
     sleep 0.05
 done
 if ! grep -q '^pty: ' "$work/sim.out"; then

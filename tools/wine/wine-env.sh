@@ -11,6 +11,12 @@
 # (build/win64/bin): the source below C:\windows\twain_64\Zelmar\; our 64-bit manager
 # (TWAINDSM.DLL) stays beside the 64-bit programs that load it.
 #
+# DORVEX_WINE_ROOT, when set, names the folder for the prefix, its port links and its display
+# instead of build/wine (win64: the same name ending in 64, as build/wine64): ./run gives each
+# command and each test lane its own, so that no two share a prefix, a display or a COM port.
+# DORVEX_WINE_TEMPLATE, when set, is a finished prefix of the same architecture that a missing
+# prefix is copied from instead of running wineboot (seconds instead of half a minute).
+#
 # Exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES DISPLAY DORVEX_PORTS DORVEX_ROOT
 
 DORVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -27,6 +33,10 @@ wine_env_start() {  # fresh | reuse, then win32 | win64
         _wine_root="$DORVEX_ROOT/build/wine64"
         bin="$DORVEX_ROOT/build/win64/bin"
         twain_dir=twain_64
+    fi
+    if [ -n "${DORVEX_WINE_ROOT:-}" ]; then
+        _wine_root="$DORVEX_WINE_ROOT"
+        [ "$arch" = win64 ] && _wine_root="${DORVEX_WINE_ROOT}64"
     fi
     export WINEARCH="$arch" WINEDEBUG=-all
     export WINEPREFIX="$_wine_root/prefix"
@@ -50,7 +60,11 @@ wine_env_start() {  # fresh | reuse, then win32 | win64
     export DISPLAY=":$(head -1 "$fdfile")"
 
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i >/dev/null 2>&1
+        if [ -n "${DORVEX_WINE_TEMPLATE:-}" ] && [ -f "$DORVEX_WINE_TEMPLATE/system.reg" ]; then
+            _wine_copy_prefix "$DORVEX_WINE_TEMPLATE" "$WINEPREFIX"
+        else
+            wineboot -i >/dev/null 2>&1
+        fi
     fi
     local n
     for n in 1 2 3 4; do
@@ -67,8 +81,13 @@ wine_env_start() {  # fresh | reuse, then win32 | win64
 
     local twain="$WINEPREFIX/drive_c/windows/$twain_dir/Zelmar"
     mkdir -p "$twain"
+    # Removed first: a copied prefix shares the template's files (below), which must not change.
+    rm -f "$twain/DorvexTwain.ds"
     [ -f "$bin/DorvexTwain.ds" ] && cp "$bin/DorvexTwain.ds" "$twain/"
-    [ "$arch" = win32 ] && [ -f "$bin/TWAIN_32.DLL" ] && cp "$bin/TWAIN_32.DLL" "$WINEPREFIX/drive_c/windows/system32/twain_32.dll"
+    if [ "$arch" = win32 ] && [ -f "$bin/TWAIN_32.DLL" ]; then
+        rm -f "$WINEPREFIX/drive_c/windows/system32/twain_32.dll"
+        cp "$bin/TWAIN_32.DLL" "$WINEPREFIX/drive_c/windows/system32/twain_32.dll"
+    fi
     export WINEDLLOVERRIDES="twain_32=n"
     # Keep one wineserver for the whole run: every program then starts in about half a second.
     # Its services (services.exe, winedevice.exe, ...) start with the first program and live
@@ -77,6 +96,20 @@ wine_env_start() {  # fresh | reuse, then win32 | win64
     # for that test's output to end until the server is killed.
     wineserver -p >/dev/null 2>&1 </dev/null
     wine cmd /c exit >/dev/null 2>&1 </dev/null
+    return 0
+}
+
+# Copies a prefix. Wine's libraries (system32, syswow64: most of its 600 MB) are hard links to
+# the template's, as Wine only reads them; everything else (the registry, the profile folders)
+# is copied, so that the two prefixes share no file that either writes.
+_wine_copy_prefix() {  # template, target
+    local lib
+    mkdir -p "$2"
+    (cd "$1" && tar --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/syswow64 -cf - .) |
+        (cd "$2" && tar -xpf -)
+    for lib in system32 syswow64; do
+        [ -d "$1/drive_c/windows/$lib" ] && cp -al "$1/drive_c/windows/$lib" "$2/drive_c/windows/"
+    done
     return 0
 }
 
