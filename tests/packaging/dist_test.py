@@ -421,16 +421,19 @@ class Installer64(FreshPrefix):
 
         # The uninstall entry lives in the 32-bit view of the registry (the installer is a
         # 32-bit program); its quiet command removes both sources.
-        entry = self.query(r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\ZelmarDorvexTwain")
+        key = UNINSTALL_KEY.replace("Software", r"Software\Wow6432Node", 1)
+        entry = self.query(key)
         self.assertIsNotNone(entry)
         program, arguments = entry["QuietUninstallString"][1][1:].split('"', 1)
         status, text = self.wine([program] + arguments.split(), timeout=120)
         self.assertEqual(status, 0, text)
         deadline = time.time() + 60
-        while time.time() < deadline and (os.path.exists(self.target) or os.path.exists(target64)):
+        while time.time() < deadline and (os.path.exists(self.target) or os.path.exists(target64) or
+                                          self.query(key) is not None):
             time.sleep(0.5)
         self.assertFalse(os.path.exists(self.target))
         self.assertFalse(os.path.exists(target64))
+        self.assertIsNone(self.query(key))
         self.assertTrue(os.path.isdir(os.path.join(self.windows, "twain_64")))
 
 
