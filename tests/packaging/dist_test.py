@@ -13,6 +13,11 @@ new file in place; the silent uninstall given by the entry removes the file, the
 entry and keeps the settings; through the pages, the uninstaller asks whether to remove the
 settings, and Yes removes them.
 
+Installer64: in a fresh 64-bit prefix, a silent install puts the 32-bit source below twain_32
+and the 64-bit build's (DORVEX_WIN64_BIN) below twain_64; our 64-bit acquire.exe finds and opens
+the 64-bit one through our 64-bit manager, the 32-bit acquire.exe the 32-bit one; the quiet
+uninstall removes both.
+
 usage: dist_test.py DIST_DIR BIN_DIR HOST_BIN VERSION TEST_CLASS
 """
 import os
@@ -90,9 +95,9 @@ class Archive(unittest.TestCase):
         self.assertEqual(file_version, version_numbers())
 
 
-class Installer(unittest.TestCase):
-    """One prefix for the whole class; the tests run in their numbered order, each on the state
-    the one before left."""
+class FreshPrefix(unittest.TestCase):
+    """A fresh Wine prefix of architecture ARCH for the whole class, with COM1 of its own."""
+    ARCH = "win32"
 
     @classmethod
     def setUpClass(cls):
@@ -101,7 +106,7 @@ class Installer(unittest.TestCase):
         cls.ports = os.path.join(cls.work, "ports")
         os.makedirs(cls.ports)
         cls.env = {k: v for k, v in os.environ.items() if k != "DORVEX_TWAIN_DIR"}
-        cls.env.update(WINEPREFIX=cls.prefix, WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="twain_32=n")
+        cls.env.update(WINEPREFIX=cls.prefix, WINEARCH=cls.ARCH, WINEDEBUG="-all", WINEDLLOVERRIDES="twain_32=n")
         try:
             # No Mono or Gecko installer questions in a fresh prefix.
             boot_env = dict(cls.env, WINEDLLOVERRIDES="mscoree=;mshtml=")
@@ -165,6 +170,32 @@ class Installer(unittest.TestCase):
 
     def install(self, *args, env=None):
         return self.wine([SETUP, "/S"] + list(args), timeout=180, env=env)
+
+    def acquire_with_camera(self, acquire):
+        """`acquire` --auto with the simulator on the prefix's COM1: (status, output)."""
+        sim_out = os.path.join(self.work, "sim.out")
+        link = os.path.join(self.ports, "com1")
+        with open(sim_out, "w") as out:
+            sim = subprocess.Popen([os.path.join(HOST_BIN, "dorvex-sim"), "--link", link, "--quiet"],
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        try:
+            deadline = time.time() + 20
+            while not os.path.lexists(link) and time.time() < deadline and sim.poll() is None:
+                time.sleep(0.05)
+            self.assertTrue(os.path.lexists(link), read(sim_out))
+            return self.wine([acquire, "--auto", "--timeout", "60"], timeout=120)
+        finally:
+            sim.terminate()
+            try:
+                sim.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                sim.kill()
+                sim.wait()
+
+
+class Installer(FreshPrefix):
+    """One 32-bit prefix for the whole class; the tests run in their numbered order, each on the
+    state the one before left."""
 
     def test_1_refuses_a_folder_it_cannot_write(self):
         # The source's folder name is taken by a read-only file: no folder can be made there,
@@ -250,24 +281,7 @@ class Installer(unittest.TestCase):
             print("  %s = %s" % (name, value[1]))
 
     def test_3_acquire_finds_and_opens_the_installed_source(self):
-        sim_out = os.path.join(self.work, "sim.out")
-        link = os.path.join(self.ports, "com1")
-        with open(sim_out, "w") as out:
-            sim = subprocess.Popen([os.path.join(HOST_BIN, "dorvex-sim"), "--link", link, "--quiet"],
-                                   stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        try:
-            deadline = time.time() + 20
-            while not os.path.lexists(link) and time.time() < deadline and sim.poll() is None:
-                time.sleep(0.05)
-            self.assertTrue(os.path.lexists(link), read(sim_out))
-            status, text = self.wine([os.path.join(BIN, "acquire.exe"), "--auto", "--timeout", "60"], timeout=120)
-        finally:
-            sim.terminate()
-            try:
-                sim.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                sim.kill()
-                sim.wait()
+        status, text = self.acquire_with_camera(os.path.join(BIN, "acquire.exe"))
         self.assertEqual(status, 0, text)
         self.assertIn("  Zelmar Dorvex (Zelmar Corporation, 1.00J - Nov.1997)", text)
         self.assertIn("Source: Zelmar Dorvex", text)
@@ -374,6 +388,53 @@ class Installer(unittest.TestCase):
         self.assertIsNone(self.query(UNINSTALL_KEY))
         self.assertIsNone(self.query(PROFILE))
         self.assertIsNone(self.query(r"HKCU\Software\Zelmar"))
+
+
+class Installer64(FreshPrefix):
+    """The installer in a fresh 64-bit prefix: the 32-bit source goes below twain_32 and the
+    64-bit build's below twain_64, where a 64-bit application finds it through the 64-bit
+    manager while a 32-bit one finds the other; the quiet uninstall removes both."""
+    ARCH = "win64"
+
+    def test_both_sources_installed_found_and_removed(self):
+        bin64 = os.environ["DORVEX_WIN64_BIN"]
+        self.assertTrue(os.path.isfile(os.path.join(bin64, "DorvexTwain.ds")), "no 64-bit build in " + bin64)
+        target64 = os.path.join(self.windows, "twain_64", "Zelmar")
+        status, text = self.install()
+        self.assertEqual(status, 0, text)
+        self.assertEqual(sorted(os.listdir(self.target)), ["DorvexTwain.ds", "uninstall.exe"])
+        self.assertTrue(read(os.path.join(self.target, "DorvexTwain.ds")) == read(os.path.join(BIN, "DorvexTwain.ds")))
+        self.assertEqual(os.listdir(target64), ["DorvexTwain.ds"])
+        self.assertTrue(read(os.path.join(target64, "DorvexTwain.ds")) == read(os.path.join(bin64, "DorvexTwain.ds")),
+                        "twain_64 does not hold the 64-bit build's source")
+
+        # Our 64-bit acquire.exe through our 64-bit manager beside it (TWAINDSM.DLL), then the
+        # 32-bit one through TWAIN_32.DLL beside it: each finds its own source, by the usual
+        # folders alone (no DORVEX_TWAIN_DIR).
+        for folder, protocol in ((bin64, "2.0"), (BIN, "1.6")):
+            status, text = self.acquire_with_camera(os.path.join(folder, "acquire.exe"))
+            self.assertEqual(status, 0, text)
+            self.assertIn("  Zelmar Dorvex (Zelmar Corporation, 1.00J - Nov.1997)", text)
+            self.assertIn("  Protocol: " + protocol, text)
+            self.assertIn("Camera connected", text)
+            self.assertIn("Session closed", text)
+
+        # The uninstall entry lives in the 32-bit view of the registry (the installer is a
+        # 32-bit program); its quiet command removes both sources.
+        key = UNINSTALL_KEY.replace("Software", r"Software\Wow6432Node", 1)
+        entry = self.query(key)
+        self.assertIsNotNone(entry)
+        program, arguments = entry["QuietUninstallString"][1][1:].split('"', 1)
+        status, text = self.wine([program] + arguments.split(), timeout=120)
+        self.assertEqual(status, 0, text)
+        deadline = time.time() + 60
+        while time.time() < deadline and (os.path.exists(self.target) or os.path.exists(target64) or
+                                          self.query(key) is not None):
+            time.sleep(0.5)
+        self.assertFalse(os.path.exists(self.target))
+        self.assertFalse(os.path.exists(target64))
+        self.assertIsNone(self.query(key))
+        self.assertTrue(os.path.isdir(os.path.join(self.windows, "twain_64")))
 
 
 if __name__ == "__main__":

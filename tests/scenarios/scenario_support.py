@@ -4,6 +4,7 @@ source's profile, and the pictures of the simulator's card decoded by dorvex-ima
 
 The environment comes from tools/wine/wine-env.sh (WINEPREFIX, DISPLAY, DORVEX_PORTS...).
 """
+import filecmp
 import os
 import shutil
 import signal
@@ -50,12 +51,55 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
+# What each build's programs are called and where its prefix keeps sources: the 32-bit build's
+# acquire.exe loads our TWAIN_32.DLL (system32), which finds the 1.x source below twain_32; the
+# 64-bit build's loads our TWAINDSM.DLL beside it, which finds the 2.x source below twain_64.
+ARCHITECTURES = {
+    "win32": {"machine": 0x14C, "twain_dir": "twain_32", "protocol": "1.6", "groups": "0x3"},
+    "win64": {"machine": 0x8664, "twain_dir": "twain_64", "protocol": "2.0", "groups": "0x40000003"},
+}
+
+
+def pe_architecture(path):
+    """win32 or win64, from the machine field of a Windows program's PE header."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    offset = int.from_bytes(data[0x3C:0x40], "little")
+    assert data[:2] == b"MZ" and data[offset:offset + 4] == b"PE\0\0", path
+    machine = int.from_bytes(data[offset + 4:offset + 6], "little")
+    return next(arch for arch, known in ARCHITECTURES.items() if known["machine"] == machine)
+
+
 class Tools:
+    """The programs of one build: `acquire` is that build's acquire.exe (which loads that build's
+    manager), and its architecture (win32 or win64) chooses the prefix's source folder and the
+    identity the source gives. The Wine environment must be of the same architecture (wine_env_start ...
+    win32|win64)."""
+
     def __init__(self, acquire, host_bin):
         self.acquire = acquire
         self.sim = os.path.join(host_bin, "dorvex-sim")
         self.imaging = os.path.join(host_bin, "dorvex-imaging")
         self.ports = os.environ["DORVEX_PORTS"]
+        self.arch = pe_architecture(acquire)
+        prefix_arch = os.environ.get("WINEARCH", "win32")
+        if prefix_arch != self.arch:
+            raise RuntimeError("%s is a %s program but the Wine environment is %s (wine_env_start ... %s)"
+                               % (acquire, self.arch, prefix_arch, self.arch))
+        known = ARCHITECTURES[self.arch]
+        # The source the prefix holds must be this build's: a prefix reused after a rebuild
+        # would otherwise test an older copy.
+        bin_dir = os.path.dirname(os.path.abspath(acquire))
+        self.source = os.path.join(bin_dir, "DorvexTwain.ds")
+        installed = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", known["twain_dir"], "Zelmar",
+                                 "DorvexTwain.ds")
+        if not os.path.isfile(installed) or not filecmp.cmp(installed, self.source, shallow=False):
+            raise RuntimeError("%s is not %s's DorvexTwain.ds: start the Wine environment again" % (installed,
+                                                                                                     bin_dir))
+        # The source's identity as acquire.exe prints it: a 1.x source to 32-bit applications,
+        # a 2.x one (DF_DS2) to 64-bit ones.
+        self.protocol = known["protocol"]
+        self.groups = known["groups"]
 
 
 def reg(args):

@@ -78,8 +78,8 @@ class Session(WithSimulator):
             self.assertIn("  Manufacturer: Zelmar Corporation", text)
             self.assertIn("  Product family: Digital Still Camera", text)
             self.assertIn('  Version: 2.0 "1.00J - Nov.1997" (language 13, country 1)', text)
-            self.assertIn("  Protocol: 1.6", text)
-            self.assertIn("  Supported groups: 0x3", text)
+            self.assertIn("  Protocol: " + TOOLS.protocol, text)
+            self.assertIn("  Supported groups: " + TOOLS.groups, text)
             self.assertIn("Transfer mechanism: " + mechanism, text)
             self.assertIn("CAP_SUPPORTEDCAPS: [CAP_DEVICEONLINE, CAP_UICONTROLLABLE, CAP_XFERCOUNT, ICAP_XFERMECH, "
                           "ICAP_UNITS, ICAP_PHYSICALHEIGHT, ICAP_PHYSICALWIDTH, ICAP_PLANARCHUNKY, ICAP_PIXELFLAVOR, "
