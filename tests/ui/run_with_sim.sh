@@ -79,7 +79,7 @@ fi
 rm -f "$DORVEX_PORTS/com1"
 "$sim" "${sim_args[@]}" --link "$DORVEX_PORTS/com1" --trace "$work/trace.txt" >"$work/sim.out" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
+for _ in $(seq 600); do  # generating a large card takes seconds on a loaded machine
     [ -s "$work/sim.out" ] && break
     sleep 0.05
 done
