@@ -367,10 +367,7 @@ TEST(JpegDecoder, FourTwoTwoWithOddWidth) {
 
 TEST(JpegDecoder, LineCountFromDnl) {
     Writer w;
-    w.soi();
-    w.tables();
-    w.sof0(8, 0, 1);
-    w.sos(1);
+    w.start(8, 0, 1);
     w.scan({{dcBlock(80)}, {dcBlock(0)}}, {0});
     w.segment(0xDC, {0, 13});
     w.eoi();
@@ -384,10 +381,7 @@ TEST(JpegDecoder, LineCountFromDnl) {
 TEST(JpegDecoder, GreyscaleWithDeclaredSubsamplingIsNotInterleaved) {
     // One component declared 2 x 2: its scan still holds one block per MCU, in raster order.
     Writer w;
-    w.soi();
-    w.tables();
-    w.sof0(16, 16, 1, 0x22);
-    w.sos(1);
+    w.start(16, 16, 1, 0x22);
     w.scan({{dcBlock(-400)}, {dcBlock(-200)}, {dcBlock(200)}, {dcBlock(400)}}, {0});
     w.eoi();
     const Decoded d = decodeBytes(w.bytes);
@@ -616,10 +610,7 @@ TEST(JpegDecoderFailures, Truncation) {
 TEST(JpegDecoderFailures, CorruptEntropyData) {
     // A marker inside the scan data where no restart is expected.
     Writer marker;
-    marker.soi();
-    marker.tables();
-    marker.sof0(16, 8, 1);
-    marker.sos(1);
+    marker.start(16, 8, 1);
     marker.scan({{dcBlock(80)}}, {0});
     marker.marker(0xD3);
     marker.scan({{dcBlock(80)}}, {0});
@@ -629,10 +620,7 @@ TEST(JpegDecoderFailures, CorruptEntropyData) {
     // A bit string that matches no code within 16 bits: the AC table uses 162 of the 256
     // 8-bit codes, so 0xFE 0xFE is no code at any length.
     Writer noCode;
-    noCode.soi();
-    noCode.tables();
-    noCode.sof0(8, 8, 1);
-    noCode.sos(1);
+    noCode.start(8, 8, 1);
     noCode.bytes.insert(noCode.bytes.end(), {0x00, 0xFE, 0xFE, 0xFE, 0xFE});  // DC size 0, then junk
     noCode.eoi();
     EXPECT_EQ(decodeBytes(noCode.bytes).error, ErrBadData);
@@ -646,10 +634,7 @@ TEST(JpegDecoderFailures, UnsupportedLayouts) {
               ErrBadData);
     // Chroma sampled 2 x 2 as well: not one chroma block per MCU.
     Writer w;
-    w.soi();
-    w.tables();
-    w.sof0(16, 16, 3, 0x22, 0x22);
-    w.sos(3);
+    w.start(16, 16, 3, 0x22, 0x22);
     w.scan({{dcBlock(0), dcBlock(0), dcBlock(0), dcBlock(0), dcBlock(0), dcBlock(0)}}, {0, 0, 0, 0, 1, 2});
     w.eoi();
     EXPECT_EQ(decodeBytes(w.bytes).error, ErrBadData);

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/sim/jpeg_bit_writer.h"
+
 namespace testjpeg {
 
 using Block = std::array<int16_t, 64>;  // quantised coefficients in zig-zag order
@@ -18,37 +20,7 @@ inline Block dcBlock(int16_t dc) {
     return b;
 }
 
-class BitWriter {
-public:
-    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
-    void put(uint32_t value, int bits) {
-        for (int i = bits - 1; i >= 0; --i) {
-            current_ = static_cast<uint8_t>((current_ << 1) | ((value >> i) & 1u));
-            if (++used_ == 8) {
-                emit();
-            }
-        }
-    }
-    // Pads the last byte with one bits (T.81 F.1.2.3).
-    void flush() {
-        while (used_ != 0) {
-            put(1, 1);
-        }
-    }
-
-private:
-    void emit() {
-        out_.push_back(current_);
-        if (current_ == 0xFF) {
-            out_.push_back(0x00);
-        }
-        current_ = 0;
-        used_ = 0;
-    }
-    std::vector<uint8_t>& out_;
-    uint8_t current_ = 0;
-    int used_ = 0;
-};
+using jpegbits::BitWriter;
 
 class Writer {
 public:
@@ -110,6 +82,14 @@ public:
                                static_cast<uint8_t>(i == 0 ? 0 : 1)});
         }
         segment(0xC0, p);
+    }
+    // SOI, the tables, a frame and a scan of the same components: how most test streams open.
+    void start(uint16_t width, uint16_t height, int components, uint8_t lumaSampling = 0x11,
+               uint8_t chromaSampling = 0x11) {
+        soi();
+        tables();
+        sof0(width, height, components, lumaSampling, chromaSampling);
+        sos(components);
     }
     void dri(uint16_t interval) {
         segment(0xDD, {static_cast<uint8_t>(interval >> 8), static_cast<uint8_t>(interval)});

@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 
+#include "tools/sim/jpeg_bit_writer.h"
+
 namespace sim {
 
 namespace {
@@ -110,31 +112,7 @@ struct DctTable {
     }
 };
 
-class BitWriter {
-public:
-    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
-    void put(uint32_t bits, int count) {
-        for (int i = count - 1; i >= 0; --i) {
-            byte_ = static_cast<uint8_t>((byte_ << 1) | ((bits >> i) & 1));
-            if (++filled_ == 8) emit();
-        }
-    }
-    // Pads the last byte with 1-bits (T.81 F.1.2.3).
-    void flush() {
-        while (filled_ != 0) put(1, 1);
-    }
-
-private:
-    void emit() {
-        out_.push_back(byte_);
-        if (byte_ == 0xFF) out_.push_back(0x00);
-        byte_ = 0;
-        filled_ = 0;
-    }
-    std::vector<uint8_t>& out_;
-    uint8_t byte_ = 0;
-    int filled_ = 0;
-};
+using jpegbits::BitWriter;
 
 struct Plane {
     int width = 0;
