@@ -72,6 +72,8 @@ protected:
         EXPECT_TRUE(readFile(cardFile(number, kind), bytes)) << cardFile(number, kind);
         return bytes;
     }
+    uint16_t handle = 0;
+    uint32_t size = 0;
 };
 
 }  // namespace
