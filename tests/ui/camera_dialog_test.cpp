@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -452,7 +453,8 @@ std::string helpAt(HWND dialog, int id, DWORD uiThread, bool useKey, bool& atCur
     SetCursorPos(cursor.x, cursor.y);
     // WM_HELP carries a pointer, so it can only be sent, not posted; the send returns when the
     // pop-up has closed, so it runs on a thread of its own while this one watches the pop-up.
-    std::thread request([dialog, id, cursor] {
+    std::atomic<bool> answered{false};
+    std::thread request([&answered, dialog, id, cursor] {
         HELPINFO info{};
         info.cbSize = sizeof info;
         info.iContextType = HELPINFO_WINDOW;
@@ -460,11 +462,15 @@ std::string helpAt(HWND dialog, int id, DWORD uiThread, bool useKey, bool& atCur
         info.hItemHandle = GetDlgItem(dialog, id);
         info.MousePos = cursor;
         SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+        answered = true;
     });
+    // Until the pop-up shows or the request is answered without one: up to 10 s on a busy machine.
     HWND popup = nullptr;
-    for (int i = 0; i < 50 && !popup; ++i) {
+    for (int i = 0; i < 500 && !popup; ++i) {
         Sleep(20);
         popup = findHelpPopup(uiThread);
+        if (!popup && answered)
+            break;
     }
     if (!popup) {
         request.join();

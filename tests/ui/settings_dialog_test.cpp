@@ -281,9 +281,11 @@ TEST(SettingsDialog, InvalidDatesAreRefusedWithTheFocusOnTheBadField) {
             postClick(box, IDOK);
         });
         script.step("still open, cancel", isSettingsDialog, [&](HWND d) {
-            Sleep(100);
-            focusAfterBox = focusOf(uiThread);
             expectedFocus = GetDlgItem(d, c.badField);
+            // The focus moves once the box has gone: a bounded wait, for a busy machine.
+            for (int i = 0; i < 100 && focusOf(uiThread) != expectedFocus; ++i)
+                Sleep(20);
+            focusAfterBox = focusOf(uiThread);
             postClick(d, IDCANCEL);
         });
         const DialogRun run = runDialog(request, settings, script);
