@@ -14,7 +14,7 @@
 
 namespace {
 
-bool inStates(TW_UINT32 state, TW_UINT32 first, TW_UINT32 last) {
+bool inStates(TwainState state, TwainState first, TwainState last) {
     return state >= first && state <= last;
 }
 
@@ -61,19 +61,19 @@ TW_UINT16 SourceSession::identity() {
 }
 
 TW_UINT16 SourceSession::openSource() {
-    if (state != 3) return fail(TWCC_SEQERROR);
+    if (state != StateLoaded) return fail(TWCC_SEQERROR);
     if (!currentCall->data) return fail(TWCC_BADVALUE);
     appIdentity = *currentCall->origin;
     // The manager hands back our identity with the Id it assigned.
     sourceIdentity = *static_cast<const TW_IDENTITY*>(currentCall->data);
-    state = 4;
+    state = StateOpen;
     return succeed();
 }
 
 TW_UINT16 SourceSession::closeSource() {
-    if (!inStates(state, 4, 7)) return fail(TWCC_SEQERROR);
+    if (!inStates(state, StateOpen, StateTransferring)) return fail(TWCC_SEQERROR);
     // Nothing may notify anyone once the close is accepted, not even the dialog's teardown.
-    state = 3;
+    state = StateLoaded;
     destroyDialog();
     appIdentity.Id = 0;
     // Its windows are gone (or go as soon as the handlers below us return): the module may be
@@ -99,7 +99,7 @@ TW_UINT16 SourceSession::userInterface() {
 }
 
 TW_UINT16 SourceSession::enableSource() {
-    if (state != 4) return fail(TWCC_SEQERROR);
+    if (state != StateOpen) return fail(TWCC_SEQERROR);
     auto* ui = static_cast<TW_USERINTERFACE*>(currentCall->data);
     if (!ui) return fail(TWCC_BADVALUE);
     // A dialog left hidden by MSG_DISABLEDS is replaced, not reused: the new one gets the
@@ -119,17 +119,17 @@ TW_UINT16 SourceSession::enableSource() {
     // The dialog is modeless and lives on the application's message loop.
     ui->ModalUI = FALSE;
     if (ui->ShowUI) ShowWindow(dialog->hwnd(), SW_SHOW);
-    state = 5;
+    state = StateEnabled;
     return succeed();
 }
 
 TW_UINT16 SourceSession::disableSource() {
-    if (!inStates(state, 5, 7)) return fail(TWCC_SEQERROR);
+    if (!inStates(state, StateEnabled, StateTransferring)) return fail(TWCC_SEQERROR);
     // Hidden whatever ShowUI says: applications pass the structure of MSG_ENABLEDS again, and
     // a dialog left on screen in state 4 could still signal a transfer.
     // Its modal dialogs and message boxes end too, as cancelled: none of them may go on to
     // download a picture for an application that no longer wants one.
-    state = 4;
+    state = StateOpen;
     if (cameraDialog && cameraDialog->hwnd()) {
         DialogWindow::endModalLoopsOwnedBy(cameraDialog->hwnd());
         ShowWindow(cameraDialog->hwnd(), SW_HIDE);
@@ -149,27 +149,27 @@ TW_UINT16 SourceSession::status() {
 TW_UINT16 SourceSession::pendingTransfers() {
     const TW_UINT16 msg = currentCall->MSG;
     if (msg != MSG_GET && msg != MSG_RESET && msg != MSG_ENDXFER) return fail(TWCC_BADPROTOCOL);
-    if (!inStates(state, msg == MSG_GET ? 4 : 6, 7)) return fail(TWCC_SEQERROR);
+    if (!inStates(state, msg == MSG_GET ? StateOpen : StateReady, StateTransferring)) return fail(TWCC_SEQERROR);
     auto* pending = static_cast<TW_PENDINGXFERS*>(currentCall->data);
     if (!pending) return fail(TWCC_BADVALUE);
     if (msg == MSG_GET) {
-        pending->Count = state >= 6 ? 0xFFFF : 0;
+        pending->Count = state >= StateReady ? 0xFFFF : 0;
         return succeed();
     }
     if (msg == MSG_ENDXFER && !transferComplete) {
         // The picture is not all delivered: it stays, and so does the row to deliver next.
         pending->Count = 0xFFFF;
-        state = 6;
+        state = StateReady;
         return succeed();
     }
     discardPicture();
     pending->Count = 0;
-    state = 5;
+    state = StateEnabled;
     return succeed();
 }
 
 TW_UINT16 SourceSession::setupMemTransfer() {
-    if (!inStates(state, 4, 6)) return fail(TWCC_SEQERROR);
+    if (!inStates(state, StateOpen, StateReady)) return fail(TWCC_SEQERROR);
     if (currentCall->MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
     auto* setup = static_cast<TW_SETUPMEMXFER*>(currentCall->data);
     if (!setup) return fail(TWCC_BADVALUE);
@@ -180,7 +180,7 @@ TW_UINT16 SourceSession::setupMemTransfer() {
 }
 
 TW_UINT16 SourceSession::transferGroup() {
-    if (!inStates(state, 4, 6)) return fail(TWCC_SEQERROR);
+    if (!inStates(state, StateOpen, StateReady)) return fail(TWCC_SEQERROR);
     if (currentCall->MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
     if (!currentCall->data) return fail(TWCC_BADVALUE);
     *static_cast<TW_UINT32*>(currentCall->data) = DG_IMAGE;
@@ -196,7 +196,7 @@ TW_UINT16 SourceSession::transferGroup() {
 TW_UINT16 SourceSession::entryPoint() {
     const TW_UINT16 msg = currentCall->MSG;
     if (msg != MSG_SET && msg != MSG_GET) return fail(TWCC_BADPROTOCOL);
-    if (msg == MSG_SET && state > 4) return fail(TWCC_SEQERROR);
+    if (msg == MSG_SET && state > StateOpen) return fail(TWCC_SEQERROR);
     auto* entry = static_cast<TW_ENTRYPOINT*>(currentCall->data);
     if (!entry) return fail(TWCC_BADVALUE);
     if (entry->Size < sizeof(TW_ENTRYPOINT)) return fail(TWCC_BADVALUE);

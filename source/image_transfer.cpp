@@ -68,7 +68,7 @@ bool SourceSession::havePicture() const {
 }
 
 TW_UINT16 SourceSession::imageInfo() {
-    if (state != 6) return fail(TWCC_SEQERROR);
+    if (state != StateReady) return fail(TWCC_SEQERROR);
     if (currentCall->MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
     auto* info = static_cast<TW_IMAGEINFO*>(currentCall->data);
     if (!info) return fail(TWCC_BADVALUE);
@@ -87,7 +87,7 @@ TW_UINT16 SourceSession::imageInfo() {
 }
 
 TW_UINT16 SourceSession::imageLayout() {
-    if (state < 4 || state > 6) return fail(TWCC_SEQERROR);
+    if (state < StateOpen || state > StateReady) return fail(TWCC_SEQERROR);
     const TW_UINT16 msg = currentCall->MSG;
     if (msg != MSG_GET && msg != MSG_GETDEFAULT && msg != MSG_RESET && msg != MSG_SET)
         return fail(TWCC_BADPROTOCOL);
@@ -104,7 +104,7 @@ TW_UINT16 SourceSession::imageLayout() {
 }
 
 TW_UINT16 SourceSession::nativeTransfer() {
-    if (state != 6 && state != 7) return fail(TWCC_SEQERROR);
+    if (state != StateReady && state != StateTransferring) return fail(TWCC_SEQERROR);
     if (currentCall->MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
     if (!currentCall->data) return fail(TWCC_BADVALUE);
     if (!havePicture()) return fail(TWCC_OPERATIONERROR);
@@ -127,7 +127,7 @@ TW_UINT16 SourceSession::nativeTransfer() {
     *static_cast<TW_HANDLE*>(currentCall->data) = handle;
     transferComplete = 1;
     nextRow = 1;
-    state = 7;
+    state = StateTransferring;
     return succeed(TWRC_XFERDONE);
 }
 
@@ -145,7 +145,7 @@ TW_UINT16 SourceSession::memoryTransfer() {
         xfer->BytesWritten = 0;
         return succeed(TWRC_XFERDONE);
     }
-    if (state != 6 && state != 7) return fail(TWCC_SEQERROR);
+    if (state != StateReady && state != StateTransferring) return fail(TWCC_SEQERROR);
     if (currentCall->MSG != MSG_GET) return fail(TWCC_BADPROTOCOL);
     if (!xfer) return fail(TWCC_BADVALUE);
     if (!havePicture()) return fail(TWCC_OPERATIONERROR);
@@ -167,6 +167,6 @@ TW_UINT16 SourceSession::memoryTransfer() {
     xfer->BytesWritten = rowBytes;
     nextRow += 1;
     if (nextRow >= height) transferComplete = 1;
-    state = 7;
+    state = StateTransferring;
     return succeed();
 }

@@ -149,10 +149,10 @@ int SourceSession::notifyApplication(TW_UINT16 msg) {
     // A transfer is offered only by an enabled source with none pending; a closed or disabled
     // source notifies nobody (the application has taken the control back).
     if (msg == MSG_XFERREADY) {
-        if (state != 5 || appIdentity.Id == 0) return 0;
-        state = 6;
+        if (state != StateEnabled || appIdentity.Id == 0) return 0;
+        state = StateReady;
     } else if (msg == MSG_CLOSEDSREQ) {
-        if (state < 5 || appIdentity.Id == 0) return 0;
+        if (state < StateEnabled || appIdentity.Id == 0) return 0;
     } else {
         return 0;
     }

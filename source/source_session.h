@@ -19,6 +19,15 @@
 class CameraDialog;
 class JpegDecoder;
 
+// The TWAIN states a source goes through; the numbers are TWAIN's own.
+enum TwainState : TW_UINT32 {
+    StateLoaded = 3,        // loaded, not open
+    StateOpen = 4,          // opened by an application, capabilities negotiable
+    StateEnabled = 5,       // the user interface is enabled
+    StateReady = 6,         // a transfer is ready (MSG_XFERREADY sent)
+    StateTransferring = 7,  // a transfer has begun
+};
+
 // One DS_Entry call, built on the entry's stack for the duration of the call.
 struct TripletCall {
     pTW_IDENTITY origin;
@@ -81,7 +90,7 @@ public:
     TW_IDENTITY appIdentity{};
     TW_UINT16 conditionCode = TWCC_SUCCESS;
     TW_UINT16 conditionReserved = 0;
-    TW_UINT32 state = 3;
+    TwainState state = StateLoaded;
     TW_UINT32 nextRow = 0;
     TW_UINT32 transferComplete = 0;
     NegotiableValue xferCount{static_cast<TW_UINT16>(-1), static_cast<TW_UINT16>(-1)};

@@ -216,8 +216,8 @@ void CameraDialog::refreshStatus() {
 void CameraDialog::onOpen() {
     // Not while a transfer runs (state 7). With one pending (state 6) the new picture replaces
     // the pending one: the application's next transfer delivers it, with no second notice.
-    const TW_UINT32 stateBefore = theSession().state;
-    if (stateBefore == 7 || linkHeld()) {
+    const TwainState stateBefore = theSession().state;
+    if (stateBefore == StateTransferring || linkHeld()) {
         MessageBeep(MB_ICONEXCLAMATION);
         return;
     }
@@ -251,7 +251,7 @@ void CameraDialog::onOpen() {
         cameraLink->buffers->releaseJpeg();
     }
     if (prepared) {
-        if (stateBefore != 6) theSession().notifyApplication(MSG_XFERREADY);
+        if (stateBefore != StateReady) theSession().notifyApplication(MSG_XFERREADY);
         return;
     }
     ask(IDS_ERR_CONVERSION, MB_OK | MB_ICONEXCLAMATION);

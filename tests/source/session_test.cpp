@@ -77,24 +77,24 @@ TEST_F(SessionTest, NotificationsGoThroughTheManagerLoadedForEachCall) {
 TEST_F(SessionTest, NotificationsOnlyFromTheStatesThatAllowThem) {
     DsmLogView log;
     ASSERT_TRUE(log.valid());
-    const auto refused = [&](TW_UINT32 state) {
+    const auto refused = [&](TwainState state) {
         session->state = state;
         const LONG sent = log.count();
         EXPECT_EQ(session->notifyApplication(MSG_XFERREADY), 0) << "state " << state;
         EXPECT_EQ(session->state, state);
-        if (state < 5) EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 0) << "state " << state;
+        if (state < StateEnabled) EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 0) << "state " << state;
         EXPECT_EQ(log.count(), sent) << "state " << state;
     };
-    refused(3);
+    refused(StateLoaded);
     open();
-    refused(4);
+    refused(StateOpen);
     enable();
     ASSERT_EQ(session->notifyApplication(MSG_XFERREADY), 1);
     EXPECT_EQ(session->state, 6u);
     EXPECT_EQ(log.count(), 1);
-    refused(6);
-    refused(7);  // as after the first strip of a memory transfer
-    session->state = 6;
+    refused(StateReady);
+    refused(StateTransferring);  // as after the first strip of a memory transfer
+    session->state = StateReady;
     EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 1);
     EXPECT_EQ(log.count(), 2);
     TW_USERINTERFACE ui{FALSE, FALSE, nullptr};

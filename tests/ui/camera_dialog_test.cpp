@@ -723,11 +723,11 @@ TEST_F(CameraDialogTest, OpenAcquiresOnePictureForTheApplication) {
     UiScript connect;
     open(connect);
     SourceSession& session = theSession();
-    const TW_UINT32 stateBefore = session.state;
+    const TwainState stateBefore = session.state;
     const TW_UINT32 appBefore = session.appIdentity.Id;
     // As for an application that opened and enabled the source: a transfer is offered in
     // state 5 only.
-    session.state = 5;
+    session.state = StateEnabled;
     session.appIdentity.Id = 21;
     bool listed = false;
     UiScript script(90000);
@@ -772,7 +772,7 @@ TEST_F(CameraDialogTest, OpenAcquiresOnePictureForTheApplication) {
     EXPECT_EQ(6u, session.state);
     EXPECT_NE(firstPixels, pixelsOf(session.decodedImage));
     // While a transfer runs (state 7), Open is ignored: no listing.
-    session.state = 7;
+    session.state = StateTransferring;
     UiScript again(3000);
     again.step("no acquire dialog", isAcquireDialog, [&](HWND d) { postClick(d, IDCANCEL); });
     again.start();
@@ -828,7 +828,7 @@ TEST_F(CameraDialogTest, OpenCancelledChangesNothing) {
     UiScript connect;
     open(connect);
     SourceSession& session = theSession();
-    const TW_UINT32 stateBefore = session.state;
+    const TwainState stateBefore = session.state;
     UiScript script(90000);
     script.step("cancel", isAcquireDialog, [&](HWND d) {
         waitForListing(d);
