@@ -117,8 +117,10 @@ public:
                       static_cast<unsigned>(checksum(reinterpret_cast<const uint8_t*>(lower.data()), lower.size())));
         mutex = CreateMutexA(nullptr, FALSE, name);
         // An owner that ended without letting go (WAIT_ABANDONED) hands it over: the file it
-        // may have been writing is a file of its own, never the cache file.
-        const DWORD waited = mutex ? WaitForSingleObject(mutex, 2000) : WAIT_FAILED;
+        // may have been writing is a file of its own, never the cache file. The wait runs on the
+        // application's thread without handling its messages, so it is kept well under the time
+        // an application may go unanswered; a turn not had in time saves later.
+        const DWORD waited = mutex ? WaitForSingleObject(mutex, 500) : WAIT_FAILED;
         held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     }
     ~WriterTurn() {
