@@ -704,7 +704,7 @@ TEST_F(Reliability, CameraSwitchedOffDuringADownload) {
     std::printf("camera killed about 1 s into the download: GetJpeg failed after %.2f s\n", seconds);
     EXPECT_FALSE(ok);
     EXPECT_EQ(link->linkError, 1);
-    EXPECT_LT(seconds, 1.0 + 4.0 + 1.0);
+    EXPECT_LT(seconds, 1.0 + 4.0 + 2.5);  // one wait for the silent line, not two: room for a busy machine
     EXPECT_FALSE(IsWindowVisible(link->hwnd()));
     EXPECT_TRUE(link->port->broken());
     link->linkError = 0;
