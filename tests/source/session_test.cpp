@@ -99,7 +99,7 @@ TEST_F(SessionTest, NotificationsOnlyFromTheStatesThatAllowThem) {
     EXPECT_EQ(log.count(), 2);
     TW_USERINTERFACE ui{FALSE, FALSE, nullptr};
     ASSERT_EQ(call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
-    refused(4);
+    refused(StateOpen);
     ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
     EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 0);
     EXPECT_EQ(session->notifyApplication(MSG_XFERREADY), 0);
