@@ -451,6 +451,12 @@ std::string helpAt(HWND dialog, int id, DWORD uiThread, bool useKey, bool& atCur
     GetWindowRect(GetDlgItem(dialog, id), &r);
     const POINT cursor{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     SetCursorPos(cursor.x, cursor.y);
+    // The help names the control under the cursor: on a busy display the move may land late.
+    for (int i = 0; i < 100; ++i) {
+        POINT at{};
+        if (GetCursorPos(&at) && at.x == cursor.x && at.y == cursor.y) break;
+        Sleep(20);
+    }
     // WM_HELP carries a pointer, so it can only be sent, not posted; the send returns when the
     // pop-up has closed, so it runs on a thread of its own while this one watches the pop-up.
     std::atomic<bool> answered{false};

@@ -341,8 +341,11 @@ void AcquireApp::closeWhileBusy() {
 // timer, dispatched by that loop), as real applications do.
 void AcquireApp::actRudely() {
     rudeDone = true;
-    // From now on: whatever the source does about the act, our thread must keep answering.
-    probe.start();
+    // From now on: whatever the source does about the act, our thread must keep answering. Not
+    // for the acts that end the process at once: there is nothing to measure, and a probe thread
+    // cut off by the exit in the middle of a send to this thread is the likely cause of crashes
+    // seen at such exits under Wine on a busy machine.
+    if (options.rude != RudeAct::ExitOpen && options.rude != RudeAct::ExitListing) probe.start();
     switch (options.rude) {
     case RudeAct::DestroyListing:
     case RudeAct::DestroyQuestion:
