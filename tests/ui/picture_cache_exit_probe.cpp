@@ -3,13 +3,13 @@
 // the cache is first used runs after whatever the library's runtime destroys at its detach, and
 // writes down how much of the runtime's heap was in use then.
 #include <windows.h>
-#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "tests/ui/runtime_heap.h"
 #include "ui/picture_cache.h"
 
 namespace {
@@ -17,23 +17,12 @@ namespace {
 char report[MAX_PATH];
 size_t filled = 0;
 
-size_t heapBytesInUse() {
-    HANDLE heap = reinterpret_cast<HANDLE>(_get_heap_handle());
-    size_t bytes = 0;
-    if (!HeapLock(heap)) return 0;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
-    HeapUnlock(heap);
-    return bytes;
-}
-
 void atDetach() {
     if (!report[0]) return;
     HANDLE f = CreateFileA(report, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return;
     char line[96];
-    const int n = std::snprintf(line, sizeof line, "%zu %zu\n", filled, heapBytesInUse());
+    const int n = std::snprintf(line, sizeof line, "%zu %zu\n", filled, runtimeHeapBytesInUse());
     DWORD written = 0;
     WriteFile(f, line, static_cast<DWORD>(n), &written, nullptr);
     CloseHandle(f);
@@ -56,7 +45,7 @@ extern "C" __declspec(dllexport) size_t probeFill(size_t bytes, const char* repo
         key.info.assign(40, static_cast<uint8_t>(n));
         pictureCache().putThumbnail(key, thumb.data(), thumb.size());
     }
-    filled = heapBytesInUse();
+    filled = runtimeHeapBytesInUse();
     return filled;
 }
 

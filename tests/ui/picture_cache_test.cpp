@@ -2,7 +2,6 @@
 // whole or not at all, read back entry by entry with damage skipped, pictures never in it,
 // shared with other processes that save at the same time.
 #include <windows.h>
-#include <malloc.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/ui/runtime_heap.h"
 #include "ui/picture_cache.h"
 
 namespace {
@@ -67,11 +67,11 @@ std::vector<uint8_t> writerBytes(int writer, int round) {
 }
 
 [[maybe_unused]] const int writerExit = [] {
-    const char* spec = std::getenv("DORVEX_CACHE_WRITER");
-    if (!spec || !*spec) return 0;
+    const char* job = std::getenv("DORVEX_CACHE_WRITER");
+    if (!job || !*job) return 0;
     char file[MAX_PATH] = {}, event[64] = {};
     int writer = 0, rounds = 0;
-    if (std::sscanf(spec, "%259[^|]|%d|%d|%63[^|]", file, &writer, &rounds, event) != 4) ExitProcess(3);
+    if (std::sscanf(job, "%259[^|]|%d|%d|%63[^|]", file, &writer, &rounds, event) != 4) ExitProcess(3);
     HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, event);
     if (!start || WaitForSingleObject(start, 60000) != WAIT_OBJECT_0) ExitProcess(4);
     int failedSaves = 0, missing = 0;
@@ -102,17 +102,6 @@ constexpr size_t kProbeBytes = size_t{4} << 20;
 
 ProbeFill probeFill(HMODULE probe) {
     return reinterpret_cast<ProbeFill>(reinterpret_cast<void (*)()>(GetProcAddress(probe, "probeFill")));
-}
-
-size_t runtimeHeapBytes() {  // the runtime's heap, which the library shares
-    HANDLE heap = reinterpret_cast<HANDLE>(_get_heap_handle());
-    size_t bytes = 0;
-    if (!HeapLock(heap)) return 0;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
-    HeapUnlock(heap);
-    return bytes;
 }
 
 std::string probePath() {
@@ -430,8 +419,8 @@ TEST_F(PictureCacheFile, TwoProcessesSavingAtOnceLoseNothing) {
     ASSERT_NE(start, nullptr);
     HANDLE writers[2] = {};
     for (int w = 0; w < 2; ++w) {
-        const std::string spec = path + "|" + std::to_string(w + 1) + "|" + std::to_string(rounds) + "|" + eventName;
-        SetEnvironmentVariableA("DORVEX_CACHE_WRITER", spec.c_str());
+        const std::string job = path + "|" + std::to_string(w + 1) + "|" + std::to_string(rounds) + "|" + eventName;
+        SetEnvironmentVariableA("DORVEX_CACHE_WRITER", job.c_str());
         std::string command = std::string("\"") + exe + "\"";
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -508,10 +497,10 @@ TEST(PictureCacheInALibrary, KeptAtProcessExitFreedAtUnload) {
     ASSERT_NE(probe, nullptr);
     ProbeFill fill = probeFill(probe);
     ASSERT_NE(fill, nullptr);
-    const size_t before = runtimeHeapBytes();
+    const size_t before = runtimeHeapBytesInUse();
     EXPECT_GT(fill(kProbeBytes, nullptr), before + kProbeBytes / 2);
     FreeLibrary(probe);
-    EXPECT_LT(runtimeHeapBytes(), before + kProbeBytes / 8);
+    EXPECT_LT(runtimeHeapBytesInUse(), before + kProbeBytes / 8);
 }
 
 }  // namespace

@@ -9,10 +9,8 @@
 
 #include "tools/dsm/source_choice_ids.h"
 
-// Control ids of the dialog (besides IDOK and IDCANCEL), for whoever drives it. The title is
-// the English one; under a Japanese user language the dialog is "ソースの選択".
+// Control id of the dialog's list (besides IDOK and IDCANCEL), for whoever drives it.
 constexpr int selectSourceListId = IDC_SOURCE_LIST;
-constexpr char selectSourceTitle[] = "Select Source";
 
 // Where the default is remembered: HKEY_CURRENT_USER\<rememberedSourceKey>, REG_SZ value
 // <rememberedSourceValue> holding the source's product name.
