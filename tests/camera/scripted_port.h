@@ -28,8 +28,20 @@ public:
     void send(const Bytes& bytes) { script_.insert(script_.end(), bytes.begin(), bytes.end()); }
     void send(std::initializer_list<uint8_t> bytes) { script_.insert(script_.end(), bytes.begin(), bytes.end()); }
     void send(uint8_t byte) { script_.push_back(byte); }
+    // One packet as the camera frames it, encoded in place (no buffer of its own).
+    void sendPacket(const uint8_t* payload, size_t length, bool more) {
+        packet_.resize(framing::maxWireLength(length));
+        packet_.resize(framing::encodePacketInto(packet_.data(), packet_.size(), payload, length, more));
+        send(packet_);
+    }
     void pause() { script_.push_back(silence); }
     void arrivesLater() { script_.push_back(later); }
+    // Room for a script of about this many bytes and marks, and for what the link writes in
+    // answer, so that a long script is not regrown byte by byte.
+    void reserve(size_t scriptBytes) {
+        script_.reserve(scriptBytes);
+        written.reserve(256);
+    }
     // Drops what is left of the script.
     void clearScript() {
         script_.clear();
@@ -104,6 +116,7 @@ private:
     // What the camera sends, bytes and marks, read from next_ on (a flat array: the fuzz target
     // feeds it megabytes a second).
     std::vector<int> script_;
+    Bytes packet_;
     size_t next_ = 0;
     bool isOpen_ = true;
     bool broken_ = false;

@@ -115,6 +115,7 @@ void checkAfter(LinkCore& link, ScriptedPort& port, int ok, uint64_t pauses) {
 
 void runRaw(Command command, Input& in) {
     ScriptedPort port;
+    port.reserve(in.left() + 1);
     port.connected = 1;
     port.portNumber = 1;
     CancelClicker clicker;
@@ -155,22 +156,28 @@ struct Exchange {
 enum Fault { FaultNone, FaultChecksum, FaultTerminator, FaultStart, FaultEscape, FaultCut, FaultLonger, FaultRepeat,
              FaultExtraEnq, FaultKinds };
 
-Bytes framedPacket(const Bytes& payload, bool more, Fault fault, uint8_t knob) {
+// A block's payload: a stretch of the true message.
+struct Payload {
+    const uint8_t* data;
+    size_t size;
+};
+
+Bytes framedPacket(const Payload& payload, bool more, Fault fault, uint8_t knob) {
     const uint8_t terminator = more ? framing::ETB : framing::ETX;
-    uint8_t sum = framing::packetChecksum(payload.data(), payload.size(), terminator);
-    size_t length = payload.size();
+    uint8_t sum = framing::packetChecksum(payload.data, payload.size, terminator);
+    size_t length = payload.size;
     uint8_t wireTerminator = terminator;
     if (fault == FaultChecksum) sum = static_cast<uint8_t>(sum + 1 + knob % 255);
     if (fault == FaultTerminator) {
         wireTerminator = static_cast<uint8_t>(knob);
         if (wireTerminator == framing::ETX || wireTerminator == framing::ETB) wireTerminator = 0x20;
-        sum = framing::packetChecksum(payload.data(), payload.size(), wireTerminator);
+        sum = framing::packetChecksum(payload.data, payload.size, wireTerminator);
     }
-    if (fault == FaultLonger) length = payload.size() + 1 + knob % 64;
+    if (fault == FaultLonger) length = payload.size + 1 + knob % 64;
     Bytes out{framing::STX};
     framing::appendStuffed(out, static_cast<uint8_t>(length & 0xFF));
     framing::appendStuffed(out, static_cast<uint8_t>(length >> 8));
-    for (uint8_t b : payload) framing::appendStuffed(out, b);
+    for (size_t i = 0; i < payload.size; ++i) framing::appendStuffed(out, payload.data[i]);
     framing::appendStuffed(out, wireTerminator);
     framing::appendStuffed(out, sum);
     if (fault == FaultStart) {
@@ -194,11 +201,11 @@ Bytes framedPacket(const Bytes& payload, bool more, Fault fault, uint8_t knob) {
     return out;
 }
 
-bool hasEscape(const Bytes& payload, bool more) {
-    for (uint8_t b : payload)
-        if (framing::needsStuffing(b)) return true;
+bool hasEscape(const Payload& payload, bool more) {
+    for (size_t i = 0; i < payload.size; ++i)
+        if (framing::needsStuffing(payload.data[i])) return true;
     const uint8_t terminator = more ? framing::ETB : framing::ETX;
-    return framing::needsStuffing(framing::packetChecksum(payload.data(), payload.size(), terminator));
+    return framing::needsStuffing(framing::packetChecksum(payload.data, payload.size, terminator));
 }
 
 // The camera's side of one message, as a sound receiver will meet it. Returns false when a
@@ -214,10 +221,9 @@ bool scriptMessage(ScriptedPort& port, const Bytes& message, Input& in, uint64_t
     for (size_t b = 0; b < blocks; ++b) {
         const size_t offset = b * blockSize;
         const size_t length = message.empty() ? 0 : std::min(blockSize, message.size() - offset);
-        const Bytes payload(message.begin() + static_cast<std::ptrdiff_t>(offset),
-                            message.begin() + static_cast<std::ptrdiff_t>(offset + length));
+        const Payload payload{message.data() + offset, length};
         const bool more = b + 1 < blocks;
-        port.send({framing::ENQ});
+        port.send(framing::ENQ);
         int retries = 0;
         bool afterAccepted = false;  // the receiver takes the next byte as EOT unless it is STX
         for (;;) {
@@ -227,20 +233,20 @@ bool scriptMessage(ScriptedPort& port, const Bytes& message, Input& in, uint64_t
             if (fault == FaultEscape && !hasEscape(payload, more)) fault = FaultChecksum;
             if (afterAccepted && (fault == FaultStart || fault == FaultExtraEnq)) fault = FaultChecksum;
             if (fault == FaultExtraEnq) {
-                port.send({framing::ENQ});
+                port.send(framing::ENQ);
                 fault = FaultNone;
             }
             if (fault == FaultRepeat) {
                 // Accepted, then sent again as if our ACK was lost.
-                port.send(framing::encodePacket(payload, more));
+                port.sendPacket(payload.data, payload.size, more);
                 afterAccepted = true;
                 if (++retries > 3) recoverable = false;
                 if (retries > 6) return false;
                 continue;
             }
             if (fault == FaultNone) {
-                port.send(framing::encodePacket(payload, more));
-                port.send({framing::EOT});
+                port.sendPacket(payload.data, payload.size, more);
+                port.send(framing::EOT);
                 break;
             }
             port.send(framedPacket(payload, more, fault, knob));
@@ -256,6 +262,7 @@ bool scriptMessage(ScriptedPort& port, const Bytes& message, Input& in, uint64_t
 
 void runFramed(Command command, Input& in) {
     ScriptedPort port;
+    port.reserve(4096);
     port.connected = 1;
     port.portNumber = 1;
     LinkCore link(port, nullptr);
@@ -294,11 +301,11 @@ void runFramed(Command command, Input& in) {
         port.arrivesLater();
         // The camera's answers to our enquiry and request: enquiries of its own, refusals.
         const uint8_t ask = in.byte();
-        for (int i = 0; i < (ask & 3); ++i) port.send({framing::ENQ});
-        port.send({framing::ACK});
+        for (int i = 0; i < (ask & 3); ++i) port.send(framing::ENQ);
+        port.send(framing::ACK);
         const int refusals = (ask >> 2) & 3;
-        for (int i = 0; i < refusals; ++i) port.send({framing::NAK});
-        port.send({framing::ACK});
+        for (int i = 0; i < refusals; ++i) port.send(framing::NAK);
+        port.send(framing::ACK);
         if (e.hasData) recoverable = scriptMessage(port, e.data, in, pauses) && recoverable;
         recoverable = scriptMessage(port, e.status, in, pauses) && recoverable;
         accepted = accepted && e.status[2] == 0;
