@@ -10,8 +10,9 @@ every session must end (no hang) and end cleanly. The counts are printed at the 
 Sessions run `acquire.exe --auto all` (every picture of the card, one Open each) against a new
 simulator with its own seed, alternating native and memory transfers, until the wanted number
 of acquisitions is reached. An acquisition is one Open: listing, selection, download, transfer;
-a session ends at the first failed one (the source reports it and asks to be closed). DORVEX_RELIABILITY_ACQUISITIONS sets that number
-(default 200).
+a session ends at the first failed one (the source reports it and asks to be closed).
+DORVEX_RELIABILITY_ACQUISITIONS sets that number: 40 by default, a slice that meets each kind
+of session (silent camera, burst, plain noise) twice; ./run soak runs 200.
 
 usage: reliability_test.py ACQUIRE_EXE HOST_BIN
 """
@@ -29,7 +30,7 @@ from scenario_support import (MESSAGES, Simulator, Tools, decoded_card, new_work
                               reset_profile, run_acquire, windows_path)
 
 TOOLS = Tools(sys.argv[1], sys.argv[2])
-WANTED = int(os.environ.get("DORVEX_RELIABILITY_ACQUISITIONS", "200"))
+WANTED = int(os.environ.get("DORVEX_RELIABILITY_ACQUISITIONS", "40"))
 # Failures the source may report on a bad line: the line failed (3005), the camera refused or a
 # transfer broke without a line error (3003), the picture did not decode (3001), or the camera
 # did not answer when connecting (3100, answered No) or reconnecting (3002).

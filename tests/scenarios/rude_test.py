@@ -5,7 +5,7 @@ settings dialog, the acquire dialog). Each run must end without a crash or a han
 released (the next session connects), and, where the session survives, in the state the
 application expects (disable and close succeed, a new enable succeeds).
 
-usage: rude_test.py ACQUIRE_EXE HOST_BIN [TEST_NAME...]
+usage: rude_test.py ACQUIRE_EXE HOST_BIN [TEST_NAME...]   (Rude: the acts; SlowStop: the stops)
 """
 import os
 import re
@@ -30,7 +30,8 @@ def profile_written():
     return result.returncode == 0
 
 
-class Rude(ScenarioCase):
+class RudeCase(ScenarioCase):
+    """What every impolite run checks: no crash, a clean end, the port given back."""
     TOOLS = TOOLS
     WORK_PREFIX = "rude_"
 
@@ -63,6 +64,10 @@ class Rude(ScenarioCase):
         self.assertIn('Camera connected: pictures taken "6"', run.output)
         self.assertEqual(run.status, 0, run.output)
         self.assertSurvived(run, sim, status=0)
+
+
+class Rude(RudeCase):
+    """The acts inside each of the source's loops."""
 
     def test_destroy_main_window_while_listing(self):
         # Thumbnails on and the real byte rate: the listing takes seconds, long enough to act in.
@@ -251,7 +256,10 @@ class Rude(ScenarioCase):
         self.assertIn('Camera connected: pictures taken "6"', run.output)
         self.assertSurvived(run, sim, status=0)
 
-    # ---- stops of a listing whose exchange outlasts the stop's grace ----
+
+class SlowStop(RudeCase):
+    """Stops of a listing whose exchange outlasts the stop's grace (each waits out the grace,
+    so they run as a test of their own beside the other acts)."""
 
     def slow_thumbnail_card(self):
         """Three small pictures; the first one's thumbnail is 40 KB: some 40 s on the line at

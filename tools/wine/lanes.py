@@ -188,7 +188,8 @@ class Runner:
         name, properties = test
         log_path = os.path.join(self.logs, name + ".log")
         limit = float(properties.get("TIMEOUT", 1500)) + 300
-        command = ["ctest", "--test-dir", tree.path, "-R", "^%s$" % re.escape(name), "--output-on-failure",
+        # -V: the log keeps what a passing test printed too (its counts, its longest waits).
+        command = ["ctest", "--test-dir", tree.path, "-R", "^%s$" % re.escape(name), "-V",
                    "--timeout", "900", "--no-tests=error"]
         started = time.time()
         with open(log_path, "w") as log:
@@ -225,8 +226,10 @@ class Runner:
             line = "%3d/%d %-44s %-7s %7.1f s  lane %d" % (self.done, self.total, name, verdict, seconds, lane.number)
             print(line, flush=True)
             if not passed:
-                print("---- output of %s (%s)" % (name, log_path))
-                print(output.rstrip())
+                lines = output.rstrip().splitlines()
+                print("---- output of %s (%s%s)" % (name, log_path,
+                                                  ", its last 300 lines" if len(lines) > 300 else ""))
+                print("\n".join(lines[-300:]))
                 print("----", flush=True)
 
     def slot(self, number):
