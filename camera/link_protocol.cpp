@@ -192,6 +192,9 @@ int LinkCore::afterAcceptedPacket(uint32_t received) {
         }
         std::swap(saved, buffers->statusMessage);
         LinkBuffers::release(saved);
+        // Refused, the download goes on; lost on the line, it fails now. (The Cancel may have
+        // gone out after the last packet of all, where no later byte operation would notice.)
+        if (linkError) return 0;
     }
     if (progressTotal != 0) {
         const uint64_t percent = static_cast<uint64_t>(received) * 100u / progressTotal;

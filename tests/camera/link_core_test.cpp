@@ -427,6 +427,21 @@ TEST_F(Core, CancelGoesOutOnlyDuringADownloadAndIsForgottenAfterIt) {
     EXPECT_EQ(link.lastResultCode(), ResultOk);  // the Cancel's
     EXPECT_EQ(link.buffers->jpeg.data, nullptr);
     EXPECT_EQ(link.linkError, 0);
+
+    // A click at the last data block's step sends the Cancel after the status block; when the
+    // Cancel is lost on the line, the download fails as a line failure although its data and
+    // status had all arrived: a success must never leave the line's failure latched.
+    observer.steps.clear();
+    observer.cancelAtStep = 1;
+    port.written.clear();
+    takesRequest();
+    port.send(block({'j', 'p', 'g'}) + block(status(0x8810, 0)));
+    port.pause();  // no answer to the Cancel's enquiry
+    EXPECT_EQ(link.GetJpeg(1, 3, false), 0);
+    EXPECT_EQ(port.written, (requestOnWire(words(0x8810, {2, 1})) + Bytes{ACK, ACK, ACK, ACK, ENQ}));
+    EXPECT_EQ(link.linkError, 1);
+    EXPECT_EQ(link.downloadCancelled, 0);
+    EXPECT_EQ(link.buffers->jpeg.data, nullptr);
 }
 
 TEST_F(Core, FailedExchangeLeavesNoStatusOfAnEarlierOne) {
