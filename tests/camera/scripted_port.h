@@ -28,7 +28,8 @@ public:
     void send(const Bytes& bytes) { script_.insert(script_.end(), bytes.begin(), bytes.end()); }
     void send(std::initializer_list<uint8_t> bytes) { script_.insert(script_.end(), bytes.begin(), bytes.end()); }
     void send(uint8_t byte) { script_.push_back(byte); }
-    // One packet as the camera frames it, encoded in place (no buffer of its own).
+    // One packet as the camera frames it, encoded into a scratch buffer the port keeps (no
+    // new buffer a packet).
     void sendPacket(const uint8_t* payload, size_t length, bool more) {
         packet_.resize(framing::maxWireLength(length));
         packet_.resize(framing::encodePacketInto(packet_.data(), packet_.size(), payload, length, more));
