@@ -54,4 +54,10 @@ public:
     virtual uint32_t bytesWaiting() = 0;
     // Drops every byte received and not yet read, and any output still queued.
     virtual bool purge() = 0;
+
+    // The link's clock, in milliseconds from any start: the bound of a message and the settling
+    // of the line are measured on it. A scripted port keeps virtual time instead.
+    virtual uint64_t nowMs() = 0;
+    // Lets ms pass without reading (bytes arriving meanwhile stay waiting).
+    virtual void waitMs(uint32_t ms) = 0;
 };

@@ -109,8 +109,8 @@ bool LinkCore::statusSucceeded() const {
 }
 
 int LinkCore::runCommand(const uint8_t* request, uint16_t length, uint16_t statusLength, bool singleEnquiry,
-                           LinkBuffer* data) {
-    if (!Transact(request, length, statusLength, singleEnquiry, data, data != nullptr)) return 0;
+                           LinkBuffer* data, uint32_t expectedData) {
+    if (!Transact(request, length, statusLength, singleEnquiry, data, data != nullptr, expectedData)) return 0;
     return statusSucceeded() ? 1 : 0;
 }
 
@@ -239,7 +239,7 @@ int LinkCore::GetJpeg(uint16_t pictureHandle, uint32_t expectedSize, bool dump) 
     observer().downloadBegins();
     LinkBuffer& data = buffers->jpeg;
     bool ok = LinkBuffers::replace(data, 10000);
-    if (ok) ok = runCommand(request.bytes, request.length, 9, false, &data) != 0;
+    if (ok) ok = runCommand(request.bytes, request.length, 9, false, &data, expectedSize) != 0;
     downloading_ = false;
     if (ok) observer().progressStep(100);
     observer().downloadEnds(ok);

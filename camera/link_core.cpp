@@ -31,6 +31,7 @@ int LinkCore::OpenPort(uint8_t portNumber, uint32_t bitRate) {
 
 int LinkCore::ClosePort() {
     line.close();  // clears connected, keeps the port number
+    settling_ = false;  // a new opening starts from an empty line
     return 1;
 }
 
@@ -40,6 +41,7 @@ int LinkCore::SetTimeouts(uint32_t readMs, uint32_t writeMs) {
 
 int LinkCore::ConfigurePort(uint32_t bitRate, int byteSize, int parity, int stopBits, int flowFlags) {
     if (!line.configure(bitRate, byteSize, parity, stopBits, flowFlags)) return 0;
+    lineBitRate = bitRate;
     // Every change of line setting is confirmed by one exchange with the camera.
     return GetIOCap(false);
 }
@@ -60,7 +62,11 @@ int LinkCore::writeRaw(uint8_t value) {
 
 int LinkCore::writeRawBlock(const uint8_t* bytes, size_t count) {
     if (linkError) return 0;
-    if (abandonTransfers.load(std::memory_order_relaxed) || line.writeBytes(bytes, count) != PortResult::Ok) {
+    if (abandonTransfers.load(std::memory_order_relaxed)) {
+        cutOff();
+        return 0;
+    }
+    if (line.writeBytes(bytes, count) != PortResult::Ok) {
         linkError = 1;
         return 0;
     }
@@ -74,11 +80,48 @@ int LinkCore::writeStuffed(uint8_t value) {
 
 int LinkCore::readRaw(uint8_t& value) {
     if (linkError) return 0;
-    if (abandonTransfers.load(std::memory_order_relaxed) || line.readByte(value) != PortResult::Ok) {
+    if (bounded_ && !pastBound_ && line.nowMs() >= deadline_) {
+        pastBound_ = true;
+        ++receiveStats.pastBound;
+    }
+    if (abandonTransfers.load(std::memory_order_relaxed) || pastBound_) {
+        cutOff();
+        return 0;
+    }
+    if (line.readByte(value) != PortResult::Ok) {
         linkError = 1;
         return 0;
     }
     return 1;
+}
+
+void LinkCore::cutOff() {
+    linkError = 1;
+    if (settling_) return;
+    settling_ = true;
+    settleStartedAt_ = lastArrivalAt_ = line.nowMs();
+}
+
+// A line that cannot come back within this exchange: the device went away, or the message
+// passed its bound. Other failures inside a packet are the packet's, and it is sent again.
+bool LinkCore::lineGone() {
+    return line.broken() || !line.isOpen() || pastBound_;
+}
+
+bool LinkCore::lineSettled() {
+    if (!settling_) return true;
+    const uint64_t now = line.nowMs();
+    if (line.isOpen() && dropArrivals()) lastArrivalAt_ = now;
+    if (now - lastArrivalAt_ < settleQuietMs && now - settleStartedAt_ < settleLimitMs) return false;
+    settling_ = false;
+    return true;
+}
+
+// Blocks until the line settled; bounded by settleLimitMs.
+void LinkCore::settleBeforeRequest() {
+    constexpr uint32_t pollMs = 100;
+    while (!abandonTransfers.load(std::memory_order_relaxed) && line.isOpen() && !line.broken() && !lineSettled())
+        line.waitMs(pollMs);
 }
 
 int LinkCore::readUnstuffed(uint8_t& value) {

@@ -125,11 +125,12 @@ public:
     int ClosePort();
     int SetTimeouts(uint32_t readMs, uint32_t writeMs);
     int ConfigurePort(uint32_t bitRate, int byteSize, int parity, int stopBits, int flowFlags);
+    // expectedData: the bytes the data message should carry, for its bound (see below).
     int Transact(const uint8_t* request, uint16_t requestLength, uint16_t statusLength, bool singleEnquiry,
-                 LinkBuffer* data, bool hasData);
+                 LinkBuffer* data, bool hasData, uint32_t expectedData = largestBlockBytes);
     int SendRequest(const uint8_t* bytes, uint32_t length, bool singleEnquiry);
     int SendPacket(const uint8_t* bytes, uint32_t length, bool more);
-    int ReceiveMessage(LinkBuffer& buffer);
+    int ReceiveMessage(LinkBuffer& buffer, uint32_t expectedBytes = largestStatusBytes);
 
     // Single control bytes.
     int SendEnqWaitAck();
@@ -147,6 +148,7 @@ public:
         uint32_t extraEnquiries = 0;  // second ENQ before a packet start
         uint32_t skippedBytes = 0;    // bytes skipped while looking for a packet's start
         uint32_t timedOutPackets = 0; // packets that stopped short and were NAKed
+        uint32_t pastBound = 0;       // messages given up at their bound
     };
     ReceiveStats receiveStats;
     uint32_t enquiriesSent = 0;  // ENQ bytes of requests since construction
@@ -161,6 +163,35 @@ public:
     // end. Lowered only by tests.
     uint64_t messageCapBytes = maxMessageBytes;
 
+    // The bound of one received message, from what it should carry: it must end within
+    // messageAllowanceMs of its start and in at most messageBlockLimit blocks, or it fails as a
+    // line failure. The per-byte time-out catches only silence; this catches a camera that
+    // keeps the line busy without ever finishing (empty blocks, a byte now and then, noise).
+    // A picture should carry the size the camera reported; a status, an information block or
+    // a thumbnail at most the largest one that is legal.
+    static constexpr uint32_t largestStatusBytes = 256;
+    static constexpr uint32_t largestBlockBytes = 66u * 1024u;  // an EXIF segment with the file's start
+    static constexpr uint32_t boundFixedMs = 15000;
+    // One and a half times the line time of expectedBytes (10 bits a byte) plus boundFixedMs.
+    static uint64_t messageAllowanceMs(uint32_t expectedBytes, uint32_t bitRate);
+    // Only an empty message needs a block that carries nothing; a quarter and 16 more for a
+    // picture somewhat larger than its reported size.
+    static uint32_t messageBlockLimit(uint32_t expectedBytes);
+    uint32_t lineBitRate = 9600;  // as last configured
+
+    // ---- settling the line after an exchange was cut off ----
+    // A camera cut off in the middle of a message may go on sending for a while and then waits
+    // for an answer before it gives up. After an exchange abandoned from another thread or
+    // given up at its bound, what arrives is dropped until nothing came for settleQuietMs
+    // (longer than the camera waits), or for settleLimitMs whatever the line does. The next
+    // request waits for that itself; a caller that must keep its messages going polls
+    // lineSettled() first.
+    static constexpr uint32_t settleQuietMs = 6000;
+    static constexpr uint32_t settleLimitMs = 30000;
+    bool settling() const { return settling_; }
+    // Drops what arrived; true once the line has settled (and no longer settling). Never waits.
+    bool lineSettled();
+
 protected:
     BytePort& line;
 
@@ -169,6 +200,13 @@ private:
     LinkObserver silentObserver_;
     bool downloading_ = false;     // a GetJpeg runs: the only exchange a Cancel may stop
     bool cancelAccepted_ = false;  // the camera accepted the Cancel of the running download
+    // The bound of the message being received (none between messages).
+    bool bounded_ = false;
+    bool pastBound_ = false;
+    uint64_t deadline_ = 0;
+    bool settling_ = false;
+    uint64_t settleStartedAt_ = 0;
+    uint64_t lastArrivalAt_ = 0;
 
     // Byte operations with the linkError latch.
     int writeRaw(uint8_t value);
@@ -183,9 +221,13 @@ private:
                        bool& cutShort);
     int afterAcceptedPacket(uint32_t received);
     void dropLeftovers();
+    // The exchange is cut off (abandoned, or past its bound): the line failed, and settles.
+    void cutOff();
+    void settleBeforeRequest();
+    bool lineGone();
     // Runs a command's exchange and checks its status; see link_commands.cpp.
     int runCommand(const uint8_t* request, uint16_t length, uint16_t statusLength, bool singleEnquiry,
-                   LinkBuffer* data);
+                   LinkBuffer* data, uint32_t expectedData = largestBlockBytes);
     bool statusSucceeded() const;
     void pictureCommandFailed(LinkBuffer& data);
     LinkObserver& observer() { return observer_ ? *observer_ : silentObserver_; }

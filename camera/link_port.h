@@ -62,6 +62,14 @@ struct LinkPort : public BytePort {
     PortResult writeByte(uint8_t value) override;
     // Up to writeBlockCapacity bytes in one WriteFile; longer runs a byte per call.
     PortResult writeBytes(const uint8_t* bytes, size_t count) override;
+    // GetTickCount, carried past its 49-day wrap.
+    uint64_t nowMs() override {
+        const DWORD tick = GetTickCount();
+        if (tick < lastTick) tickWraps += uint64_t{1} << 32;
+        lastTick = tick;
+        return tickWraps | tick;
+    }
+    void waitMs(uint32_t ms) override { Sleep(ms); }
 
     static constexpr size_t writeBlockCapacity = 64;  // a stuffed request packet of the camera's commands
 
@@ -90,4 +98,6 @@ private:
     DWORD writeTimeout = 3000;
     bool timeoutsKnown = false;
     bool ioFailed = false;
+    DWORD lastTick = 0;
+    uint64_t tickWraps = 0;
 };

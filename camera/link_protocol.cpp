@@ -37,6 +37,7 @@ int LinkCore::SendRequest(const uint8_t* bytes, uint32_t length, bool singleEnqu
         bool granted = false;
         for (int attempt = 0; attempt < enquiryAttempts && !granted; ++attempt) {
             if (attempt > 0) linkError = 0;
+            if (!linkError) settleBeforeRequest();
             dropLeftovers();
             granted = SendEnqWaitAck() != 0;
         }
@@ -95,7 +96,7 @@ int LinkCore::readPacketBody(LinkBuffer& buffer, uint32_t base, bool appending, 
         // A dead device stays a line failure. Silence inside a packet (its length was
         // corrupted, a byte was lost) is the packet's fault: after one read time-out, while the
         // camera still waits for our answer, it is NAKed so that it is sent again.
-        if (line.broken() || !line.isOpen()) return 0;
+        if (lineGone()) return 0;
         linkError = 0;
         cutShort = true;
         return 1;
@@ -164,7 +165,7 @@ int LinkCore::receiveBlock(LinkBuffer& buffer, bool appending, uint8_t& terminat
                     ++receiveStats.skippedBytes;
                 }
                 SetTimeouts(0, 0);
-                if (line.broken() || !line.isOpen()) return 0;
+                if (lineGone()) return 0;
                 linkError = 0;
             }
             if (!SendNak()) return 0;
@@ -203,19 +204,50 @@ int LinkCore::afterAcceptedPacket(uint32_t received) {
     return 1;
 }
 
-int LinkCore::ReceiveMessage(LinkBuffer& buffer) {
+uint64_t LinkCore::messageAllowanceMs(uint32_t expectedBytes, uint32_t bitRate) {
+    // 10 bits a byte on the line, times one and a half.
+    const uint64_t rate = bitRate ? bitRate : 9600u;
+    return static_cast<uint64_t>(expectedBytes) * 10u * 1000u * 3u / (2u * rate) + boundFixedMs;
+}
+
+uint32_t LinkCore::messageBlockLimit(uint32_t expectedBytes) {
+    const uint64_t limit = static_cast<uint64_t>(expectedBytes) + expectedBytes / 4u + 16u;
+    return limit > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(limit);
+}
+
+int LinkCore::ReceiveMessage(LinkBuffer& buffer, uint32_t expectedBytes) {
+    // A Cancel's status arrives inside a download: its own bound, then the download's again.
+    const bool outerBounded = bounded_;
+    const uint64_t outerDeadline = deadline_;
+    bounded_ = true;
+    pastBound_ = false;
+    deadline_ = line.nowMs() + messageAllowanceMs(expectedBytes, lineBitRate);
+    const uint32_t blockLimit = messageBlockLimit(expectedBytes);
+    int ok = 0;
     bool appending = false;
-    for (;;) {
+    for (uint32_t blocks = 1;; ++blocks) {
         uint8_t terminator = 0;
-        if (!receiveBlock(buffer, appending, terminator)) return 0;
-        if (!afterAcceptedPacket(buffer.count)) return 0;
-        if (terminator != framing::ETB) return 1;
+        if (!receiveBlock(buffer, appending, terminator) || !afterAcceptedPacket(buffer.count)) break;
+        if (terminator != framing::ETB) {
+            ok = 1;
+            break;
+        }
+        if (blocks >= blockLimit) {
+            // Unanswered: the camera's next enquiry goes by while the line settles.
+            ++receiveStats.pastBound;
+            cutOff();
+            break;
+        }
         appending = true;
     }
+    bounded_ = outerBounded;
+    deadline_ = outerDeadline;
+    pastBound_ = false;
+    return ok;
 }
 
 int LinkCore::Transact(const uint8_t* request, uint16_t requestLength, uint16_t statusLength, bool singleEnquiry,
-                       LinkBuffer* data, bool hasData) {
+                       LinkBuffer* data, bool hasData, uint32_t expectedData) {
     (void)statusLength;  // a capacity hint only: the status is received to the length it has
     if (!cancelInProgress) {
         receiveStats = ReceiveStats{};
@@ -226,7 +258,8 @@ int LinkCore::Transact(const uint8_t* request, uint16_t requestLength, uint16_t 
     // accepted Cancel keeps the Cancel's status, which arrived within it.
     LinkBuffers::release(buffers->statusMessage);
     const bool ok = SendRequest(request, requestLength, singleEnquiry) &&
-                    (!hasData || !data || ReceiveMessage(*data)) && ReceiveMessage(buffers->statusMessage);
+                    (!hasData || !data || ReceiveMessage(*data, expectedData)) &&
+                    ReceiveMessage(buffers->statusMessage);
     if (!ok && !(cancelAccepted_ && !cancelInProgress)) LinkBuffers::release(buffers->statusMessage);
     return ok ? 1 : 0;
 }

@@ -140,15 +140,11 @@ bool ListingFetcher::stopped() {
         hasWaiting = false;
         threadDone = true;
         LeaveCriticalSection(&lock);
-        if (abandonedExchange) {
-            settling = true;
-            settleStartedAt = lastArrivalAt = now;
-        }
+        settling = link.settling();  // after an abandon, or a message given up at its bound
     }
     if (settling) {
         // What the camera still sends of the message it was cut off in is dropped as it comes.
-        if (link.dropArrivals()) lastArrivalAt = now;
-        if (now - lastArrivalAt < settleQuietMs && now - settleStartedAt < settleLimitMs) return false;
+        if (!link.lineSettled()) return false;
         settling = false;
     }
     finished = true;

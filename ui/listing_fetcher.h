@@ -58,11 +58,7 @@ class ListingFetcher {
 public:
     // How long a stop lets the exchange on the line go on before it abandons it.
     static constexpr DWORD defaultStopGraceMs = 30000;
-    // After an abandon: the line counts as settled once no byte came for settleQuietMs (longer
-    // than the camera waits for our answer before it gives up its message), or after
-    // settleLimitMs whatever it does.
-    static constexpr DWORD settleQuietMs = 6000;
-    static constexpr DWORD settleLimitMs = 30000;
+    // After an abandon the link settles the line (LinkCore::lineSettled) before the stop ends.
 
     // cache may be null (cache off).
     ListingFetcher(LinkCore& link, PictureCache* cache, bool thumbnails, DWORD stopGraceMs = defaultStopGraceMs);
@@ -139,7 +135,5 @@ private:
     bool abandonedExchange = false;
     bool settling = false;
     DWORD stopAskedAt = 0;
-    DWORD settleStartedAt = 0;
-    DWORD lastArrivalAt = 0;
     static std::atomic<int> running;
 };

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/camera/scripted_port.h"
 
 using namespace linkscript;
@@ -337,6 +339,129 @@ TEST_F(Core, DeviceGoneInsideAPacketIsALineFailureWithoutNak) {
     EXPECT_EQ(link.GetIOCap(false), 0);
     EXPECT_EQ(port.written, (requestOnWire(getIOCap) + Bytes{ACK}));
     EXPECT_EQ(link.linkError, 1);
+}
+
+// ---- the bound of a whole message ----
+
+// Each byte of wire after a gap of gapMs.
+void trickle(ScriptedPort& port, const Bytes& wire, uint32_t gapMs) {
+    for (uint8_t b : wire) {
+        port.delay(gapMs);
+        port.send(b);
+    }
+}
+
+TEST_F(Core, MessageThatNeverEndsFailsAtItsBoundAsALineFailure) {
+    // A 40 KB picture at 9600 bit/s (43 s on the line) is given up after 79 s.
+    EXPECT_EQ(LinkCore::messageAllowanceMs(40 * 1024, 9600), 79000u);
+    const Bytes emptyBlock = block({}, true);
+    const uint32_t statusBlocks = LinkCore::messageBlockLimit(LinkCore::largestStatusBytes);
+    const uint64_t statusMs = LinkCore::messageAllowanceMs(LinkCore::largestStatusBytes, 9600);
+    struct Case {
+        const char* name;
+        bool download;  // GetJpeg of a 40 KB picture, else GetIOCap
+        std::function<void(ScriptedPort&)> camera;
+        uint32_t blocks;   // accepted before the failure
+        size_t answers;    // ACKs the link wrote
+        uint64_t fromMs;   // the failure comes in [fromMs, fromMs + 2900)
+    };
+    const Case cases[] = {
+        {"endless empty blocks",
+         false,
+         [&](ScriptedPort& line) {
+             for (uint32_t i = 0; i < statusBlocks + 100; ++i) line.send(emptyBlock);
+         },
+         statusBlocks, 2 * statusBlocks, 0},
+        {"a byte every 2.9 s",
+         true,
+         [](ScriptedPort& line) {
+             trickle(line, block(Bytes(40 * 1024, 0x41)), 2900);
+         },
+         0, 1, LinkCore::messageAllowanceMs(40 * 1024, 9600)},
+        {"noise before every enquiry",
+         false,
+         [&](ScriptedPort& line) {
+             for (int i = 0; i < 20; ++i) {
+                 trickle(line, repeated(0x30, 4000), 2900);
+                 line.send(emptyBlock);
+             }
+         },
+         0, 0, statusMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPort line;
+        line.connected = 1;
+        LinkCore core(line, nullptr);
+        line.arrivesLater();
+        line.send({ACK, ACK});
+        c.camera(line);
+        const int ok = c.download ? core.GetJpeg(1, 40 * 1024, false) : core.GetIOCap(false);
+        EXPECT_EQ(ok, 0);
+        EXPECT_EQ(core.linkError, 1);
+        EXPECT_EQ(core.receiveStats.pastBound, 1u);
+        EXPECT_EQ(core.receiveStats.blocks, c.blocks);
+        EXPECT_EQ(line.timeouts, 0u);
+        EXPECT_GE(line.elapsedMs, c.fromMs);
+        EXPECT_LT(line.elapsedMs, c.fromMs + 2900);
+        // Nothing answered after the bound: not the next enquiry, nor a packet cut off.
+        const Bytes request = c.download ? requestOnWire(words(0x8810, {2, 1})) : requestOnWire(getIOCap);
+        EXPECT_EQ(line.written, request + Bytes(c.answers, ACK));
+        EXPECT_EQ(core.buffers->jpeg.data, nullptr);
+        EXPECT_TRUE(core.settling());
+    }
+}
+
+TEST_F(Core, LineSettlesBeforeTheNextRequestAfterAMessagePastItsBound) {
+    takesRequest();
+    trickle(port, block(status(0x9000, 0, 200)), 2900);
+    ASSERT_EQ(link.GetIOCap(false), 0);
+    ASSERT_EQ(link.linkError, 1);
+    const uint64_t failedAt = port.elapsedMs;
+    link.linkError = 0;
+    // The camera's trickle goes on for a while; the enquiry waits until the line has been
+    // quiet for settleQuietMs, dropping what came.
+    port.clearScript();
+    trickle(port, repeated(0x41, 5), 2900);
+    uint64_t enquiredAt = 0;
+    port.onWrite = [&](uint8_t b) {
+        if (b == ENQ && !enquiredAt) enquiredAt = port.elapsedMs;
+    };
+    takesRequest();
+    port.send(block(ioCapStatus));
+    port.written.clear();
+    ASSERT_EQ(link.GetIOCap(false), 1);
+    EXPECT_EQ(port.written, (requestOnWire(getIOCap) + hostAnswersBlock()));
+    EXPECT_GE(enquiredAt, failedAt + 5 * 2900 + LinkCore::settleQuietMs);
+    EXPECT_LT(enquiredAt, failedAt + 5 * 2900 + LinkCore::settleQuietMs + 200);
+    EXPECT_FALSE(link.settling());
+
+    // A camera that never stops: the request goes out after settleLimitMs all the same.
+    takesRequest();
+    trickle(port, block(status(0x9000, 0, 200)), 2900);
+    ASSERT_EQ(link.GetIOCap(false), 0);
+    link.linkError = 0;
+    port.clearScript();
+    trickle(port, repeated(0x41, 100), 1000);
+    enquiredAt = 0;
+    const uint64_t before = port.elapsedMs;
+    port.written.clear();
+    EXPECT_EQ(link.GetIOCap(false), 0);
+    EXPECT_GE(enquiredAt, before + LinkCore::settleLimitMs);
+    EXPECT_LT(enquiredAt, before + LinkCore::settleLimitMs + 200);
+}
+
+TEST_F(Core, SlowButHonestDownloadEndsWithinItsBound) {
+    // A 40 KB picture at 9600 bit/s: ten blocks of 4 KiB at a byte a millisecond (43 s).
+    takesRequest();
+    const Bytes picture(40 * 1024, 0x5A);
+    for (int i = 0; i < 10; ++i)
+        trickle(port, block(Bytes(picture.begin() + i * 4096, picture.begin() + (i + 1) * 4096), i < 9), 1);
+    port.send(block(status(0x8810, 0)));
+    ASSERT_EQ(link.GetJpeg(1, 40 * 1024, false), 1);
+    EXPECT_EQ(link.buffers->jpeg.count, picture.size());
+    EXPECT_EQ(link.receiveStats.pastBound, 0u);
+    EXPECT_FALSE(link.settling());
 }
 
 // ---- sending ----

@@ -4,8 +4,10 @@
 // Time is virtual: a read that finds the script at a silence mark (or at its end) times out
 // and adds the current read time-out to elapsedMs. A "later" mark costs no time but separates
 // what has arrived from what the camera sends in answer to the link's next bytes: the bytes
-// before the next mark of either kind are the ones "waiting", and purge drops them. A reactive camera can append to the script from
-// onWrite, which sees every byte the link writes.
+// before the next mark of any kind are the ones "waiting", and purge drops them. A "delay" mark
+// (shorter than the read time-out) is time passing before the next byte comes: a read waits it
+// out, waitMs lets it run down. A reactive camera can append to the script from onWrite, which
+// sees every byte the link writes.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +26,7 @@ class ScriptedPort : public BytePort {
 public:
     static constexpr int silence = -1;
     static constexpr int later = -2;
+    static constexpr int delayMark = -1000;  // and below: a delay of (delayMark - mark) ms
 
     void send(const Bytes& bytes) { script_.insert(script_.end(), bytes.begin(), bytes.end()); }
     void send(std::initializer_list<uint8_t> bytes) { script_.insert(script_.end(), bytes.begin(), bytes.end()); }
@@ -36,6 +39,7 @@ public:
         send(packet_);
     }
     void pause() { script_.push_back(silence); }
+    void delay(uint32_t ms) { script_.push_back(delayMark - static_cast<int>(ms)); }
     void arrivesLater() { script_.push_back(later); }
     // Room for a script of about this many bytes and marks, and for what the link writes in
     // answer, so that a long script is not regrown byte by byte.
@@ -74,7 +78,10 @@ public:
     PortResult readByte(uint8_t& value) override {
         ++reads;
         if (!isOpen_ || broken_) return PortResult::Failed;
-        while (next_ < script_.size() && script_[next_] == later) ++next_;
+        while (next_ < script_.size() && (script_[next_] == later || script_[next_] <= delayMark)) {
+            if (script_[next_] <= delayMark) elapsedMs += static_cast<uint64_t>(delayMark - script_[next_]);
+            ++next_;
+        }
         if (next_ == script_.size() || script_[next_] == silence) {
             if (next_ < script_.size()) ++next_;
             ++timeouts;
@@ -102,6 +109,22 @@ public:
         ++purgeCalls;
         return true;
     }
+    uint64_t nowMs() override { return elapsedMs; }
+    void waitMs(uint32_t ms) override {
+        elapsedMs += ms;
+        ++waits;
+        // A delay runs down; the bytes behind one that ran out are waiting.
+        while (ms && next_ < script_.size() && script_[next_] <= delayMark) {
+            const uint32_t left = static_cast<uint32_t>(delayMark - script_[next_]);
+            if (left > ms) {
+                script_[next_] = delayMark - static_cast<int>(left - ms);
+                break;
+            }
+            ms -= left;
+            ++next_;
+            if (next_ < script_.size() && script_[next_] >= 0) break;
+        }
+    }
 
     Bytes written;
     std::function<void(uint8_t)> onWrite;
@@ -110,7 +133,7 @@ public:
     uint32_t readTimeoutMs = 3000;
     uint32_t writeTimeoutMs = 3000;
     uint32_t lastBitRate = 0;
-    uint64_t reads = 0, consumed = 0, timeouts = 0, elapsedMs = 0;
+    uint64_t reads = 0, consumed = 0, timeouts = 0, elapsedMs = 0, waits = 0;
     int opens = 0, purgeCalls = 0;
 
 private:
