@@ -715,6 +715,27 @@ TEST_F(Reliability, CameraSwitchedOffDuringADownload) {
     ASSERT_TRUE(link->GetStat(0, false));
 }
 
+TEST_F(Reliability, ReplyThatNeverEndsFailsAtItsBoundAndTheLinkRecovers) {
+    // The camera's hostile mode (empty blocks, a trickle, a flood of noise) hits this download;
+    // a small expected size at 115200 bit/s makes its bound some 15 s.
+    ASSERT_TRUE(openPicture(1));
+    int ok = 1;
+    const double seconds = timed([&] { ok = link->GetJpeg(handle, 1024, false); });
+    std::printf("never-ending reply: GetJpeg failed after %.2f s (%u blocks accepted)\n", seconds,
+                link->receiveStats.blocks);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(link->linkError, 1);  // "Communication Error."
+    EXPECT_EQ(link->receiveStats.pastBound, 1u);
+    EXPECT_EQ(link->buffers->jpeg.data, nullptr);
+    link->linkError = 0;
+    link->hideProgress();
+    // The line settles before the next request, and the camera serves it.
+    ASSERT_TRUE(pictureInfo(*link, 1, handle, size));
+    ASSERT_TRUE(link->GetJpeg(handle, size, false));
+    EXPECT_EQ(bytesOf(link->buffers->jpeg), card(1, "jpg"));
+    ASSERT_TRUE(setio(9600));
+}
+
 // ---- soak: a long seeded run on a hostile line ----
 
 using Soak = SimLinkTest;

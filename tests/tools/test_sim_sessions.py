@@ -119,7 +119,8 @@ class Sessions(simtest.SimTestCase):
                      ["--deleted", "x"], ["--bogus"], ["--trace"], ["--refuse-cancel", "1:maybe"],
                      ["--block-size", "0"], ["--short-status", "GetStatus:2"], ["--short-status", "GetStat:x"],
                      ["--short-status", "GetStat:-1"], ["--short-status", ":2"], ["--fault-cmd", "GetJepg"],
-                     ["--silent-after", "GetJpg:3"], ["--garbage-status", "Status"], ["--silent-after", "GetJpeg:0"]):
+                     ["--silent-after", "GetJpg:3"], ["--garbage-status", "Status"], ["--silent-after", "GetJpeg:0"],
+                     ["--trickle", "Jpeg"], ["--trickle-gap", "0"], ["--endless-blocks", "any"], ["--noise-flood", ""]):
             result = subprocess.run([simtest.SIM] + args, capture_output=True, timeout=20)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn(b"dorvex-sim:", result.stderr)
@@ -135,7 +136,8 @@ class Sessions(simtest.SimTestCase):
                        "--clock", "--frozen-clock", "--dump-card", "--block-size", "--ack-timeout", "--pace",
                        "--corrupt", "--corrupt-rate", "--repeat", "--extra-enq", "--drop", "--fault-cmd",
                        "--fault-after", "--seed", "--busy", "--silent-after", "--refuse-cancel", "--short-status", "--trace",
-                       "--trace-time", "--trace-full-hex", "--quiet"):
+                       "--trace-time", "--trace-full-hex", "--quiet", "--endless-blocks", "--noise-flood", "--trickle",
+                       "--trickle-gap"):
             self.assertIn("\n  " + option + " ", help_text.replace("  " + option + "\n", "  " + option + " \n"))
         self.assertIn("Trace lines", help_text)
 

@@ -79,6 +79,18 @@ int ProtocolEngine::readByte(int timeoutMs) {
 }
 
 bool ProtocolEngine::send(const uint8_t* bytes, size_t count) {
+    if (trickling_) {
+        // A byte now and then, until the host says anything at all (it gave up on us).
+        for (size_t i = 0; i < count; ++i) {
+            int status = Timeout;
+            if (inputPos_ < input_.size() || fill(options_.trickleGapMs, status)) {
+                trace_.line("abort trickle host-spoke");
+                return false;
+            }
+            if (status == Gone || !port_.writeAll(bytes + i, 1, options_.ackTimeoutMs, 0)) return false;
+        }
+        return true;
+    }
     const uint32_t paceRate = options_.pace ? camera_.rate() : 0;
     const int lineMs = paceRate ? static_cast<int>(count * 10 * 1000 / paceRate) : 0;
     return port_.writeAll(bytes, count, options_.ackTimeoutMs + lineMs, paceRate);
@@ -403,9 +415,48 @@ Reply ProtocolEngine::answer(const std::vector<uint8_t>& request) {
     return reply;
 }
 
+bool ProtocolEngine::hostileTakes(const std::string& mode, const std::string& command, bool& used) {
+    if (used || mode != command) return false;
+    used = true;
+    return true;
+}
+
+ProtocolEngine::Outcome ProtocolEngine::endlessReply(const Reply& reply, bool noisy) {
+    const std::string message = " msg=" + reply.command + (reply.hasData ? ".data" : ".status");
+    std::vector<uint8_t> noise(noisy ? 4000 : 0);
+    for (unsigned long long n = 1;; ++n) {
+        for (uint8_t& b : noise) {
+            noiseState_ = noiseState_ * 1103515245u + 12345u;
+            b = static_cast<uint8_t>(noiseState_ >> 16);
+            if (b == ENQ) b = 0x30;
+        }
+        if (!noise.empty() && !send(noise.data(), noise.size())) return Outcome::Aborted;
+        const Outcome outcome = sendBlock(nullptr, 0, true, "block " + std::to_string(n) + "/endless", message,
+                                          reply.command);
+        if (outcome != Outcome::Done) return outcome;
+    }
+}
+
 void ProtocolEngine::exchange(const std::vector<uint8_t>& request) {
     const Reply reply = answer(request);
     Outcome outcome = Outcome::Done;
+    const bool endless = hostileTakes(options_.endlessBlocks, reply.command, endlessUsed_);
+    const bool flood = !endless && hostileTakes(options_.noiseFlood, reply.command, floodUsed_);
+    if (endless || flood) {
+        trace_.line(std::string(endless ? "fault endless-blocks " : "fault noise-flood ") + reply.command);
+        noiseState_ = options_.seed | 1u;
+        endlessReply(reply, flood);
+        trace_.line("abort " + reply.command);
+        return;
+    }
+    if (hostileTakes(options_.trickle, reply.command, trickleUsed_)) {
+        trace_.line("fault trickle " + reply.command + " gap=" + std::to_string(options_.trickleGapMs));
+        trickling_ = true;
+    }
+    struct TrickleEnds {
+        bool& flag;
+        ~TrickleEnds() { flag = false; }
+    } trickleEnds{trickling_};
     if (reply.hasData) outcome = sendMessage(reply.data, reply, "data");
     if (outcome == Outcome::Done) {
         // The host acknowledges SetIO's status before it retunes; accept that ACK at either speed.

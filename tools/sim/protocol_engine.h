@@ -57,6 +57,10 @@ private:
     Outcome waitAckOrNested(const char* step, bool& acked, bool& nak);
     Outcome nestedRequest();
     std::vector<uint8_t> wireForm(const uint8_t* payload, size_t length, bool more, const BlockFaults& faults) const;
+    // A reply that never ends: empty blocks, with noise before each enquiry when noisy.
+    Outcome endlessReply(const Reply& reply, bool noisy);
+    // Whether the hostile mode given for command hits this reply (each hits once).
+    static bool hostileTakes(const std::string& mode, const std::string& command, bool& used);
 
     void beginSessionIfNeeded();
     void endSession();
@@ -80,6 +84,9 @@ private:
     int sessionNumber_ = 0;
     int sessionsEnded_ = 0;
     std::chrono::steady_clock::time_point lastReceive_ = std::chrono::steady_clock::now();
+    bool trickling_ = false;
+    bool endlessUsed_ = false, floodUsed_ = false, trickleUsed_ = false;
+    uint32_t noiseState_ = 1;
 };
 
 }  // namespace sim

@@ -92,6 +92,14 @@ Faults (a "transmission" is one sending of one block, resends included)
   --garbage-status CMD[:COUNT]
                        the next COUNT (default 1) statuses of CMD go out as 0-64 random bytes
   --size-claim BYTES   GetImgInfo claims this size (bytes, rounded up to KiB) for every picture
+  --endless-blocks CMD the next reply to CMD never ends: empty blocks, each with ETB, one after
+                       the other for as long as the host acknowledges them
+  --noise-flood CMD    instead of the next reply to CMD: 4000 random bytes (never ENQ) before
+                       every enquiry of an endless run of empty blocks
+  --trickle CMD        the next reply to CMD goes out one byte every --trickle-gap MS (default
+                       2900, just under the host's 3 s byte time-out); it stops when the host
+                       sends anything (its next request)
+  --trickle-gap MS     the gap between two bytes of --trickle (1..600000)
 
 Output
   --trace FILE         trace of every exchange, one event per line, flushed per line
@@ -141,6 +149,8 @@ Trace lines (stable prefixes)
   fault noise N before-enq|before-stx block I/B msg=..
   fault corrupt-length|corrupt-escape|truncate block I/B msg=..
   fault garbage-status CMD len=N | fault size-claim number=N kib=K
+  fault endless-blocks CMD | fault noise-flood CMD | fault trickle CMD gap=MS
+  abort trickle host-spoke                          the host sent something: the trickle ends
   strict ignore-enq | strict refuse-cancel
   cancel nested CancelTransfer | cancel accepted    a cancel that came during a message
   timeout ack-enq|ack-block|request-packet|eot      a wait that ran out
@@ -332,6 +342,10 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     else if (name == "--truncate-packet") ok = parseCountOrRate(value, o.truncate);
     else if (name == "--garbage-status") ok = parseCountWithSuffix(value, o.garbageStatus, o.garbageCount);
     else if (name == "--size-claim") { ok = parseInt(value, 0, 0xFFFFFFFFLL, n); o.sizeClaim = n; }
+    else if (name == "--endless-blocks") { ok = isCommandName(value); o.endlessBlocks = value; }
+    else if (name == "--noise-flood") { ok = isCommandName(value); o.noiseFlood = value; }
+    else if (name == "--trickle") { ok = isCommandName(value); o.trickle = value; }
+    else if (name == "--trickle-gap") { ok = parseInt(value, 1, 600000, n); o.trickleGapMs = static_cast<int>(n); }
     else if (name == "--trace") o.traceFile = value;
     else {
         error = "unknown option " + name;

@@ -57,6 +57,11 @@ struct SimOptions {
     std::string garbageStatus;   // command whose statuses go out as random bytes of random length
     int garbageCount = 1;
     long long sizeClaim = -1;    // GetImgInfo size claim in bytes; -1 = the picture's own
+    // A camera that never finishes its next reply to the command (empty = never).
+    std::string endlessBlocks;   // empty blocks, each announced with ETB, without end
+    std::string noiseFlood;      // noiseFloodBytes random bytes before every enquiry of endless empty blocks
+    std::string trickle;         // the reply one byte every trickleGapMs
+    int trickleGapMs = 2900;
     std::string faultCommand;  // empty = faults apply to every message
     int faultAfter = 0;        // eligible transmissions passed over before counted faults
     uint32_t seed = 1;
