@@ -344,7 +344,7 @@ TEST_F(Core, DeviceGoneInsideAPacketIsALineFailureWithoutNak) {
 // ---- the bound of a whole message ----
 
 // Each byte of wire after a gap of gapMs.
-void trickle(ScriptedPort& port, const Bytes& wire, uint32_t gapMs) {
+static void trickle(ScriptedPort& port, const Bytes& wire, uint32_t gapMs) {
     for (uint8_t b : wire) {
         port.delay(gapMs);
         port.send(b);
