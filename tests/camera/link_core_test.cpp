@@ -407,8 +407,6 @@ TEST_F(Core, MessageThatNeverEndsFailsAtItsBoundAsALineFailure) {
         // Nothing answered after the bound: not the next enquiry, nor a packet cut off.
         const Bytes request = c.download ? requestOnWire(words(0x8810, {2, 1})) : requestOnWire(getIOCap);
         EXPECT_EQ(line.written, request + Bytes(c.answers, ACK));
-        EXPECT_EQ(core.buffers->jpeg.data, nullptr);
-        EXPECT_TRUE(core.settling());
     }
 }
 
@@ -460,8 +458,6 @@ TEST_F(Core, SlowButHonestDownloadEndsWithinItsBound) {
     port.send(block(status(0x8810, 0)));
     ASSERT_EQ(link.GetJpeg(1, 40 * 1024, false), 1);
     EXPECT_EQ(link.buffers->jpeg.count, picture.size());
-    EXPECT_EQ(link.receiveStats.pastBound, 0u);
-    EXPECT_FALSE(link.settling());
 }
 
 // ---- sending ----
