@@ -13,6 +13,41 @@ LinkCore::~LinkCore() {
     buffers = nullptr;
 }
 
+// ---- the hold ----
+
+bool LinkCore::shutOut() const {
+    return holder_.load() != nullptr && holderThread_.load() != std::this_thread::get_id();
+}
+
+int LinkCore::takeLinkError() {
+    if (shutOut()) return LinkErrorHeld;
+    const int error = linkError;
+    linkError = 0;
+    return error;
+}
+
+bool LinkHold::take() {
+    const void* none = nullptr;
+    if (taken_ || !link_.holder_.compare_exchange_strong(none, this)) return false;
+    taken_ = true;
+    return true;
+}
+
+void LinkHold::release() {
+    if (!taken_) return;
+    link_.holderThread_.store(std::thread::id());
+    link_.holder_.store(nullptr);
+    taken_ = false;
+}
+
+LinkHold::Use::Use(LinkHold& hold) : link_(hold.link_), admitted_(hold.taken_) {
+    if (admitted_) link_.holderThread_.store(std::this_thread::get_id());
+}
+
+LinkHold::Use::~Use() {
+    if (admitted_) link_.holderThread_.store(std::thread::id());
+}
+
 int LinkCore::OpenPort(uint8_t portNumber, uint32_t bitRate) {
     if (!line.open(portNumber)) {
         line.connected = 0;
@@ -61,7 +96,7 @@ int LinkCore::writeRaw(uint8_t value) {
 int LinkCore::writeRawBlock(const uint8_t* bytes, size_t count) {
     if (linkError) return 0;
     if (abandonTransfers.load(std::memory_order_relaxed) || line.writeBytes(bytes, count) != PortResult::Ok) {
-        linkError = 1;
+        linkError = LinkErrorLine;
         return 0;
     }
     return 1;
@@ -75,7 +110,7 @@ int LinkCore::writeStuffed(uint8_t value) {
 int LinkCore::readRaw(uint8_t& value) {
     if (linkError) return 0;
     if (abandonTransfers.load(std::memory_order_relaxed) || line.readByte(value) != PortResult::Ok) {
-        linkError = 1;
+        linkError = LinkErrorLine;
         return 0;
     }
     return 1;
