@@ -115,7 +115,6 @@ public:
     // The latched error, cleared; LinkErrorHeld for a caller the hold shuts out (the latch is
     // then the holder's and stays).
     int takeLinkError();
-    bool held() const { return holder_.load() != nullptr; }
     // Result word (bytes 2-3) of the status message of the latest exchange; -1 when no status
     // of at least 4 bytes arrived in that exchange.
     int lastResultCode() const;

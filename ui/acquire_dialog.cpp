@@ -137,21 +137,16 @@ void AcquireDialog::loadPictures() {
     listingBegun = true;
     // The camera is read on the fetcher's thread, one picture ahead of what is shown here; until
     // stopped() says so, the link and the cache are the fetcher's alone.
-    cache = settings.cache ? &pictureCache() : nullptr;
-    ListingFetcher fetcher(link, cache, settings.autoThumbnails != 0, listingStopGraceMs);
+    ListingFetcher fetcher(link, settings.cache ? &pictureCache() : nullptr, settings.autoThumbnails != 0,
+                           listingStopGraceMs);
     if (!fetcher.holdsLink()) {
-        // Opened over a dialog whose listing still stops on this link: nothing to show.
-        cache = nullptr;
+        // Opened over a dialog whose listing still stops on this link (and uses the cache).
         busy = 0;
         errorBeep();
         endDialog(IDCANCEL);
         return;
     }
-    keys.assign(static_cast<size_t>(list.count > 0 ? list.count : 0), PictureKey());
-    if (cache) {
-        if (!cache->fileChosen()) cache->setFile(defaultPictureCacheFile());
-        cache->load();
-    }
+    loadCache();
     fetcher.start(list.count);
     int filled = 0;
     bool thumbnailMissing = false;
@@ -191,6 +186,14 @@ void AcquireDialog::loadPictures() {
     busy = 0;
     if (failure || !alive()) return;
     finishListing(thumbnailMissing);
+}
+
+void AcquireDialog::loadCache() {
+    cache = settings.cache ? &pictureCache() : nullptr;
+    keys.assign(static_cast<size_t>(list.count > 0 ? list.count : 0), PictureKey());
+    if (!cache) return;
+    if (!cache->fileChosen()) cache->setFile(defaultPictureCacheFile());
+    cache->load();
 }
 
 // Puts a listed picture into slot; true when the slot was filled. A failure sets failure to the

@@ -54,6 +54,7 @@ private:
     void layOut();
     void setCommandButtons(bool enabled);
     void loadPictures();
+    void loadCache();
     bool showListedPicture(ListedPicture& picture, int slot, bool& thumbnailMissing, int& failure);
     void fillSlotTexts(PictureEntry& entry, const uint8_t* block, uint32_t count);
     void finishListing(bool thumbnailMissing);
