@@ -1,6 +1,7 @@
 // LinkCore: the camera's command set. Each command is one exchange: our request, for the
 // picture commands a data message, and the camera's status message, whose result word (bytes
-// 2-3) must be 0. A status message shorter than its result word counts as a failure.
+// 2-3) must be 0. A status message shorter than its result word counts as a failure. A command
+// the link's hold shuts out fails before it touches anything: port, buffers, state or observer.
 #include <cstring>
 
 #include "camera/link_core.h"
@@ -116,6 +117,7 @@ int LinkCore::runCommand(const uint8_t* request, uint16_t length, uint16_t statu
 
 int LinkCore::SetIO(uint8_t portNumber, uint32_t bitRate, int parity, int stopBits, int byteSize, int flowFlags,
                       bool dump) {
+    if (shutOut()) return 0;
     if (portNumber < 1 || portNumber > 4 || bitRate == 0) {
         line.connected = 0;
         return 0;
@@ -142,6 +144,7 @@ int LinkCore::SetIO(uint8_t portNumber, uint32_t bitRate, int parity, int stopBi
 }
 
 int LinkCore::GetIOCap(bool dump) {
+    if (shutOut()) return 0;
     Request request(CodeGetIOCap);
     if (!runCommand(request.bytes, request.length, 13, false, nullptr)) {
         line.connected = 0;
@@ -152,6 +155,7 @@ int LinkCore::GetIOCap(bool dump) {
 }
 
 int LinkCore::GetStat(uint16_t parameter, bool dump) {
+    if (shutOut()) return 0;
     Request request(CodeGetStat);
     request.add(parameter);
     const LinkBuffer& status = buffers->statusMessage;
@@ -167,6 +171,7 @@ int LinkCore::GetStat(uint16_t parameter, bool dump) {
 }
 
 int LinkCore::SetDate(bool dump) {
+    if (shutOut()) return 0;
     const LinkBuffer& record = buffers->statusRecord;
     if (!record.data || record.count < clockOffset + clockBytes) {
         line.connected = 0;
@@ -190,6 +195,7 @@ void LinkCore::pictureCommandFailed(LinkBuffer& data) {
 }
 
 int LinkCore::GetImgInfo(uint16_t number, uint16_t* pictureHandle, bool dump) {
+    if (shutOut()) return 0;
     LinkBuffer& data = buffers->imageInfo;
     if (!LinkBuffers::replace(data, 70)) return 0;
     Request request(CodeGetImgInfo);
@@ -209,6 +215,7 @@ int LinkCore::GetImgInfo(uint16_t number, uint16_t* pictureHandle, bool dump) {
 }
 
 int LinkCore::GetThumb(uint16_t pictureHandle, bool dump) {
+    if (shutOut()) return 0;
     LinkBuffer& data = buffers->thumbnail;
     if (!LinkBuffers::replace(data, 30)) return 0;
     Request request(CodeGetThumb);
@@ -226,6 +233,7 @@ int LinkCore::GetThumb(uint16_t pictureHandle, bool dump) {
 }
 
 int LinkCore::GetJpeg(uint16_t pictureHandle, uint32_t expectedSize, bool dump) {
+    if (shutOut()) return 0;
     Request request(CodeGetJpeg);
     request.add(pictureRequestWord);
     request.add(pictureHandle);
@@ -259,6 +267,7 @@ int LinkCore::GetJpeg(uint16_t pictureHandle, uint32_t expectedSize, bool dump) 
 }
 
 int LinkCore::CancelTransfer(bool dump) {
+    if (shutOut()) return 0;
     cancelInProgress = 1;
     Request request(CodeCancel);
     const int accepted = runCommand(request.bytes, request.length, 11, true, nullptr);

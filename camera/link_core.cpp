@@ -13,6 +13,41 @@ LinkCore::~LinkCore() {
     buffers = nullptr;
 }
 
+// ---- the hold ----
+
+bool LinkCore::shutOut() const {
+    return holder_.load() != nullptr && holderThread_.load() != std::this_thread::get_id();
+}
+
+int LinkCore::takeLinkError() {
+    if (shutOut()) return LinkErrorHeld;
+    const int error = linkError;
+    linkError = 0;
+    return error;
+}
+
+bool LinkHold::take() {
+    const void* none = nullptr;
+    if (taken_ || !link_.holder_.compare_exchange_strong(none, this)) return false;
+    taken_ = true;
+    return true;
+}
+
+void LinkHold::release() {
+    if (!taken_) return;
+    link_.holderThread_.store(std::thread::id());
+    link_.holder_.store(nullptr);
+    taken_ = false;
+}
+
+LinkHold::Use::Use(LinkHold& hold) : link_(hold.link_), admitted_(hold.taken_) {
+    if (admitted_) link_.holderThread_.store(std::this_thread::get_id());
+}
+
+LinkHold::Use::~Use() {
+    if (admitted_) link_.holderThread_.store(std::thread::id());
+}
+
 int LinkCore::OpenPort(uint8_t portNumber, uint32_t bitRate) {
     if (!line.open(portNumber)) {
         line.connected = 0;
@@ -67,7 +102,7 @@ int LinkCore::writeRawBlock(const uint8_t* bytes, size_t count) {
         return 0;
     }
     if (line.writeBytes(bytes, count) != PortResult::Ok) {
-        linkError = 1;
+        linkError = LinkErrorLine;
         return 0;
     }
     return 1;
@@ -89,14 +124,14 @@ int LinkCore::readRaw(uint8_t& value) {
         return 0;
     }
     if (line.readByte(value) != PortResult::Ok) {
-        linkError = 1;
+        linkError = LinkErrorLine;
         return 0;
     }
     return 1;
 }
 
 void LinkCore::cutOff() {
-    linkError = 1;
+    linkError = LinkErrorLine;
     if (settling_) return;
     settling_ = true;
     settleStartedAt_ = lastArrivalAt_ = line.nowMs();

@@ -10,13 +10,18 @@
 //
 // Errors: operations return non-zero for success and 0 for failure. A failed or timed-out byte
 // transfer latches linkError; while it is set every byte operation fails at once without
-// touching the port. Callers of the commands read and clear it: set = the line failed,
-// clear = the camera refused (or sent something that cannot be a reply).
+// touching the port. Callers of the commands read and clear it (takeLinkError): set = the line
+// failed, clear = the camera refused (or sent something that cannot be a reply).
+//
+// The hold: a listing reads the camera on a thread of its own. While a LinkHold is taken, a
+// command from anywhere but inside the holder's LinkHold::Use fails at once, with nothing sent
+// and nothing touched, and takeLinkError() answers LinkErrorHeld: no caller has to look first.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 
 #include "camera/byte_port.h"
 #include "camera/link_buffers.h"
@@ -48,6 +53,10 @@ constexpr int ResultOk = 0x0000;
 constexpr int ResultNoPicture = 0x0810;     // GetImgInfo: no picture under this number
 constexpr int ResultNoThumbnail = 0x0811;   // GetThumb: the picture has no thumbnail
 constexpr int ResultBusy = 0x0C02;          // SetIO and its exchanges: camera busy
+
+// What takeLinkError() reports.
+constexpr int LinkErrorLine = 1;  // a byte transfer failed or timed out (the latch)
+constexpr int LinkErrorHeld = 2;  // refused by another's hold: nothing was sent
 
 // Bit-rate code sent by SetIO: rows 9600..115200 only; anything else gives the 9600 code.
 uint16_t bitRateCode(uint32_t bitRate);
@@ -83,9 +92,6 @@ public:
     // Set from another thread to end the exchange running on this one: from then on every byte
     // transfer fails (latching linkError) without touching the port, until it is cleared.
     std::atomic<bool> abandonTransfers{false};
-    // A listing reads the camera on a thread of its own: until it has ended, nobody else may
-    // use the link, whatever asks (the dialogs check it before any camera work).
-    std::atomic<bool> heldByListing{false};
     LinkBuffers* buffers = nullptr;
     uint32_t progressTotal = 0;  // expected bytes of the running download; 0 = no progress
     uint32_t readTimeoutMs = 3000;
@@ -106,6 +112,9 @@ public:
 
     // ---- helpers for the dialogs ----
     bool isConnected() const { return line.connected != 0; }
+    // The latched error, cleared; LinkErrorHeld for a caller the hold shuts out (the latch is
+    // then the holder's and stays).
+    int takeLinkError();
     // Result word (bytes 2-3) of the status message of the latest exchange; -1 when no status
     // of at least 4 bytes arrived in that exchange.
     int lastResultCode() const;
@@ -196,6 +205,12 @@ protected:
     BytePort& line;
 
 private:
+    friend class LinkHold;
+    std::atomic<const void*> holder_{nullptr};
+    std::atomic<std::thread::id> holderThread_{};  // inside the holder's Use; none otherwise
+    // A hold is taken and the calling thread is not inside its Use.
+    bool shutOut() const;
+
     LinkObserver* observer_;
     LinkObserver silentObserver_;
     bool downloading_ = false;     // a GetJpeg runs: the only exchange a Cancel may stop
@@ -231,4 +246,35 @@ private:
     bool statusSucceeded() const;
     void pictureCommandFailed(LinkBuffer& data);
     LinkObserver& observer() { return observer_ ? *observer_ : silentObserver_; }
+};
+
+// The hold of one owner on a link, from take() until release() or its end.
+class LinkHold {
+public:
+    explicit LinkHold(LinkCore& link) : link_(link) {}
+    ~LinkHold() { release(); }
+    LinkHold(const LinkHold&) = delete;
+    LinkHold& operator=(const LinkHold&) = delete;
+
+    // False when the link is held already, by this hold or another.
+    bool take();
+    void release();
+    bool taken() const { return taken_; }
+
+    // The calling thread's commands pass the hold while this lives (one thread at a time).
+    class Use {
+    public:
+        explicit Use(LinkHold& hold);
+        ~Use();
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+    private:
+        LinkCore& link_;
+        bool admitted_;  // a Use of a hold not taken lets nobody through
+    };
+
+private:
+    LinkCore& link_;
+    bool taken_ = false;
 };

@@ -15,6 +15,7 @@
 #include "source/module.h"
 #include "ui/context_help.h"
 #include "ui/information_dialog.h"
+#include "ui/message_pump.h"
 #include "ui/picture_info_text.h"
 #include "ui/gdi_palette.h"
 #include "ui/source_settings.h"
@@ -74,6 +75,7 @@ INT_PTR AcquireDialog::run(HWND parent) {
     errorId = 0;
     stopRequested = 0;
     busy = 0;
+    listingBegun = false;
     return runModal(IDD_ACQUIRE, parent);
 }
 
@@ -132,20 +134,24 @@ void AcquireDialog::setCommandButtons(bool enabled) {
 // ---- listing ----
 
 void AcquireDialog::loadPictures() {
-    cache = nullptr;
-    keys.assign(static_cast<size_t>(list.count > 0 ? list.count : 0), PictureKey());
-    if (settings.cache) {
-        cache = &pictureCache();
-        if (!cache->fileChosen()) cache->setFile(defaultPictureCacheFile());
-        cache->load();
-    }
+    listingBegun = true;
     // The camera is read on the fetcher's thread, one picture ahead of what is shown here; until
     // stopped() says so, the link and the cache are the fetcher's alone.
-    ListingFetcher fetcher(link, cache, settings.autoThumbnails != 0, listingStopGraceMs);
+    ListingFetcher fetcher(link, settings.cache ? &pictureCache() : nullptr, settings.autoThumbnails != 0,
+                           listingStopGraceMs);
+    if (!fetcher.holdsLink()) {
+        // Opened over a dialog whose listing still stops on this link (and uses the cache).
+        busy = 0;
+        errorBeep();
+        endDialog(IDCANCEL);
+        return;
+    }
+    loadCache();
     fetcher.start(list.count);
     int filled = 0;
     bool thumbnailMissing = false;
     int failure = 0;
+    MessagePump pump;
     for (;;) {
         ListedPicture picture;
         if (fetcher.take(picture)) {
@@ -155,26 +161,26 @@ void AcquireDialog::loadPictures() {
                 grid->showFilledSlot(filled - 1, filled / 4 - 2);
             }
             if (failure) break;
+            pump.run(this);
         } else if (fetcher.ended()) {
             break;
         } else {
-            waitForListing(fetcher.readyEvent());
+            pump.waitAndRun(fetcher.readyEvent(), 250, this);
         }
-        pumpMessages();
         // Destroyed with its owner, or ended by the session, while the pump ran: the grid and
         // the list are no longer ours to touch (the link stays until this handler returns).
-        if (!alive() || stopRequested) break;
+        // Someone ending the application's loop stops the listing as well.
+        if (!alive() || stopRequested || pump.quitSeen()) break;
     }
     // The stop runs in this loop too: the thread answers its messages until the fetcher has
     // ended, however long the exchange on the line takes. What runs meanwhile may destroy,
     // disable or close us (again) and end the application's loop: the grid and the list are
     // not touched, and a WM_QUIT is handed on once the link is ours again.
     fetcher.requestStop();
-    ListingFetcher::QuitHold quit;
-    while (!fetcher.stopped()) ListingFetcher::pumpWhileStopping(fetcher.readyEvent(), this, quit);
-    quit.repost();
+    while (!fetcher.stopped()) pump.waitAndRun(fetcher.readyEvent(), 100, this);
+    pump.repostQuit();
     // A failure, or an exchange abandoned at the stop, leaves the line's error latched.
-    takeLinkError();
+    link.takeLinkError();
     if (cache) cache->save();
     if (failure && alive()) failWith(failure);  // still busy: the buttons stay out of reach
     busy = 0;
@@ -182,9 +188,12 @@ void AcquireDialog::loadPictures() {
     finishListing(thumbnailMissing);
 }
 
-// Waits for the fetcher's next picture or for a message to this thread, whichever comes first.
-void AcquireDialog::waitForListing(HANDLE ready) {
-    if (ready) MsgWaitForMultipleObjectsEx(1, &ready, 250, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+void AcquireDialog::loadCache() {
+    cache = settings.cache ? &pictureCache() : nullptr;
+    keys.assign(static_cast<size_t>(list.count > 0 ? list.count : 0), PictureKey());
+    if (!cache) return;
+    if (!cache->fileChosen()) cache->setFile(defaultPictureCacheFile());
+    cache->load();
 }
 
 // Puts a listed picture into slot; true when the slot was filled. A failure sets failure to the
@@ -236,30 +245,7 @@ void AcquireDialog::finishListing(bool thumbnailMissing) {
     if (thumbnailMissing) showMessage(IDS_INFO_SOME_WITHOUT_THUMBNAIL, MB_ICONINFORMATION);
 }
 
-// Runs what the user did since the last picture: scrolling, clicks, Cancel, help requests.
-void AcquireDialog::pumpMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            // Someone is ending the application's loop: stop listing and let the loops see it.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            stopRequested = 1;
-            return;
-        }
-        if (hwnd() && IsDialogMessageA(hwnd(), &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-        if (!alive()) return;  // destroyed or ended by what ran: the caller unwinds
-    }
-}
-
 // ---- camera operations ----
-
-int AcquireDialog::takeLinkError() {
-    const int lineFailed = link.linkError;
-    link.linkError = 0;
-    return lineFailed;
-}
 
 int AcquireDialog::fetchThumbnail(int slot) {
     PictureEntry* entry = list.entry(slot);
@@ -270,7 +256,7 @@ int AcquireDialog::fetchThumbnail(int slot) {
     if (kept) {
         std::memcpy(link.buffers->thumbnail.data, kept->data(), kept->size());
     } else if (!link.GetThumb(static_cast<uint16_t>(entry->pictureHandle), false)) {
-        if (takeLinkError()) {
+        if (link.takeLinkError()) {
             errorId = IDS_ERR_COMMUNICATION;
             return 0;
         }
@@ -331,7 +317,7 @@ int AcquireDialog::downloadPicture(int slot) {
         if (key) cache->putPicture(*key, link.buffers->jpeg.data, link.buffers->jpeg.count);
         return 1;
     }
-    if (takeLinkError()) {
+    if (link.takeLinkError()) {
         errorId = IDS_ERR_COMMUNICATION;
     } else if (!link.downloadCancelled) {
         errorId = IDS_ERR_TRANSFER;
@@ -406,7 +392,7 @@ void AcquireDialog::onShowInfo() {
         WaitCursor wait;
         uint16_t scratch = 0;
         if (!link.GetImgInfo(entry.pictureNumber, &scratch, false)) {
-            failWith(takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_TRANSFER);
+            failWith(link.takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_TRANSFER);
             return;
         }
         const LinkBuffer& block = link.buffers->imageInfo;
@@ -488,9 +474,9 @@ INT_PTR AcquireDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
         SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, 1);
         return TRUE;
     case UM_LOAD_PICTURES:
-        // Once, from onInitDialog; the same message from anyone else (or while a listing still
-        // stops) starts no second listing on the link.
-        if (busy && !link.heldByListing.load()) loadPictures();
+        // Once, from onInitDialog; the same message from anyone else (while the listing runs,
+        // stops or reports its failure) starts no second listing.
+        if (busy && !listingBegun) loadPictures();
         return TRUE;
     case UM_FETCH_THUMBNAIL:
         SetWindowLongPtrA(hwnd(), DWLP_MSGRESULT, onFetchThumbnailRequest());

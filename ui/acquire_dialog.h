@@ -54,7 +54,7 @@ private:
     void layOut();
     void setCommandButtons(bool enabled);
     void loadPictures();
-    void waitForListing(HANDLE ready);
+    void loadCache();
     bool showListedPicture(ListedPicture& picture, int slot, bool& thumbnailMissing, int& failure);
     void fillSlotTexts(PictureEntry& entry, const uint8_t* block, uint32_t count);
     void finishListing(bool thumbnailMissing);
@@ -69,8 +69,6 @@ private:
     void onThumbnail();
     LRESULT onFetchThumbnailRequest();
     void onSelectionChanged();
-    void pumpMessages();
-    int takeLinkError();
     void showMessage(int stringId, UINT icon);
     void failWith(int stringId);
     void errorBeep();
@@ -85,5 +83,6 @@ private:
     int errorId = 0;
     int stopRequested = 0;
     int busy = 0;
+    bool listingBegun = false;  // set once per run: no message starts a second listing
     int beeps = 0;
 };

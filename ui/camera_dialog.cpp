@@ -76,6 +76,7 @@ BOOL CameraDialog::onInitDialog() {
     EnableWindow(item(IDCANCEL), FALSE);
     ShowWindow(hwnd(), SW_SHOW);
     UpdateWindow(hwnd());
+    connectDue = true;
     PostMessageA(hwnd(), UM_CONNECT, 0, 0);
     return TRUE;
 }
@@ -109,10 +110,9 @@ int CameraDialog::ask(UINT stringId, UINT type) {
     return messageBox(hwnd(), stringId, type);
 }
 
-int CameraDialog::takeLinkError() {
-    const int error = cameraLink ? cameraLink->linkError : 0;
-    if (cameraLink) cameraLink->linkError = 0;
-    return error;
+int CameraDialog::setIO(uint32_t bitRate) {
+    return cameraLink->SetIO(static_cast<uint8_t>(settings.portIndex + 1), bitRate, lineParity, lineStopBits,
+                             lineByteSize, lineFlowFlags, false);
 }
 
 void CameraDialog::requestClose() {
@@ -133,10 +133,8 @@ int CameraDialog::connectAtConfiguredRate() {
     const uint32_t bitRate = bitRateOfIndex(settings.bitRateIndex);
     if (bitRate == 0 || settings.portIndex > 3) return 0;
     WaitCursor wait;
-    if (cameraLink->SetIO(static_cast<uint8_t>(settings.portIndex + 1), bitRate, lineParity, lineStopBits,
-                          lineByteSize, lineFlowFlags, false))
-        return 1;
-    lastCommError = takeLinkError();
+    if (setIO(bitRate)) return 1;
+    lastCommError = cameraLink->takeLinkError();
     return 0;
 }
 
@@ -149,6 +147,7 @@ int CameraDialog::connectCamera() {
         const int at9600 = connectAtConfiguredRate();
         settings.bitRateIndex = configured;
         if (at9600) return configured == 0 ? 1 : connectAtConfiguredRate();
+        if (lastCommError == LinkErrorHeld) return 0;  // our own listing has the link
         // No answer at 9600: the camera may still run at the configured rate from an earlier use.
         if (lastCommError && configured != 0) return connectAtConfiguredRate();
         if (cameraLink->lastResultCode() != ResultBusy) return 0;
@@ -157,8 +156,9 @@ int CameraDialog::connectCamera() {
 }
 
 void CameraDialog::startConnection() {
+    connectDue = false;
     if (!connectCamera()) {
-        if (!alive()) return;
+        if (!alive() || lastCommError == LinkErrorHeld) return;
         if (ask(IDS_ASK_NO_RESPONSE, MB_YESNO | MB_ICONQUESTION) != IDYES) {
             requestClose();
             return;
@@ -217,7 +217,7 @@ void CameraDialog::onOpen() {
     // Not while a transfer runs (state 7). With one pending (state 6) the new picture replaces
     // the pending one: the application's next transfer delivers it, with no second notice.
     const TwainState stateBefore = theSession().state;
-    if (stateBefore == StateTransferring || linkHeld()) {
+    if (stateBefore == StateTransferring) {
         MessageBeep(MB_ICONEXCLAMATION);
         return;
     }
@@ -259,10 +259,6 @@ void CameraDialog::onOpen() {
 }
 
 void CameraDialog::onSetting() {
-    if (linkHeld()) {
-        MessageBeep(MB_ICONEXCLAMATION);
-        return;
-    }
     SettingsRequest request;
     if (!readCameraSettings(&request)) return;
     INT_PTR answer;
@@ -274,7 +270,7 @@ void CameraDialog::onSetting() {
 }
 
 int CameraDialog::readCameraSettings(SettingsRequest* request) {
-    if (!cameraLink || !request || linkHeld()) return 0;
+    if (!cameraLink || !request) return 0;
     if (!cameraLink->isConnected()) {
         request->bitRateIndex = SettingsRequest::noIndex;
         request->portIndex = SettingsRequest::noIndex;
@@ -287,9 +283,14 @@ int CameraDialog::readCameraSettings(SettingsRequest* request) {
     }
     StatusRecord status;
     if (!ok || !cameraLink->statusRecord(status)) {
+        const int error = cameraLink->takeLinkError();
         if (!alive()) return 0;
+        if (error == LinkErrorHeld) {
+            MessageBeep(MB_ICONEXCLAMATION);  // the listing has the link: asked again later
+            return 0;
+        }
         refreshStatus();
-        ask(takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_TRANSFER, MB_OK | MB_ICONEXCLAMATION);
+        ask(error ? IDS_ERR_COMMUNICATION : IDS_ERR_TRANSFER, MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
     request->bitRateIndex = settings.bitRateIndex;
@@ -300,7 +301,7 @@ int CameraDialog::readCameraSettings(SettingsRequest* request) {
 }
 
 int CameraDialog::applyCameraSettings(const SettingsRequest* request) {
-    if (!cameraLink || !request || linkHeld()) return 0;
+    if (!cameraLink || !request) return 0;
     uint8_t oldBitRate = settings.bitRateIndex, oldPort = settings.portIndex;
     UINT failure = 0;
     if (request->flags & (SettingsRequest::bitRateChanged | SettingsRequest::portChanged)) {
@@ -323,7 +324,7 @@ int CameraDialog::applyCameraSettings(const SettingsRequest* request) {
             WaitCursor wait;
             ok = cameraLink->SetDate(false);
         }
-        if (!ok) failure = takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_CLOCK;
+        if (!ok) failure = cameraLink->takeLinkError() ? IDS_ERR_COMMUNICATION : IDS_ERR_CLOCK;
     }
     if (!failure) {
         refreshStatus();
@@ -365,10 +366,10 @@ INT_PTR CameraDialog::onMessage(UINT message, WPARAM wParam, LPARAM, bool& handl
     handled = true;
     switch (message) {
     case UM_CONNECT:
-        // A listing still stopping (ours, or the one of a dialog this one replaces) keeps the
-        // port: connect once it has let go.
+        // Once, from onInitDialog. A listing still stopping (of a dialog this one replaces)
+        // keeps the port: connect once it has let go.
         KillTimer(hwnd(), connectRetryTimer);
-        if (linkHeld()) return TRUE;  // connected long ago: not while our own listing runs
+        if (!connectDue) return TRUE;
         if (ListingFetcher::anyRunning()) {
             SetTimer(hwnd(), connectRetryTimer, 250, nullptr);
             return TRUE;
@@ -396,10 +397,6 @@ INT_PTR CameraDialog::onMessage(UINT message, WPARAM wParam, LPARAM, bool& handl
     return FALSE;
 }
 
-bool CameraDialog::linkHeld() const {
-    return cameraLink && cameraLink->heldByListing.load();
-}
-
 void CameraDialog::onDestroy() {
     unregisterHelpTarget(hwnd());
 }
@@ -419,8 +416,7 @@ void CameraDialog::releaseCamera() {
         // Back to 9600 bit/s, so that the next connection finds the camera where it starts.
         if (cameraLink->isConnected() && settings.portIndex <= 3) {
             WaitCursor wait;
-            cameraLink->SetIO(static_cast<uint8_t>(settings.portIndex + 1), 9600, lineParity, lineStopBits,
-                              lineByteSize, lineFlowFlags, false);
+            setIO(9600);
         }
         delete cameraLink;  // closes the port and destroys the link's window
         cameraLink = nullptr;

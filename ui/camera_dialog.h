@@ -55,9 +55,8 @@ private:
     BOOL onQueryNewPalette();
     void requestClose();
     int ask(UINT stringId, UINT type);
-    int takeLinkError();
-    // A listing owns the camera link (see LinkCore::heldByListing): no camera work now.
-    bool linkHeld() const;
+    // SetIO on the configured port with the camera's one set of line settings.
+    int setIO(uint32_t bitRate);
 
     static constexpr UINT_PTR connectRetryTimer = 1;
 
@@ -65,4 +64,5 @@ private:
     CameraLink* cameraLink = nullptr;  // owned
     LogoBitmap logo;                   // logoBitmap and logoPalette
     int lastCommError = 0;
+    bool connectDue = false;  // UM_CONNECT connects once, however often it comes
 };

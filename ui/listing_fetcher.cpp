@@ -5,14 +5,14 @@
 #include <new>
 #include <utility>
 
-#include "camera/link_core.h"
-#include "ui/dialog_window.h"
+#include "ui/message_pump.h"
 
 std::atomic<int> ListingFetcher::running{0};
 
 ListingFetcher::ListingFetcher(LinkCore& cameraLink, PictureCache* pictureCache, bool fetchThumbnails,
                                DWORD stopGraceMs)
-    : link(cameraLink), cache(pictureCache), thumbnails(fetchThumbnails), stopGrace(stopGraceMs) {
+    : link(cameraLink), hold(cameraLink), cache(pictureCache), thumbnails(fetchThumbnails), stopGrace(stopGraceMs) {
+    hold.take();
     InitializeCriticalSection(&lock);
     ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     room = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -26,10 +26,12 @@ ListingFetcher::~ListingFetcher() {
 }
 
 bool ListingFetcher::start(int pictureCount) {
+    if (!hold.taken()) {
+        threadDone = true;
+        return false;
+    }
     count = pictureCount;
     nextNumber = 1;
-    // From here until stopped() the link is the listing's, whoever asks for it.
-    link.heldByListing.store(true);
     ++running;
     started = true;
     if (ready && room) {
@@ -37,7 +39,7 @@ bool ListingFetcher::start(int pictureCount) {
         if (thread) return true;
     }
     inlineMode = true;
-    return false;
+    return true;
 }
 
 unsigned __stdcall ListingFetcher::threadMain(void* self) {
@@ -118,6 +120,7 @@ bool ListingFetcher::stopped() {
     if (finished) return true;
     if (!started) {
         finished = true;
+        hold.release();
         return true;
     }
     if (!stopAsked) requestStop();
@@ -149,7 +152,7 @@ bool ListingFetcher::stopped() {
     }
     finished = true;
     threadDone = true;
-    link.heldByListing.store(false);
+    hold.release();
     --running;
     return true;
 }
@@ -157,30 +160,13 @@ bool ListingFetcher::stopped() {
 void ListingFetcher::finish() {
     if (finished) return;
     requestStop();
-    QuitHold quit;
-    while (!stopped()) pumpWhileStopping(thread ? thread : ready, nullptr, quit);
-    quit.repost();
-}
-
-void ListingFetcher::pumpWhileStopping(HANDLE wake, const DialogWindow* dialog, QuitHold& quit) {
-    if (wake)
-        MsgWaitForMultipleObjectsEx(1, &wake, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    else
-        MsgWaitForMultipleObjectsEx(0, nullptr, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            quit.seen = true;
-            quit.code = static_cast<int>(msg.wParam);
-            continue;
-        }
-        if (dialog && dialog->alive() && IsDialogMessageA(dialog->hwnd(), &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
+    MessagePump pump;
+    while (!stopped()) pump.waitAndRun(thread ? thread : ready, 100, nullptr);
 }
 
 void ListingFetcher::fetchPicture(int number, ListedPicture& out) {
+    // The commands of this thread pass the hold while this picture is fetched.
+    LinkHold::Use use(hold);
     out = ListedPicture();
     out.number = number;
     try {

@@ -6,7 +6,9 @@
 // next picture's commands while the dialog decodes and paints the last one: the line does not
 // stand idle between pictures, and the dialog answers the user while a command is on the line.
 //
-// Between start() and finish() the fetcher alone uses the camera link and the picture cache.
+// From its construction until it has stopped the fetcher holds the camera link (LinkHold): a
+// command from anyone else fails at once. Between start() and the stop it alone uses the picture
+// cache too.
 // The thread ends after the last number, after a failure (the failing picture is the last one
 // handed over), or when requestStop() asks it to. A stop lets the command on the line end, so
 // that the camera is left between two exchanges; a line that keeps one exchange going past
@@ -25,11 +27,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "camera/link_core.h"
 #include "ui/picture_cache.h"
-
-class LinkCore;
-
-class DialogWindow;
 
 struct ListedPicture {
     enum class Outcome {
@@ -60,14 +59,16 @@ public:
     static constexpr DWORD defaultStopGraceMs = 30000;
     // After an abandon the link settles the line (LinkCore::lineSettled) before the stop ends.
 
-    // cache may be null (cache off).
+    // cache may be null (cache off). Takes the link's hold unless another has it (holdsLink()).
     ListingFetcher(LinkCore& link, PictureCache* cache, bool thumbnails, DWORD stopGraceMs = defaultStopGraceMs);
     ~ListingFetcher();
     ListingFetcher(const ListingFetcher&) = delete;
     ListingFetcher& operator=(const ListingFetcher&) = delete;
 
-    // Starts on the numbers 1..count. False when the thread could not start: take() then
-    // fetches each picture on the caller's thread.
+    // False when another listing of the same link still holds it: nothing can be fetched.
+    bool holdsLink() const { return hold.taken(); }
+    // Starts on the numbers 1..count. When no thread can start, take() fetches each picture on
+    // the caller's thread. False, with nothing fetched and ended() true, without the hold.
     bool start(int count);
     // Moves the next picture into out; false when none is ready yet (or none will come).
     bool take(ListedPicture& out);
@@ -78,33 +79,19 @@ public:
     // Asks the thread to stop and returns at once. Safe to call more than once.
     void requestStop();
     // After requestStop(): true once the thread has ended and, after an abandon, the line has
-    // settled; what was fetched and nobody took is dropped. Never waits: the caller handles its
-    // messages between two calls (pumpWhileStopping). An abandoned exchange leaves the link's
-    // linkError latched.
+    // settled; what was fetched and nobody took is dropped, and the hold is given back. Never
+    // waits: the caller handles its messages between two calls (MessagePump). An abandoned
+    // exchange leaves the link's linkError latched.
     bool stopped();
     // The stop had to abandon the exchange on the line.
     bool abandoned() const { return abandonedExchange; }
-    // requestStop(), then pumpWhileStopping until stopped(). For callers without a loop of
-    // their own (and the destructor); a WM_QUIT met meanwhile is posted again afterwards.
+    // requestStop(), then a MessagePump until stopped(). For callers without a loop of their
+    // own (and the destructor); a WM_QUIT met meanwhile is posted again afterwards.
     void finish();
 
     // A fetcher's thread or its stop is still under way somewhere in the process: its link
     // keeps the port until then.
     static bool anyRunning() { return running.load() > 0; }
-
-    // What a loop waiting for a stop does between two stopped() calls: waits up to 100 ms for
-    // wake or a message, then handles this thread's messages (through dialog's dialog
-    // navigation while it is alive). A WM_QUIT is taken out and remembered in quit; the caller
-    // posts it again once the stop is over (re-posting it at once would wake every wait).
-    struct QuitHold {
-        bool seen = false;
-        int code = 0;
-        void repost() {
-            if (seen) PostQuitMessage(code);
-            seen = false;
-        }
-    };
-    static void pumpWhileStopping(HANDLE wake, const DialogWindow* dialog, QuitHold& quit);
 
 private:
     static unsigned __stdcall threadMain(void* self);
@@ -114,6 +101,7 @@ private:
     bool waitForRoom();
 
     LinkCore& link;
+    LinkHold hold;
     PictureCache* cache;
     bool thumbnails;
     DWORD stopGrace;

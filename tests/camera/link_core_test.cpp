@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 #include "tests/camera/scripted_port.h"
 
@@ -658,4 +659,59 @@ TEST_F(Core, AbandonedTransfersEndTheExchangeAtTheNextByte) {
     takesRequest();
     port.send(block(ioCapStatus));
     EXPECT_EQ(link.GetIOCap(false), 1);
+}
+
+// ---- the hold of a listing ----
+
+TEST_F(Core, AHeldLinkRefusesEveryCommandFromOutsideItsUseWithoutTouchingAnything) {
+    LinkHold hold(link);
+    ASSERT_TRUE(hold.take());
+    EXPECT_FALSE(LinkHold(link).take()) << "two holders";
+    link.cancelRequested = 1;
+    const auto refusedAll = [&] {
+        uint16_t handle = 7;
+        return link.SetIO(2, 57600, lineParityNone, lineOneStopBit, 8, 2, false) == 0 && link.GetIOCap(false) == 0 &&
+               link.GetStat(0, false) == 0 && link.SetDate(false) == 0 && link.GetImgInfo(1, &handle, false) == 0 &&
+               link.GetThumb(1, false) == 0 && link.GetJpeg(1, 100, false) == 0 && link.CancelTransfer(false) == 0 &&
+               handle == 7;
+    };
+    EXPECT_TRUE(refusedAll());
+    EXPECT_TRUE(port.written.empty());
+    EXPECT_EQ(port.reads, 0u);
+    EXPECT_EQ(port.opens, 0);
+    EXPECT_EQ(observer.begins, 0);
+    EXPECT_TRUE(link.isConnected());
+    EXPECT_EQ(link.buffers->imageInfo.data, nullptr);
+    EXPECT_EQ(link.buffers->thumbnail.data, nullptr);
+    EXPECT_EQ(link.cancelRequested, 1);
+    EXPECT_EQ(link.takeLinkError(), LinkErrorHeld);
+
+    {
+        // The holder's thread inside its use goes through; another thread meanwhile does not,
+        // and the holder's latch stays for the holder to read.
+        LinkHold::Use use(hold);
+        link.linkError = LinkErrorLine;
+        bool otherRefused = false;
+        int otherError = 0;
+        std::thread other([&] {
+            otherRefused = refusedAll();
+            otherError = link.takeLinkError();
+        });
+        other.join();
+        EXPECT_TRUE(otherRefused);
+        EXPECT_EQ(otherError, LinkErrorHeld);
+        EXPECT_EQ(link.takeLinkError(), LinkErrorLine);
+        takesRequest();
+        port.send(block(ioCapStatus));
+        EXPECT_EQ(link.GetIOCap(false), 1);
+    }
+    const size_t written = port.written.size();
+    EXPECT_EQ(link.GetIOCap(false), 0) << "outside the use";
+    EXPECT_EQ(port.written.size(), written);
+
+    hold.release();
+    takesRequest();
+    port.send(block(ioCapStatus));
+    EXPECT_EQ(link.GetIOCap(false), 1);
+    EXPECT_EQ(link.takeLinkError(), 0);
 }

@@ -24,6 +24,7 @@
 #include "ui/gdi_palette.h"
 #include "ui/source_settings.h"
 #include "ui/thumbnail_grid.h"
+#include "ui/user_messages.h"
 
 namespace {
 
@@ -557,9 +558,17 @@ TEST_F(NoThumb, ThumbnailRequestsForAPictureWithoutOneShow3200) {
 
 using LineFailure = AcquireTest;
 
+// A load request that comes while the failure is on the screen (the listing over, the dialog
+// still busy) starts no second listing, which would report a second failure.
 TEST_F(LineFailure, ListingReportsCommunicationErrorAndEndsWith3) {
     AcquireDialog dialog(*link, settings);
+    bool requested = false;
+    driver.onMessageBox = [&] {
+        if (!requested) PostMessageA(dialog.hwnd(), UM_LOAD_PICTURES, 0, 0);
+        requested = true;
+    };
     EXPECT_EQ(runDialog(dialog, 120000), AcquireDialog::ResultReportedError);
+    EXPECT_TRUE(requested);
     ASSERT_EQ(driver.messages.size(), 1u);
     EXPECT_EQ(driver.messages[0].text, loadText(IDS_ERR_COMMUNICATION));
     EXPECT_FALSE(driver.messages[0].informationIcon);
@@ -663,6 +672,65 @@ TEST_F(Paced, TheDialogAnswersWhileAPictureIsStillOnTheLine) {
     // The stop let the exchange on the line end: the camera takes the next command at once.
     EXPECT_EQ(link->linkError, 0);
     EXPECT_TRUE(link->GetStat(0, false));
+}
+
+// An application timer whose handler outlasts its period: this thread's queue is never empty
+// while it runs. It gives up after limitMs, so that a loop it would hold for ever fails the test
+// instead of hanging it.
+class TimerFlood {
+public:
+    explicit TimerFlood(DWORD limitMs) : until(GetTickCount() + limitMs) {
+        active = this;
+        timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, tick);
+    }
+    ~TimerFlood() { stop(); }
+    void stop() {
+        if (timer) KillTimer(nullptr, timer);
+        timer = 0;
+        if (active == this) active = nullptr;
+    }
+    bool gaveUp() const { return expired; }
+
+private:
+    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
+        Sleep(2 * USER_TIMER_MINIMUM);
+        if (active && static_cast<LONG>(GetTickCount() - active->until) > 0) {
+            active->expired = true;
+            active->stop();
+        }
+    }
+    static inline TimerFlood* active = nullptr;
+    DWORD until;
+    UINT_PTR timer = 0;
+    bool expired = false;
+};
+
+TEST_F(Paced, StopsEndUnderATimerThatKeepsTheQueueFull) {
+    // The dialog's stop.
+    AcquireDialog dialog(*link, settings);
+    std::unique_ptr<TimerFlood> flood;
+    driver.add("first picture", [&] { return dialog.isBusy() && filledSlots(dialog) >= 1; }, [&] {
+        flood = std::make_unique<TimerFlood>(60000);
+        DialogDriver::click(dialog.hwnd(), IDCANCEL);
+    });
+    driver.add("stopped", [&] { return listed(dialog); }, [&] { DialogDriver::click(dialog.hwnd(), IDCANCEL); });
+    EXPECT_EQ(runDialog(dialog, 120000), IDCANCEL);
+    ASSERT_NE(flood, nullptr);
+    EXPECT_FALSE(flood->gaveUp()) << "the dialog's stop waited for the queue to empty";
+    flood.reset();
+
+    // A fetcher's own stop, for a caller without a loop.
+    ListingFetcher fetcher(*link, nullptr, false);
+    ASSERT_TRUE(fetcher.start(30));
+    ListedPicture first;
+    for (const DWORD began = GetTickCount(); !fetcher.take(first) && GetTickCount() - began < 30000;)
+        WaitForSingleObject(fetcher.readyEvent(), 250);
+    ASSERT_EQ(first.number, 1);
+    flood = std::make_unique<TimerFlood>(60000);
+    fetcher.finish();
+    EXPECT_FALSE(flood->gaveUp()) << "the fetcher's stop waited for the queue to empty";
+    flood.reset();
+    EXPECT_TRUE(link->GetStat(0, false)) << "the link is free again";
 }
 
 // ---- picture 2's thumbnail takes about 40 s on the line, longer than a stop's grace ----

@@ -798,7 +798,8 @@ BOOL CALLBACK cancelSettingsDialog(HWND window, LPARAM seen) {
 }
 
 // A command posted to the camera dialog while its listing owns the link (by another program:
-// the dialog itself is disabled meanwhile) does no camera work.
+// the dialog itself is disabled meanwhile) does no camera work: Setting shows nothing, Open
+// lists nothing and reports nothing.
 TEST_F(CameraDialogTest, CommandsFromOutsideWaitForTheListing) {
     setProfile(-1, -1, 1);  // thumbnails: the paced listing takes seconds
     UiScript connect;
@@ -810,6 +811,7 @@ TEST_F(CameraDialogTest, CommandsFromOutsideWaitForTheListing) {
     script.step("listing", isAcquireDialog, [&](HWND d) {
         Sleep(1000);  // the dialog is seen before its listing starts
         PostMessageA(camera, WM_COMMAND, MAKEWPARAM(IDC_SETTING, BN_CLICKED), 0);
+        PostMessageA(camera, WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
         for (int i = 0; i < 30 && !settingsSeen; ++i) {
             Sleep(50);
             EnumThreadWindows(thread, cancelSettingsDialog, reinterpret_cast<LPARAM>(&settingsSeen));

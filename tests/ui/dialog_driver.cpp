@@ -93,6 +93,7 @@ void DialogDriver::closeMessageBoxes() {
     seen.text = text;
     HICON icon = reinterpret_cast<HICON>(SendDlgItemMessageA(box, messageBoxIconId, STM_GETICON, 0, 0));
     seen.informationIcon = icon && icon == LoadIcon(nullptr, IDI_INFORMATION);
+    if (onMessageBox) onMessageBox();
     // Hide it at once so that the next tick does not see it again before it has gone.
     ShowWindow(box, SW_HIDE);
     PostMessageA(box, WM_COMMAND, IDOK, 0);

@@ -38,6 +38,8 @@ public:
     std::string pendingStep() const { return finished() ? std::string() : steps[next].name; }
 
     std::vector<SeenMessage> messages;
+    // Runs as a message box is seen, before the driver closes it.
+    std::function<void()> onMessageBox;
 
     // Helpers for steps.
     static HWND findDialogWithControl(int controlId);  // a visible dialog of this thread
