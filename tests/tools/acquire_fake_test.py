@@ -140,7 +140,8 @@ class Transfers(FakeSourceFolder):
                                         script="xferready")
         self.assertEqual(status, 1, text)
         # Found before the manager is even loaded, not after the transfer.
-        self.assertIn("cannot write " + windows_path(missing), text)
+        self.assertIn("cannot write %s: the folder %s\\ does not exist" % (windows_path(missing),
+                                                                           windows_path(os.path.dirname(missing))), text)
         self.assertNotIn("Sources:", text)
 
 
