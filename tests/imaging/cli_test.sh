@@ -45,6 +45,15 @@ echo "P6 1 1 255" >"$work/text.jpg"
 refused decode text.jpg "not a JPEG or a TIFF thumbnail"
 printf 'II\x2a\x00\x08\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$work/empty.tif"
 refused decode empty.tif "malformed header (a segment or tag with values out of range)"
+: >"$work/empty.jpg"
+refused dither empty.jpg "empty file"
+# A file that cannot be written: named with the reason, exit status 2.
+set +e
+message="$("$tool" decode "$work/pic.jpg" "$work/no/such/dir/out.ppm" 2>&1)"
+status=$?
+set -e
+[ "$status" -eq 2 ] && [ "$message" = "dorvex-imaging: $work/no/such/dir/out.ppm: cannot create (No such file or directory)" ] ||
+    fail "unwritable output: $status '$message'"
 "$tool" --help | grep -q "^usage: dorvex-imaging decode" || fail "--help"
 
 # exif: the keys in order, absent texts empty, result last.

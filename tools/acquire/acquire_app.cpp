@@ -119,11 +119,16 @@ bool AcquireApp::outputFolderWritable(std::string& error) const {
     const size_t slash = path.find_last_of("/\\");
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     char scratch[MAX_PATH + 16];
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    // Without its last separator (but a drive's root keeps it), so that a file in the folder's
+    // place is seen as the file it is.
+    std::string named = folder;
+    if (named.size() > 1 && named[named.size() - 2] != ':')
+        named.pop_back();
+    const DWORD attributes = GetFileAttributesA(named.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         const DWORD code = GetLastError();
         error = "cannot write " + path + ": " +
-                (attributes != INVALID_FILE_ATTRIBUTES ? folder + " is a file, not a folder"
+                (attributes != INVALID_FILE_ATTRIBUTES ? named + " is a file, not a folder"
                  : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
                      ? "the folder " + folder + " does not exist"
                      : "the folder " + folder + " cannot be reached (error " + std::to_string(code) + ")");
