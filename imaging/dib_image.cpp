@@ -17,16 +17,21 @@ constexpr uint64_t kMaxPixelBytes = 512ull * 1024 * 1024;
 
 const char* imageErrorName(int32_t error) {
     switch (error) {
-    case ErrNone: return "ErrNone";
-    case ErrEndOfData: return "ErrEndOfData";
-    case ErrBadArgument: return "ErrBadArgument";
-    case ErrWrongFormat: return "ErrWrongFormat";
-    case ErrBadSegment: return "ErrBadSegment";
-    case ErrBadData: return "ErrBadData";
-    case ErrBitmap: return "ErrBitmap";
-    case ErrNoMemory: return "ErrNoMemory";
-    case ErrNoImage: return "ErrNoImage";
+#define DORVEX_IMAGE_ERROR_NAME(name, code, text) \
+    case name: return #name;
+        DORVEX_IMAGE_ERRORS(DORVEX_IMAGE_ERROR_NAME)
+#undef DORVEX_IMAGE_ERROR_NAME
     default: return "ErrUnknown";
+    }
+}
+
+const char* imageErrorText(int32_t error) {
+    switch (error) {
+#define DORVEX_IMAGE_ERROR_TEXT(name, code, text) \
+    case name: return text;
+        DORVEX_IMAGE_ERRORS(DORVEX_IMAGE_ERROR_TEXT)
+#undef DORVEX_IMAGE_ERROR_TEXT
+    default: return "unknown error";
     }
 }
 
@@ -187,7 +192,7 @@ void DibImage::seek(int64_t position) {
     readPosition = static_cast<int32_t>(position);
 }
 
-int DibImage::walkIfdChain(uint16_t byteOrder, int maxIfds, SilentStop silentStop, const IfdTagHandler& handler) {
+int DibImage::walkIfdChain(uint16_t byteOrder, int maxIfds, const IfdTagHandler& handler) {
     uint32_t offset = 0;
     if (!readIfdOffset(byteOrder, &offset)) {
         return 0;
@@ -198,7 +203,7 @@ int DibImage::walkIfdChain(uint16_t byteOrder, int maxIfds, SilentStop silentSto
             lastError = ErrBadSegment;  // a chain of IFDs that loops
             return 0;
         }
-        if (!walkIfdEntries(byteOrder, silentStop, handler) || !readIfdOffset(byteOrder, &offset)) {
+        if (!walkIfdEntries(byteOrder, handler) || !readIfdOffset(byteOrder, &offset)) {
             return 0;
         }
         seek(offset);
@@ -207,7 +212,7 @@ int DibImage::walkIfdChain(uint16_t byteOrder, int maxIfds, SilentStop silentSto
     return 1;
 }
 
-int DibImage::walkIfdEntries(uint16_t byteOrder, SilentStop silentStop, const IfdTagHandler& handler) {
+int DibImage::walkIfdEntries(uint16_t byteOrder, const IfdTagHandler& handler) {
     const uint16_t entries = readNumber16(byteOrder);
     if (lastError == ErrEndOfData) {
         return 0;
@@ -215,7 +220,7 @@ int DibImage::walkIfdEntries(uint16_t byteOrder, SilentStop silentStop, const If
     for (uint32_t i = 0; i < entries; ++i) {
         const uint16_t tag = readNumber16(byteOrder);
         if (lastError == ErrEndOfData || !handler(tag)) {
-            if (silentStop == SilentStop::BadSegment && lastError == ErrNone) {
+            if (lastError == ErrNone) {
                 lastError = ErrBadSegment;
             }
             return 0;

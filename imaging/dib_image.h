@@ -13,20 +13,30 @@
 #include <windows.h>
 #endif
 
+// Every image error: its code, its name and the words a tool shows for it. A failure always
+// sets one of these other than ErrNone, so that a caller can say what went wrong.
+#define DORVEX_IMAGE_ERRORS(X)                                                                      \
+    X(ErrNone, 0, "no error")                                                                        \
+    X(ErrEndOfData, 1, "file ends early")                                                            \
+    X(ErrBadArgument, 2, "no data to decode")                                                        \
+    X(ErrWrongFormat, 3, "not a picture of the expected format")                                     \
+    X(ErrBadSegment, 4, "malformed header (a segment or tag with values out of range)")              \
+    X(ErrBadData, 5, "bad picture data (corrupt coded data, or a sampling that is not supported)")   \
+    X(ErrBitmap, 7, "the device bitmap could not be made")                                           \
+    X(ErrNoMemory, 8, "out of memory (or the picture is too large)")                                 \
+    X(ErrNoImage, 9, "no picture (nothing attached, already decoded, or a width or height of 0)")    \
+    X(ErrUnsupported, 10, "a kind of picture that is not supported")
+
 enum ImageError : int32_t {
-    ErrNone = 0,
-    ErrEndOfData = 1,
-    ErrBadArgument = 2,
-    ErrWrongFormat = 3,
-    ErrBadSegment = 4,
-    ErrBadData = 5,
-    ErrBitmap = 7,
-    ErrNoMemory = 8,
-    ErrNoImage = 9,
+#define DORVEX_IMAGE_ERROR_CODE(name, code, text) name = code,
+    DORVEX_IMAGE_ERRORS(DORVEX_IMAGE_ERROR_CODE)
+#undef DORVEX_IMAGE_ERROR_CODE
 };
 
 // Name of an error code ("ErrBadData"), for tools and tests.
 const char* imageErrorName(int32_t error);
+// What the error means, in words ("file ends early"); "unknown error" for other codes.
+const char* imageErrorText(int32_t error);
 
 class DibImage {
 public:
@@ -77,17 +87,15 @@ protected:
     // TIFF image file directories (TIFF 6.0 section 2), walked the same way by the EXIF reader
     // and the TIFF decoder. A tag handler is called with the read position just after an
     // entry's 2-byte tag; it consumes the other 10 bytes (skipEntry when the tag is not used)
-    // and returns 0 to stop the walk.
+    // and returns 0 to stop the walk. A handler that stops without an error code has met a
+    // malformed entry: the walk fails with ErrBadSegment, never without a cause.
     using IfdTagHandler = std::function<int(uint16_t tag)>;
-    // What a handler that stops the walk without setting an error code means: a deliberate
-    // stop whose ErrNone is passed on, or a malformed entry (ErrBadSegment).
-    enum class SilentStop { KeepNoError, BadSegment };
     // Follows the chain of IFDs whose first offset stands at the read position until an offset
     // of 0 ends it. More than maxIfds IFDs (a chain that loops) is ErrBadSegment.
-    int walkIfdChain(uint16_t byteOrder, int maxIfds, SilentStop silentStop, const IfdTagHandler& handler);
+    int walkIfdChain(uint16_t byteOrder, int maxIfds, const IfdTagHandler& handler);
     // One IFD at the read position: its entry count, then every entry's tag to the handler.
     // Leaves the read position after the last entry (at the next-IFD offset).
-    int walkIfdEntries(uint16_t byteOrder, SilentStop silentStop, const IfdTagHandler& handler);
+    int walkIfdEntries(uint16_t byteOrder, const IfdTagHandler& handler);
     // A 4-byte IFD offset; ErrEndOfData when it is missing or points beyond the input.
     int readIfdOffset(uint16_t byteOrder, uint32_t* offset);
     // Passes over the rest of an entry: type, count and value, 10 bytes.

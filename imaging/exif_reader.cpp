@@ -175,7 +175,7 @@ int ExifReader::readTiffData() {
 }
 
 int ExifReader::walkIfds() {
-    return walkIfdChain(info.byteOrder, kMaxIfds, SilentStop::BadSegment,
+    return walkIfdChain(info.byteOrder, kMaxIfds,
                         [this](uint16_t tag) { return handleIfdTag(tag); });
 }
 
@@ -220,7 +220,7 @@ int ExifReader::walkExifIfd() {
     const int32_t back = readPosition;
     seek(offset);
     const auto handler = [this](uint16_t tag) { return handleExifTag(tag); };
-    if (!walkIfdEntries(info.byteOrder, SilentStop::BadSegment, handler)) {
+    if (!walkIfdEntries(info.byteOrder, handler)) {
         return 0;
     }
     readPosition = back;

@@ -54,6 +54,7 @@ int JpegDecoder::decode() {
 
 int JpegDecoder::parseHeaders() {
     readPosition = 0;
+    unsupportedMarker = 0;
     if (readByte() != 0xFF || lastError != ErrNone) {
         lastError = ErrWrongFormat;
         return 0;
@@ -75,13 +76,19 @@ int JpegDecoder::parseHeaders() {
         case 0xDD: ok = readRestartInterval(); break;
         case 0xE0: ok = readApp0(); break;
         case 0xD9: lastError = ErrNone; return 1;
-        case -1:
-        case 0x01:
+        case -1: return 0;  // ErrEndOfData from the search
         case 0xC1: case 0xC2: case 0xC3: case 0xC5: case 0xC6: case 0xC7:
         case 0xC9: case 0xCA: case 0xCB: case 0xCC: case 0xCD: case 0xCE: case 0xCF:
-        case 0xD0: case 0xD1: case 0xD2: case 0xD3: case 0xD4: case 0xD5: case 0xD6: case 0xD7:
         case 0xDE: case 0xDF:
-            // Frames we do not decode and stray markers: the reason stays as the search left it.
+            // Frames other than baseline (and the markers only they use): refused by name, so
+            // that a caller can tell a progressive picture from a damaged one.
+            unsupportedMarker = static_cast<uint8_t>(marker);
+            lastError = ErrUnsupported;
+            return 0;
+        case 0x01:
+        case 0xD0: case 0xD1: case 0xD2: case 0xD3: case 0xD4: case 0xD5: case 0xD6: case 0xD7:
+            // TEM and restart markers belong inside a scan; between segments the stream is damaged.
+            lastError = ErrBadSegment;
             return 0;
         default: ok = skipSegment(); break;
         }

@@ -10,6 +10,9 @@ public:
     // Decodes the attached stream into pixels; 1 on success, 0 with lastError set on failure.
     int decode();
 
+    // With ErrUnsupported: the marker of the frame type refused (0xC2 progressive, ...).
+    uint8_t unsupportedMarker = 0;
+
     struct State;
 
 private:

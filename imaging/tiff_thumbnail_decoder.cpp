@@ -72,8 +72,7 @@ int TiffThumbnailDecoder::readHeader() {
 }
 
 int TiffThumbnailDecoder::walkIfds() {
-    // handleTag stops without an error code on a palette picture: decode() passes that on.
-    return walkIfdChain(byteOrder, kMaxIfds, SilentStop::KeepNoError,
+    return walkIfdChain(byteOrder, kMaxIfds,
                         [this](uint16_t tag) { return handleTag(tag); });
 }
 
@@ -181,7 +180,7 @@ int TiffThumbnailDecoder::handleTag(uint16_t tag) {
         rowsPerStrip = static_cast<int32_t>(v.integers[0]);
         return 1;
     case 320:
-        lastError = ErrNone;  // palette pictures are not supported
+        lastError = ErrUnsupported;  // palette pictures
         return 0;
     case 529:
         if (!read(kRationals, 3)) return 0;

@@ -15,6 +15,7 @@
 #   --check-file F=C      after the run, file F (relative to the program's working directory,
 #                         a scratch directory) must equal card file C (needs --dump-card)
 #   --expect-output RE    the program's output must contain a line matching RE (repeatable)
+#   --expect-next RE1 RE2 ... a line matching RE1 directly followed by one matching RE2
 #   --expect-status N     the program must exit with N; the script then exits 0 (or 1)
 # The test program also gets DORVEX_TEST_TMP (a Windows path of a scratch directory) and
 # DORVEX_TEST_PORT. Exit status: the program's, or 1 when a trace expectation failed; 125
@@ -31,6 +32,7 @@ kill_on=""
 kill_delay=1
 checks=()
 outputs=()
+nexts=()
 want_status=""
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -44,6 +46,7 @@ while [ $# -gt 0 ]; do
         --kill-delay) kill_delay="$2"; shift 2 ;;
         --check-file) checks+=("$2"); shift 2 ;;
         --expect-output) outputs+=("$2"); shift 2 ;;
+        --expect-next) nexts+=("$2" "$3"); shift 3 ;;
         --expect-status) want_status="$2"; shift 2 ;;
         --) shift; break ;;
         *) echo "run_with_sim: bad option $1" >&2; exit 2 ;;
@@ -154,6 +157,13 @@ fi
 for re in "${outputs[@]}"; do
     if ! grep -Eq "$re" "$work/test.out"; then
         echo "run_with_sim: output has no line matching: $re"
+        status=1
+    fi
+done
+for ((i = 0; i < ${#nexts[@]}; i += 2)); do
+    if ! awk -v a="${nexts[i]}" -v b="${nexts[i + 1]}" 'previous ~ a && $0 ~ b { found = 1 } { previous = $0 }
+                                                          END { exit !found }' "$work/test.out"; then
+        echo "run_with_sim: output has no line matching '${nexts[i]}' followed by one matching '${nexts[i + 1]}'"
         status=1
     fi
 done

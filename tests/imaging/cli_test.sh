@@ -27,20 +27,34 @@ worst = max(abs(a - b) for a, b in zip(ours, ref))
 assert worst <= 10, worst
 PY
 
-# decode failure: the error name and exit status 1.
+# A refused file: exit status 1 and, on standard error, the file and what is wrong with it.
+refused() {  # COMMAND FILE MESSAGE
+    local message status
+    set +e
+    message="$("$tool" "$1" "$work/$2" "$work/refused.ppm" 2>&1 >/dev/null)"
+    status=$?
+    set -e
+    [ "$status" -eq 1 ] && [ "$message" = "dorvex-imaging: $work/$2: $3" ] || fail "$1 $2: $status '$message'"
+}
 head -c 300 "$work/pic.jpg" >"$work/cut.jpg"
-set +e
-message="$("$tool" decode "$work/cut.jpg" "$work/cut.ppm")"
-status=$?
-set -e
-[ "$status" -eq 1 ] || fail "truncated file: exit $status"
-[ "$message" = "ErrEndOfData" ] || fail "truncated file: '$message'"
+refused decode cut.jpg "file ends early"
+cjpeg -progressive "$work/src.ppm" >"$work/progressive.jpg"
+refused decode progressive.jpg "not a baseline JPEG (progressive)"
+refused dither progressive.jpg "not a baseline JPEG (progressive)"
+echo "P6 1 1 255" >"$work/text.jpg"
+refused decode text.jpg "not a JPEG or a TIFF thumbnail"
 printf 'II\x2a\x00\x08\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$work/empty.tif"
+refused decode empty.tif "malformed header (a segment or tag with values out of range)"
+: >"$work/empty.jpg"
+refused dither empty.jpg "empty file"
+# A file that cannot be written: named with the reason, exit status 2.
 set +e
-message="$("$tool" decode "$work/empty.tif" "$work/empty.ppm")"
+message="$("$tool" decode "$work/pic.jpg" "$work/no/such/dir/out.ppm" 2>&1)"
 status=$?
 set -e
-[ "$status" -eq 1 ] && [ "$message" = "ErrBadSegment" ] || fail "TIFF without strips: $status '$message'"
+[ "$status" -eq 2 ] && [ "$message" = "dorvex-imaging: $work/no/such/dir/out.ppm: cannot create (No such file or directory)" ] ||
+    fail "unwritable output: $status '$message'"
+"$tool" --help | grep -q "^usage: dorvex-imaging decode" || fail "--help"
 
 # exif: the keys in order, absent texts empty, result last.
 cp "$work/pic.jpg" "$work/exif.jpg"

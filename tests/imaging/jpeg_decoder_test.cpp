@@ -20,6 +20,7 @@ namespace {
 struct Decoded {
     int ok = 0;
     int32_t error = ErrNone;
+    uint8_t unsupportedMarker = 0;
     int32_t width = 0;
     int32_t height = 0;
     std::vector<uint8_t> rgb;
@@ -34,6 +35,7 @@ Decoded decodeBytes(const std::vector<uint8_t>& bytes) {
     }
     d.ok = decoder.decode();
     d.error = decoder.lastError;
+    d.unsupportedMarker = decoder.unsupportedMarker;
     d.width = decoder.width;
     d.height = decoder.height;
     if (d.ok) {
@@ -585,14 +587,19 @@ TEST(JpegDecoderFailures, FrameAndScanHeaders) {
     EXPECT_EQ(errorWithScan({1, 1, 0x11, 0, 63, 0}), ErrBadSegment);           // tables 1 undefined
 }
 
-TEST(JpegDecoderFailures, UnsupportedFramesFailWithoutCode) {
-    for (uint8_t marker : {uint8_t{0xC2}, uint8_t{0xC9}, uint8_t{0xC1}}) {
+TEST(JpegDecoderFailures, UnsupportedFramesAndStrayMarkersNameTheirCause) {
+    for (uint8_t marker : {uint8_t{0xC2}, uint8_t{0xC9}, uint8_t{0xC1}, uint8_t{0xDE}}) {
         StreamParts p;
         p.frameMarker = marker;
         const Decoded d = decodeBytes(buildStream(p));
         EXPECT_FALSE(d.ok);
-        EXPECT_EQ(d.error, ErrNone);
+        EXPECT_EQ(d.error, ErrUnsupported) << int{marker};
+        EXPECT_EQ(d.unsupportedMarker, marker);
     }
+    // A restart marker between segments is a damaged stream, not another kind of picture.
+    StreamParts stray;
+    stray.frameMarker = 0xD3;
+    EXPECT_EQ(decodeBytes(buildStream(stray)).error, ErrBadSegment);
 }
 
 TEST(JpegDecoderFailures, Truncation) {

@@ -241,7 +241,7 @@ TEST(TiffThumbnailFailures, HeaderTagsAndLayout) {
     EXPECT_EQ(withExtra(256, testtiff::Rational, {4, 1}), ErrBadSegment);  // wrong type
     EXPECT_EQ(withExtra(274, testtiff::Short, {3}), ErrBadSegment);        // orientation
     EXPECT_EQ(withExtra(284, testtiff::Short, {2}), ErrBadSegment);        // planar
-    EXPECT_EQ(withExtra(320, testtiff::Short, {0, 0, 0}), ErrNone);        // colour map
+    EXPECT_EQ(withExtra(320, testtiff::Short, {0, 0, 0}), ErrUnsupported);  // colour map
     EXPECT_EQ(withExtra(530, testtiff::Short, {2, 0}), ErrBadSegment);     // zero subsampling
     EXPECT_EQ(withExtra(529, testtiff::Rational, {299, 1000, 587, 1000}), ErrBadSegment);
     EXPECT_EQ(withExtra(259, testtiff::Short, {1, 1}), ErrBadSegment);  // two values

@@ -140,8 +140,13 @@ class Transfers(FakeSourceFolder):
                                         script="xferready")
         self.assertEqual(status, 1, text)
         # Found before the manager is even loaded, not after the transfer.
-        self.assertIn("cannot write " + windows_path(missing), text)
+        self.assertIn("cannot write %s: the folder %s\\ does not exist" % (windows_path(missing),
+                                                                           windows_path(os.path.dirname(missing))), text)
         self.assertNotIn("Sources:", text)
+        inside_file = os.path.join(self.root, "sources", "Test", "fake_beta.ds", "x.bmp")
+        status, text = self.run_acquire(["--source", "Fake Beta", "--out", windows_path(inside_file)])
+        self.assertEqual(status, 1, text)
+        self.assertIn(windows_path(os.path.dirname(inside_file)) + " is a file, not a folder", text)
 
 
 class Driver(FakeSourceFolder):

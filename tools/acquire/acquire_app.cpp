@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tools/acquire/capability_reader.h"
+#include "tools/acquire/console_text.h"
 #include "tools/acquire/image_transfer.h"
 #include "tools/acquire/picture.h"
 #include "resources/resource_ids.h"
@@ -20,14 +21,14 @@ constexpr UINT sentTickMessage = WM_APP + 1;
 constexpr DWORD graceMs = 15000;
 
 void printIdentity(const TW_IDENTITY& id) {
-    std::printf("Source: %s\n", twainText(id.ProductName).c_str());
-    std::printf("  Id: %u\n", static_cast<unsigned>(id.Id));
-    std::printf("  Manufacturer: %s\n", twainText(id.Manufacturer).c_str());
-    std::printf("  Product family: %s\n", twainText(id.ProductFamily).c_str());
-    std::printf("  Version: %u.%u \"%s\" (language %u, country %u)\n", id.Version.MajorNum, id.Version.MinorNum,
-                twainText(id.Version.Info).c_str(), id.Version.Language, id.Version.Country);
-    std::printf("  Protocol: %u.%u\n", id.ProtocolMajor, id.ProtocolMinor);
-    std::printf("  Supported groups: 0x%X\n", static_cast<unsigned>(id.SupportedGroups));
+    say("Source: %s\n", twainText(id.ProductName).c_str());
+    say("  Id: %u\n", static_cast<unsigned>(id.Id));
+    say("  Manufacturer: %s\n", twainText(id.Manufacturer).c_str());
+    say("  Product family: %s\n", twainText(id.ProductFamily).c_str());
+    say("  Version: %u.%u \"%s\" (language %u, country %u)\n", id.Version.MajorNum, id.Version.MinorNum,
+        twainText(id.Version.Info).c_str(), id.Version.Language, id.Version.Country);
+    say("  Protocol: %u.%u\n", id.ProtocolMajor, id.ProtocolMinor);
+    say("  Supported groups: 0x%X\n", static_cast<unsigned>(id.SupportedGroups));
 }
 
 bool timePassed(DWORD now, DWORD when) { return static_cast<LONG>(now - when) >= 0; }
@@ -58,27 +59,29 @@ AcquireApp::~AcquireApp() {
 int AcquireApp::run() {
     std::string error;
     if (!createWindow()) {
-        std::printf("Cannot create the application window\n");
+        say("Cannot create the application window\n");
         return ExitFailure;
     }
     // A picture that cannot be saved is found out before the source is even opened.
     if (!outputFolderWritable(error)) {
-        std::printf("%s\n", error.c_str());
+        say("%s\n", error.c_str());
         return ExitFailure;
     }
     const std::string manager = options.manager.empty() ? defaultManager() : options.manager;
     if (!client.load(manager, error)) {
-        std::printf("%s\n", error.c_str());
+        say("%s\n", error.c_str());
         return ExitFailure;
     }
-    std::printf("Source Manager: %s\n", client.managerPath().c_str());
     if (client.managerIsWines())
-        std::printf("  This is Wine's own manager, which lists only Wine's sources. To use ours, put our %s\n"
-                    "  in system32 (syswow64 in a 64-bit prefix) or beside acquire.exe and run with\n"
-                    "  WINEDLLOVERRIDES=\"twain_32=n\" (or name it with --manager FILE).\n",
-                    manager.c_str());
+        say("Source Manager: %s (Wine's own, loaded when %s was asked for)\n"
+            "  Wine's own manager lists only Wine's sources. To use ours, put our %s\n"
+            "  in system32 (syswow64 in a 64-bit prefix) or beside acquire.exe and run with\n"
+            "  WINEDLLOVERRIDES=\"twain_32=n\" (or name it with --manager FILE).\n",
+            client.managerPath().c_str(), manager.c_str(), manager.c_str());
+    else
+        say("Source Manager: %s\n", client.managerPath().c_str());
     if (options.parent == ParentMode::Thread && !parentThread.start()) {
-        std::printf("Cannot create the parent window's thread\n");
+        say("Cannot create the parent window's thread\n");
         return ExitFailure;
     }
     deadline = GetTickCount() + static_cast<DWORD>(options.timeoutSeconds) * 1000;
@@ -95,13 +98,13 @@ int AcquireApp::run() {
     endSession();
     if (probe.running()) {
         const DWORD longest = probe.stop();
-        std::printf("Longest wait for the thread to answer: %lu ms (%lu ms after the act)\n",
-                    static_cast<unsigned long>(longest), static_cast<unsigned long>(probe.longestAfterStart()));
+        say("Longest wait for the thread to answer: %lu ms (%lu ms after the act)\n",
+            static_cast<unsigned long>(longest), static_cast<unsigned long>(probe.longestAfterStart()));
     }
     // An act whose moment never came (no question asked, a listing over before a tick) is a
     // run that did not test what it was asked to.
     if (options.rude != RudeAct::None && !rudeDone) {
-        std::printf("Rude act %s did not happen: its moment never came\n", options.rudeName.c_str());
+        say("Rude act %s did not happen: its moment never came\n", options.rudeName.c_str());
         if (exitStatus != ExitFailure && exitStatus != ExitTimedOut)
             exitStatus = ExitRudeMissed;
     }
@@ -116,6 +119,21 @@ bool AcquireApp::outputFolderWritable(std::string& error) const {
     const size_t slash = path.find_last_of("/\\");
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     char scratch[MAX_PATH + 16];
+    // Without its last separator (but a drive's root keeps it), so that a file in the folder's
+    // place is seen as the file it is.
+    std::string named = folder;
+    if (named.size() > 1 && named[named.size() - 2] != ':')
+        named.pop_back();
+    const DWORD attributes = GetFileAttributesA(named.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const DWORD code = GetLastError();
+        error = "cannot write " + path + ": " +
+                (attributes != INVALID_FILE_ATTRIBUTES ? named + " is a file, not a folder"
+                 : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                     ? "the folder " + folder + " does not exist"
+                     : "the folder " + folder + " cannot be reached (error " + std::to_string(code) + ")");
+        return false;
+    }
     if (!GetTempFileNameA(folder.c_str(), "acq", 0, scratch)) {
         error = "cannot write " + path + ": the folder " + folder + " does not take new files (error " +
                 std::to_string(GetLastError()) + ")";
@@ -161,10 +179,10 @@ bool AcquireApp::startSession() {
     std::vector<TW_IDENTITY> sources;
     if (!client.listSources(sources))
         return false;
-    std::printf("Sources:\n");
+    say("Sources:\n");
     for (const TW_IDENTITY& id : sources)
-        std::printf("  %s (%s, %s)\n", twainText(id.ProductName).c_str(), twainText(id.Manufacturer).c_str(),
-                    twainText(id.Version.Info).c_str());
+        say("  %s (%s, %s)\n", twainText(id.ProductName).c_str(), twainText(id.Manufacturer).c_str(),
+            twainText(id.Version.Info).c_str());
     if (!openChosenSource(sources))
         return false;
     printIdentity(client.sourceIdentity());
@@ -172,7 +190,7 @@ bool AcquireApp::startSession() {
         return false;
     if (!client.enableSource(twainParent(), options.showUI))
         return false;
-    std::printf("Source enabled\n");
+    say("Source enabled\n");
     if (options.autoMode != AutoMode::None)
         driver = std::make_unique<DialogDriver>(options);
     return true;
@@ -185,8 +203,8 @@ bool AcquireApp::openChosenSource(const std::vector<TW_IDENTITY>& sources) {
         return client.openSource(options.source);
     for (const TW_IDENTITY& id : sources) {
         if (options.source == twainText(id.ProductName)) {
-            std::printf("Opening \"%s\" by its Id %u\n", twainText(id.ProductName).c_str(),
-                        static_cast<unsigned>(id.Id));
+            say("Opening \"%s\" by its Id %u\n", twainText(id.ProductName).c_str(),
+                static_cast<unsigned>(id.Id));
             return client.openSourceById(id.Id);
         }
     }
@@ -207,11 +225,11 @@ bool AcquireApp::negotiate() {
                            std::to_string(wanted));
         return false;
     }
-    std::printf("Transfer mechanism: %s\n", memory ? "memory" : "native");
+    say("Transfer mechanism: %s\n", memory ? "memory" : "native");
     for (TW_UINT16 cap : {CAP_SUPPORTEDCAPS, ICAP_PIXELTYPE, ICAP_BITDEPTH, ICAP_XFERMECH}) {
         if (!readCapability(client, cap, MSG_GET, values))
             return false;
-        std::printf("%s: %s\n", capabilityName(cap).c_str(), describeValues(cap, values).c_str());
+        say("%s: %s\n", capabilityName(cap).c_str(), describeValues(cap, values).c_str());
     }
     return true;
 }
@@ -249,7 +267,7 @@ void AcquireApp::messageLoop() {
 
 void AcquireApp::onNotification(TW_UINT16 msg) {
     if (msg == MSG_XFERREADY) {
-        std::printf("MSG_XFERREADY\n");
+        say("MSG_XFERREADY\n");
         // A close asked for during the download wins: the pending transfer is not taken.
         if (driver && driver->closeWanted() && !closing)
             return closeWhileBusy();
@@ -258,7 +276,7 @@ void AcquireApp::onNotification(TW_UINT16 msg) {
             return actRudely();
         takePicture();
     } else if (msg == MSG_CLOSEDSREQ) {
-        std::printf("MSG_CLOSEDSREQ: the source asks to be closed\n");
+        say("MSG_CLOSEDSREQ: the source asks to be closed\n");
         finish(driver && driver->reportDone() ? ExitPicture : ExitNoPicture);
     }
 }
@@ -267,8 +285,8 @@ void AcquireApp::takePicture() {
     TW_IMAGEINFO info;
     if (!askImageInfo(client, info))
         return failTwain();
-    std::printf("Image: %d x %d, %d bits per pixel, %d samples, pixel type %d\n", static_cast<int>(info.ImageWidth),
-                static_cast<int>(info.ImageLength), info.BitsPerPixel, info.SamplesPerPixel, info.PixelType);
+    say("Image: %d x %d, %d bits per pixel, %d samples, pixel type %d\n", static_cast<int>(info.ImageWidth),
+        static_cast<int>(info.ImageLength), info.BitsPerPixel, info.SamplesPerPixel, info.PixelType);
     if (info.BitsPerPixel != 24 || info.SamplesPerPixel != 3 || info.PixelType != TWPT_RGB) {
         client.noteFailure("DAT_IMAGEINFO: only 24-bit RGB pictures are taken");
         return failTwain();
@@ -288,12 +306,12 @@ void AcquireApp::takePicture() {
     std::string error;
     std::string path = picturePath();
     if (!writeBmp(path, picture, error)) {
-        std::printf("%s\n", error.c_str());
+        say("%s\n", error.c_str());
         return finish(ExitFailure);
     }
     size_t bytes = encodeBmp(picture).size();
-    std::printf("Saved %d x %d picture (%zu bytes) to %s\n", picture.width(), picture.height(), bytes,
-                path.c_str());
+    say("Saved %d x %d picture (%zu bytes) to %s\n", picture.width(), picture.height(), bytes,
+        path.c_str());
     // --auto all goes on with the next picture; the driver ends the session after the last.
     if (options.autoMode == AutoMode::All && driver) {
         driver->pictureTaken();
@@ -323,15 +341,15 @@ std::string AcquireApp::picturePath() const {
 void AcquireApp::closeWhileBusy() {
     closing = true;
     if (client.disableSource())
-        std::printf("MSG_DISABLEDS during the source's loop: done\n");
+        say("MSG_DISABLEDS during the source's loop: done\n");
     else
-        std::printf("MSG_DISABLEDS during the source's loop: %s\n", client.failureText().c_str());
-    std::printf("Source windows shown after MSG_DISABLEDS: %d\n", shownWindows());
+        say("MSG_DISABLEDS during the source's loop: %s\n", client.failureText().c_str());
+    say("Source windows shown after MSG_DISABLEDS: %d\n", shownWindows());
     if (client.closeSource())
-        std::printf("MSG_CLOSEDS during the source's loop: done\n");
+        say("MSG_CLOSEDS during the source's loop: done\n");
     else
-        std::printf("MSG_CLOSEDS during the source's loop: %s\n", client.failureText().c_str());
-    std::printf("Source windows shown after MSG_CLOSEDS: %d\n", shownWindows());
+        say("MSG_CLOSEDS during the source's loop: %s\n", client.failureText().c_str());
+    say("Source windows shown after MSG_CLOSEDS: %d\n", shownWindows());
     client.noteFailure("");
     finish(ExitNoPicture);
     PostQuitMessage(0);
@@ -355,7 +373,7 @@ void AcquireApp::actRudely() {
         HWND doomed = window;
         window = nullptr;
         DestroyWindow(doomed);
-        std::printf("Main window destroyed\n");
+        say("Main window destroyed\n");
         std::fflush(stdout);
         finish(ExitNoPicture);
         PostQuitMessage(0);
@@ -371,29 +389,29 @@ void AcquireApp::actRudely() {
     case RudeAct::DisableSubdialog: {
         HWND acquire = driver ? driver->acquireWindow() : nullptr;
         if (client.disableSource())
-            std::printf("MSG_DISABLEDS with the acquire dialog open: done\n");
+            say("MSG_DISABLEDS with the acquire dialog open: done\n");
         else
-            std::printf("MSG_DISABLEDS with the acquire dialog open: %s\n", client.failureText().c_str());
-        std::printf("Source windows shown after MSG_DISABLEDS: %d\n", shownWindows());
+            say("MSG_DISABLEDS with the acquire dialog open: %s\n", client.failureText().c_str());
+        say("Source windows shown after MSG_DISABLEDS: %d\n", shownWindows());
         // The user goes on with the dialog as if nothing happened.
         if (acquire && IsWindow(acquire) && pressButton(acquire, IDC_AQUIRE))
-            std::printf("Pressed Aquire after the disable\n");
+            say("Pressed Aquire after the disable\n");
         reenableTicks = 20;
         return;
     }
     case RudeAct::ExitOpen:
-        std::printf("Exiting with the source enabled\n");
+        say("Exiting with the source enabled\n");
         std::fflush(stdout);
         ExitProcess(ExitNoPicture);
     case RudeAct::ExitListing:
-        std::printf("Exiting while the source lists\n");
+        say("Exiting while the source lists\n");
         std::fflush(stdout);
         ExitProcess(ExitNoPicture);
     case RudeAct::DisableListing:
         if (client.disableSource())
-            std::printf("MSG_DISABLEDS during the listing: done\n");
+            say("MSG_DISABLEDS during the listing: done\n");
         else
-            std::printf("MSG_DISABLEDS during the listing: %s\n", client.failureText().c_str());
+            say("MSG_DISABLEDS during the listing: %s\n", client.failureText().c_str());
         std::fflush(stdout);
         reenableTicks = 20;
         return;
@@ -444,7 +462,7 @@ BOOL CALLBACK repaintWindow(HWND hwnd, LPARAM count) {
 void AcquireApp::unloadEnabled() {
     HANDLE thread = CreateThread(nullptr, 0, closeManagerThread, &client, 0, nullptr);
     if (!thread) {
-        std::printf("Cannot start the closing thread\n");
+        say("Cannot start the closing thread\n");
         return finish(ExitFailure);
     }
     const bool ended = pumpFor(30000, thread);
@@ -452,10 +470,10 @@ void AcquireApp::unloadEnabled() {
     GetExitCodeThread(thread, &code);
     CloseHandle(thread);
     if (!ended) {
-        std::printf("MSG_CLOSEDSM from another thread did not return\n");
+        say("MSG_CLOSEDSM from another thread did not return\n");
     } else {
-        std::printf("MSG_CLOSEDSM from another thread with the source enabled: %s\n",
-                    code == 0 ? "done" : client.failureText().c_str());
+        say("MSG_CLOSEDSM from another thread with the source enabled: %s\n",
+            code == 0 ? "done" : client.failureText().c_str());
     }
     std::fflush(stdout);
     int windows = 0;
@@ -464,7 +482,7 @@ void AcquireApp::unloadEnabled() {
         EnumThreadWindows(GetCurrentThreadId(), repaintWindow, reinterpret_cast<LPARAM>(&windows));
         pumpFor(200, nullptr);
     }
-    std::printf("Repainted %d windows after the unload; exiting\n", windows);
+    say("Repainted %d windows after the unload; exiting\n", windows);
     std::fflush(stdout);
     ExitProcess(ExitNoPicture);
 }
@@ -479,9 +497,9 @@ void AcquireApp::afterRudeAct() {
     if (--reenableTicks > 0)
         return;
     if (client.enableSource(window, true)) {
-        std::printf("MSG_ENABLEDS after the disable: done\n");
+        say("MSG_ENABLEDS after the disable: done\n");
     } else {
-        std::printf("MSG_ENABLEDS after the disable: %s\n", client.failureText().c_str());
+        say("MSG_ENABLEDS after the disable: %s\n", client.failureText().c_str());
         client.noteFailure("");
     }
     finish(ExitNoPicture);
@@ -494,10 +512,10 @@ void AcquireApp::afterDisableListing() {
         if (--reenableTicks > 0)
             return;
         if (client.enableSource(window, true)) {
-            std::printf("MSG_ENABLEDS after the disable: done\n");
+            say("MSG_ENABLEDS after the disable: done\n");
             reconnectTicks = 900;
         } else {
-            std::printf("MSG_ENABLEDS after the disable: %s\n", client.failureText().c_str());
+            say("MSG_ENABLEDS after the disable: %s\n", client.failureText().c_str());
             client.noteFailure("");
             finish(ExitNoPicture);
         }
@@ -515,17 +533,17 @@ void AcquireApp::afterDisableListing() {
             setting = GetDlgItem(hwnd, IDC_SETTING);
     }
     if (setting && IsWindowEnabled(setting)) {
-        std::printf("Connected again after the enable\n");
+        say("Connected again after the enable\n");
         reconnectTicks = 0;
         finish(ExitNoPicture);
     } else if (--reconnectTicks == 0) {
-        std::printf("Not connected again after the enable\n");
+        say("Not connected again after the enable\n");
         finish(ExitNoPicture);
     }
 }
 
 void AcquireApp::failTwain() {
-    std::printf("TWAIN failure: %s\n", client.failureText().c_str());
+    say("TWAIN failure: %s\n", client.failureText().c_str());
     finish(ExitFailure);
 }
 
@@ -545,11 +563,11 @@ void AcquireApp::endSession() {
     if (client.managerOpen())
         ok = client.closeManager() && ok;
     if (!ok) {
-        std::printf("TWAIN failure while closing: %s\n", client.failureText().c_str());
+        say("TWAIN failure while closing: %s\n", client.failureText().c_str());
         if (exitStatus == ExitPicture || exitStatus == ExitNoPicture)
             exitStatus = ExitFailure;
     } else if (client.failureText().empty() || exitStatus != ExitFailure) {
-        std::printf("Session closed\n");
+        say("Session closed\n");
     }
 }
 
@@ -572,12 +590,12 @@ void CALLBACK AcquireApp::timerProc(HWND hwnd, UINT, UINT_PTR, DWORD) {
 void AcquireApp::onTimer() {
     DWORD now = GetTickCount();
     if (timedOut && timePassed(now, deadline + graceMs)) {
-        std::printf("Still not finished %u s after the time-out; exiting\n", static_cast<unsigned>(graceMs / 1000));
+        say("Still not finished %u s after the time-out; exiting\n", static_cast<unsigned>(graceMs / 1000));
         std::fflush(stdout);
         ExitProcess(ExitTimedOut);
     }
     if (!timedOut && timePassed(now, deadline)) {
-        std::printf("Timed out after %d s\n", options.timeoutSeconds);
+        say("Timed out after %d s\n", options.timeoutSeconds);
         timedOut = true;
         exitStatus = ExitTimedOut;
         // WM_QUIT also ends a modal loop of the source that may be running right now.

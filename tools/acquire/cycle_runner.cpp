@@ -1,3 +1,4 @@
+#include "tools/acquire/console_text.h"
 #include "tools/acquire/cycle_runner.h"
 
 #include <cstdio>
@@ -13,12 +14,12 @@ long long delta(size_t later, size_t earlier) {
 }
 
 void printGrowth(const char* what, const ResourceSample& from, const ResourceSample& to) {
-    std::printf("Growth %s: working set %+lld KiB, private %+lld KiB, handles %+lld, threads %+lld, GDI %+lld, "
-                "USER %+lld, heap %+lld blocks / %+lld KiB\n",
-                what, delta(to.workingSetKiB, from.workingSetKiB), delta(to.privateKiB, from.privateKiB),
-                delta(to.handles, from.handles), delta(to.threads, from.threads), delta(to.gdiObjects, from.gdiObjects),
-                delta(to.userObjects, from.userObjects), delta(to.heapBlocks, from.heapBlocks),
-                delta(to.heapKiB, from.heapKiB));
+    say("Growth %s: working set %+lld KiB, private %+lld KiB, handles %+lld, threads %+lld, GDI %+lld, "
+        "USER %+lld, heap %+lld blocks / %+lld KiB\n",
+        what, delta(to.workingSetKiB, from.workingSetKiB), delta(to.privateKiB, from.privateKiB),
+        delta(to.handles, from.handles), delta(to.threads, from.threads), delta(to.gdiObjects, from.gdiObjects),
+        delta(to.userObjects, from.userObjects), delta(to.heapBlocks, from.heapBlocks),
+        delta(to.heapKiB, from.heapKiB));
 }
 
 }  // namespace
@@ -28,7 +29,7 @@ int runCycles(const AcquireOptions& options) {
     // own load and release of it leaves it in place, and what grows belongs to the sessions.
     HMODULE manager = LoadLibraryA(options.manager.empty() ? defaultManager() : options.manager.c_str());
     ResourceSample start = sampleResources();
-    std::printf("Resources at start: %s\n", describeSample(start).c_str());
+    say("Resources at start: %s\n", describeSample(start).c_str());
     ResourceSample afterFirst;
     int result = 0;
     int done = 0;
@@ -44,7 +45,7 @@ int runCycles(const AcquireOptions& options) {
             AcquireApp app(options);
             status = app.run();
         }
-        std::printf("Cycle %d: exit status %d\n", cycle, status);
+        say("Cycle %d: exit status %d\n", cycle, status);
         // A rude act ends its session without a picture; the next cycle opens the source again.
         const bool rudeEnd = options.rude != RudeAct::None && status == ExitNoPicture;
         if (status != ExitPicture && !rudeEnd) {
@@ -54,12 +55,12 @@ int runCycles(const AcquireOptions& options) {
         done = cycle;
         if (cycle == 1) {
             afterFirst = sampleResources();
-            std::printf("Resources after cycle 1: %s\n", describeSample(afterFirst).c_str());
+            say("Resources after cycle 1: %s\n", describeSample(afterFirst).c_str());
         }
     }
     ResourceSample end = sampleResources();
-    std::printf("Resources at end: %s\n", describeSample(end).c_str());
-    std::printf("Cycles completed: %d of %d in %.1f s\n", done, options.cycles, (GetTickCount() - began) / 1000.0);
+    say("Resources at end: %s\n", describeSample(end).c_str());
+    say("Cycles completed: %d of %d in %.1f s\n", done, options.cycles, (GetTickCount() - began) / 1000.0);
     printGrowth("from start to end", start, end);
     if (done >= 1)
         printGrowth("from cycle 1 to the end", afterFirst, end);

@@ -1,3 +1,4 @@
+#include "tools/acquire/console_text.h"
 #include "tools/acquire/dialog_driver.h"
 
 #include <cstdio>
@@ -157,7 +158,7 @@ bool DialogDriver::handleMessageBoxes() {
             continue;
         anyOpen = true;
         if (reportedBoxes.insert(hwnd).second)
-            std::printf("Message box: %s\n", messageBoxText(hwnd).c_str());
+            say("Message box: %s\n", messageBoxText(hwnd).c_str());
         if (options.rude == RudeAct::DestroyQuestion || options.rude == RudeAct::CloseQuestion) {
             wantRude("message box");
             continue;
@@ -175,10 +176,10 @@ bool DialogDriver::pressAnswer(HWND box) {
     if (!GetDlgItem(box, id) && other != 0)
         id = other;
     if (pressButton(box, id)) {
-        std::printf("Answered the message box with button %d\n", id);
+        say("Answered the message box with button %d\n", id);
         return true;
     }
-    std::printf("The message box has no button %d; left open\n", id);
+    say("The message box has no button %d; left open\n", id);
     return false;
 }
 
@@ -198,7 +199,7 @@ void DialogDriver::waitConnected() {
         GetDlgItemTextA(cameraDialog, IDC_PICS_TAKEN, pictures, sizeof pictures);
         GetDlgItemTextA(cameraDialog, IDC_POWER, power, sizeof power);
         if (!connectionReported)
-            std::printf("Camera connected: pictures taken \"%s\", power \"%s\"\n", pictures, power);
+            say("Camera connected: pictures taken \"%s\", power \"%s\"\n", pictures, power);
         connectionReported = true;
         total = std::atoi(pictures);
     }
@@ -210,12 +211,12 @@ void DialogDriver::waitConnected() {
                         options.rude == RudeAct::CloseSettings;
     if (wantSettings && !settingsDone) {
         if (pressButton(cameraDialog, IDC_SETTING)) {
-            std::printf("Pressed Setting\n");
+            say("Pressed Setting\n");
             state = State::WaitSettingsDialog;
         }
     } else if (options.autoMode == AutoMode::All && position > total) {
         if (pressButton(cameraDialog, IDCANCEL)) {
-            std::printf("All %d pictures taken; pressed Cancel\n", total);
+            say("All %d pictures taken; pressed Cancel\n", total);
             state = State::Done;
         }
     } else if (options.autoMode != AutoMode::Status && !openEnabled) {
@@ -223,11 +224,11 @@ void DialogDriver::waitConnected() {
     } else if (options.autoMode == AutoMode::Status) {
         // Cancel may still be disabled for a moment; pressed once it is enabled.
         if (pressButton(cameraDialog, IDCANCEL)) {
-            std::printf("Pressed Cancel\n");
+            say("Pressed Cancel\n");
             state = State::Done;
         }
     } else if (pressButton(cameraDialog, IDC_OPEN)) {
-        std::printf("Pressed Open\n");
+        say("Pressed Open\n");
         state = State::WaitAcquireDialog;
     }
 }
@@ -235,7 +236,7 @@ void DialogDriver::waitConnected() {
 void DialogDriver::waitAcquireDialog() {
     acquireDialog = findWindowWith(IDC_THUMBNAIL_GRID, IDC_AQUIRE);
     if (acquireDialog) {
-        std::printf("Acquire dialog open; listing\n");
+        say("Acquire dialog open; listing\n");
         state = State::WaitListing;
     }
 }
@@ -253,7 +254,7 @@ void DialogDriver::waitSettingsDialog() {
         // As a user's choice would: the dialog hears of it through CBN_SELCHANGE.
         SendMessageA(settingsDialog, WM_COMMAND, MAKEWPARAM(IDC_BIT_RATE, CBN_SELCHANGE),
                      reinterpret_cast<LPARAM>(GetDlgItem(settingsDialog, IDC_BIT_RATE)));
-        std::printf("Settings: bit rate index %d\n", options.setRate);
+        say("Settings: bit rate index %d\n", options.setRate);
     }
     if (options.clockFromPc && IsWindowEnabled(GetDlgItem(settingsDialog, IDC_CLOCK_FROM_PC))) {
         SendDlgItemMessageA(settingsDialog, IDC_CLOCK_FROM_PC, BM_CLICK, 0, 0);
@@ -264,10 +265,10 @@ void DialogDriver::waitSettingsDialog() {
             GetDlgItemTextA(settingsDialog, id, text, sizeof text);
             shown += std::string(shown.empty() ? "" : " ") + text;
         }
-        std::printf("Settings: clock from the PC (%s)\n", shown.c_str());
+        say("Settings: clock from the PC (%s)\n", shown.c_str());
     }
     if (pressButton(settingsDialog, IDOK)) {
-        std::printf("Pressed OK in the settings\n");
+        say("Pressed OK in the settings\n");
         state = State::WaitSettingsClosed;
     }
 }
@@ -310,7 +311,7 @@ void DialogDriver::waitListing() {
         giveUp("the list has no position " + std::to_string(position));
         return;
     }
-    std::printf("Listing done; selecting list position %d\n", position);
+    say("Listing done; selecting list position %d\n", position);
     clickWindow(cell);
     confirmTicks = 0;
     state = State::ConfirmSelection;
@@ -331,7 +332,7 @@ void DialogDriver::confirmSelection() {
         return;
     }
     if (pressButton(acquireDialog, IDC_AQUIRE)) {
-        std::printf("Pressed Aquire\n");
+        say("Pressed Aquire\n");
         state = State::WaitTransfer;
     }
 }
@@ -339,19 +340,19 @@ void DialogDriver::confirmSelection() {
 void DialogDriver::wantClose(const char* during) {
     if (closeMoment)
         return;
-    std::printf("Closing the source during the %s\n", during);
+    say("Closing the source during the %s\n", during);
     closeMoment = true;
 }
 
 void DialogDriver::wantRude(const char* during) {
     if (rudeMoment)
         return;
-    std::printf("Rude act during the %s\n", during);
+    say("Rude act during the %s\n", during);
     rudeMoment = true;
 }
 
 void DialogDriver::giveUp(const std::string& why) {
-    std::printf("Giving up: %s; pressing Cancel\n", why.c_str());
+    say("Giving up: %s; pressing Cancel\n", why.c_str());
     // The camera dialog's Cancel asks the application to close the source.
     if (cameraDialog && IsWindow(cameraDialog))
         pressButton(cameraDialog, IDCANCEL);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "tools/acquire/acquire_app.h"
+#include "tools/acquire/console_text.h"
 #include "tools/acquire/cycle_runner.h"
 #include "tools/acquire/options.h"
 
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     if (options.help) {
-        std::printf("%s", usageText());
+        say("%s", usageText());
         return 0;
     }
     if (options.cycles > 0)

@@ -1,3 +1,4 @@
+#include "tools/acquire/console_text.h"
 #include "tools/acquire/progress_watch.h"
 
 #include <cstdio>
@@ -40,7 +41,7 @@ void ProgressWatch::poll() {
         bool found = false;
         EnumThreadWindows(watchedThread, findProgress, reinterpret_cast<LPARAM>(&found));
         if (found) {
-            std::printf("Closing the source during the download\n");
+            say("Closing the source during the download\n");
             progressSeen = true;
             return;
         }

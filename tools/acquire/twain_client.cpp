@@ -61,6 +61,22 @@ bool TwainClient::load(const std::string& managerFile, std::string& error) {
 
 std::string TwainClient::managerPath() const {
     char path[MAX_PATH] = "";
+    if (managerIsWines()) {
+        // Wine names a built-in DLL it loaded for a path after that path; the DLL's own name
+        // stands in its export directory.
+        const auto* base = reinterpret_cast<const BYTE*>(library);
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& exports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+        const char* name = "twain_32.dll";
+        if (exports.VirtualAddress && exports.Size)
+            name = reinterpret_cast<const char*>(
+                base + reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + exports.VirtualAddress)->Name);
+        const UINT length = GetSystemDirectoryA(path, sizeof path);
+        if (length && length < sizeof path)
+            return std::string(path, length) + "\\" + name;
+        return name;
+    }
     const DWORD length = library ? GetModuleFileNameA(library, path, sizeof path) : 0;
     return length && length < sizeof path ? std::string(path, length) : std::string("(unknown)");
 }

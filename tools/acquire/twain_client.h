@@ -18,7 +18,9 @@ public:
 
     // Loads the manager library (TWAIN_32.DLL, TWAINDSM.DLL or any file named) and finds DSM_Entry.
     bool load(const std::string& managerFile, std::string& error);
-    // The loaded manager's file, and whether it is Wine's own (which lists only Wine's sources).
+    // The file of the manager that answers DSM_Entry, and whether it is Wine's own (which lists
+    // only Wine's sources). Wine's own is reported by its place in the system folder, even
+    // when Wine loaded it in place of a file we named.
     std::string managerPath() const;
     bool managerIsWines() const;
 

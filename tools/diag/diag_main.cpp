@@ -1,6 +1,7 @@
 // dorvex-diag: checks the cable and the camera from a console. Opens a COM port through the
 // source's own CameraLink and runs the commands given on the command line, one line of result
-// each. Exit status: 0 when every command succeeded, 1 when one failed, 2 on bad usage.
+// each; a command's details follow on indented lines below its own result line. Exit status:
+// 0 when every command succeeded, 1 when one failed, 2 on bad usage.
 // A camera switched to another bit rate is set back to 9600 bit/s at close (and at the end),
 // where the next connection looks for it first.
 #include <windows.h>
@@ -34,8 +35,8 @@ const char usage[] =
     "  fetch-all DIR     every picture to DIR\\NN.jpg\n"
     "  close             set the camera back to 9600 bit/s when it runs faster, close the port\n"
     "a failure names its cause: the port not opened (and why), the file not written, or the\n"
-    "camera command that failed on the line (linkError set), got no valid reply (result -1)\n"
-    "or that the camera refused (its result code)\n";
+    "camera command that the camera did not answer (linkError set), got no valid reply\n"
+    "(result -1) or that the camera refused (its result code, as 0x0810)\n";
 
 struct Diag {
     CameraLink link{1};
@@ -44,33 +45,58 @@ struct Diag {
     bool dump = false;
     int failures = 0;
     uint32_t lineRate = 9600;  // the camera's rate after the latest successful SetIO
+    uint32_t writesBefore = 0;  // the port's write calls when the current command began
+
+    void beginCommand() { writesBefore = link.port->writeCalls; }
 
     // One result line; a failure of camera command `command` says whether the port was not
-    // open (and why it could not be opened), the line failed, or the camera refused.
+    // open (and why it could not be opened), the camera did not answer, its reply was bad, or
+    // it refused. A port that opened but was closed again because the camera did not answer
+    // is the camera's silence, not a port problem: bytes were sent.
     void report(const std::string& what, int ok, const char* command = nullptr) {
         if (ok) {
             std::printf("OK   %s\n", what.c_str());
             return;
         }
         ++failures;
-        if (!link.port->isOpen()) {
+        const bool sent = link.port->writeCalls != writesBefore;
+        if (!link.port->isOpen() && !sent) {
             std::printf("FAIL %s: %s\n", what.c_str(), portProblem().c_str());
         } else {
             const int result = link.lastResultCode();
-            std::printf("FAIL %s: %s %s (result %d, linkError %d)\n", what.c_str(), command ? command : "command",
-                        link.linkError  ? "failed on the line (no answer in time)"
-                        : result == -1 ? "got no valid reply (bad checksums after every resend, or cut short)"
-                                        : "refused by the camera",
-                        result, link.linkError);
+            const char* name = command ? command : "command";
+            char cause[200];
+            if (link.linkError && link.port->broken())
+                std::snprintf(cause, sizeof cause, "COM%u failed during %s (the device went away)", port, name);
+            else if (link.linkError)
+                std::snprintf(cause, sizeof cause,
+                              "the camera did not answer %s on COM%u (no reply in time: is it switched on and "
+                              "connected?)",
+                              name, port);
+            else if (result == -1)
+                std::snprintf(cause, sizeof cause,
+                              "%s got no valid reply (bad checksums after every resend, or cut short)", name);
+            else
+                std::snprintf(cause, sizeof cause, "%s refused by the camera", name);
+            std::printf("FAIL %s: %s (result %s, linkError %d)\n", what.c_str(), cause, resultText(result).c_str(),
+                        link.linkError);
         }
         link.linkError = 0;
+    }
+
+    // The camera's result code in the notation of the simulator's help and trace.
+    static std::string resultText(int result) {
+        if (result < 0) return "-1";
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(result));
+        return text;
     }
 
     std::string portProblem() const {
         char text[512];
         const DWORD error = link.linkPort.openError;
         if (!error) {
-            std::snprintf(text, sizeof text, "COM%u is not open", port);
+            std::snprintf(text, sizeof text, "COM%u is not open (connect first)", port);
             return text;
         }
         char reason[256] = "";
@@ -98,6 +124,7 @@ struct Diag {
     // Leaves the camera at 9600 bit/s, where it starts and where the next connection looks first.
     void restoreRate() {
         if (!link.isConnected() || lineRate == 9600) return;
+        beginCommand();
         report("setio 9600 (the camera's starting rate)", setio(9600), "SetIO");
     }
 
@@ -127,6 +154,7 @@ struct Diag {
         uint32_t expected = 0;
         char what[300];
         std::snprintf(what, sizeof what, "jpeg %u -> %s", number, path.c_str());
+        beginCommand();
         if (!pictureInfo(number, handle, expected)) {
             report(what, 0, "GetImgInfo");
             return false;
@@ -143,8 +171,8 @@ struct Diag {
         const uint32_t bytes = ok ? link.buffers->jpeg.count : 0;
         if (!ok) {
             link.buffers->releaseJpeg();
-            if (link.downloadCancelled) std::printf("     (cancel requested)\n");
             report(what, 0, "GetJpeg");
+            if (link.downloadCancelled) std::printf("     (cancel requested)\n");
             return false;
         }
         std::snprintf(what, sizeof what, "jpeg %u: %lu bytes in %.3f s (%.0f bytes/s, %lu reads, %lu writes) -> %s",
@@ -163,13 +191,13 @@ struct Diag {
 
     void getstat() {
         const int ok = link.GetStat(0, dump);
+        report("getstat", ok, "GetStat");
         StatusRecord status;
         if (ok && link.statusRecord(status)) {
             std::printf("     pictures %u, power %u+%u, card %s, clock %02u-%02u-%02u %02u:%02u:%02u\n",
                         status.picturesTaken, status.powerA, status.powerB, status.cardPresent() ? "yes" : "no",
                         status.year, status.month, status.day, status.hour, status.minute, status.second);
         }
-        report("getstat", ok, "GetStat");
     }
 
     void setdate(const char* text) {
@@ -206,9 +234,22 @@ bool parseNumber(const char* text, unsigned long maximum, unsigned long& value) 
     return end && end != text && *end == 0 && value <= maximum;
 }
 
+// The ports the camera link can use, and which of them this machine has.
+std::string portChoice() {
+    std::string present;
+    for (int n = 1; n <= 4; ++n) {
+        char name[8];
+        char target[512];
+        std::snprintf(name, sizeof name, "COM%d", n);
+        if (QueryDosDeviceA(name, target, sizeof target)) present += (present.empty() ? "" : ", ") + std::string(name);
+    }
+    return "the ports are COM1 to COM4 (--port 1..4); present here: " + (present.empty() ? "none" : present);
+}
+
 // Runs the command at args[i] and advances i past its arguments; false on bad usage.
 bool runCommand(Diag& diag, const std::vector<std::string>& args, size_t& i) {
     const std::string& command = args[i++];
+    diag.beginCommand();
     auto argument = [&](const char*& out) {
         if (i >= args.size()) return false;
         out = args[i++].c_str();
@@ -241,8 +282,8 @@ bool runCommand(Diag& diag, const std::vector<std::string>& args, size_t& i) {
         const bool ok = diag.pictureInfo(static_cast<uint16_t>(n), handle, expected);
         uint16_t mark = 0;
         diag.link.statusWord(8, mark);
-        if (ok) std::printf("     handle %u, expected %lu bytes, mark %u\n", handle, static_cast<unsigned long>(expected), mark);
         diag.report("info " + std::string(a), ok, "GetImgInfo");
+        if (ok) std::printf("     handle %u, expected %lu bytes, mark %u\n", handle, static_cast<unsigned long>(expected), mark);
     } else if (command == "thumb") {
         if (!argument(a) || !argument(b) || !parseNumber(a, 0xFFFF, n)) return false;
         uint16_t handle = 0;
@@ -280,7 +321,12 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         unsigned long n = 0;
-        if (arg == "--port" && i + 1 < argc && parseNumber(argv[i + 1], 4, n) && n >= 1) {
+        if (arg == "--port") {
+            if (i + 1 >= argc || !parseNumber(argv[i + 1], 4, n) || n < 1) {
+                std::fprintf(stderr, "dorvex-diag: --port %s: no such port; %s\n", i + 1 < argc ? argv[i + 1] : "",
+                             portChoice().c_str());
+                return 2;
+            }
             diag.port = static_cast<uint8_t>(n);
             ++i;
         } else if (arg == "--rate" && i + 1 < argc && parseNumber(argv[i + 1], 0xFFFFFFFFul, n) && n > 0) {
