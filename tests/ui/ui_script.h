@@ -32,6 +32,13 @@ public:
     // Answers the next message box of the source with button id, noting "box <text>".
     UiScript& answerBox(int buttonId);
 
+    // From the helper: puts the mouse cursor at `to` by the UI thread's own hand, and true once
+    // that thread reads the cursor back there. Under Wine each thread has its own connection to
+    // the display, and a move made from another thread reaches the UI thread's view late on a
+    // busy machine; a help request asked for meanwhile would name the control the cursor was on
+    // before.
+    bool moveCursor(POINT to);
+
     void start();
     // Waits (bounded) for the helper to finish every step; false when one was left.
     bool finish(DWORD timeoutMs = 10000);
@@ -56,6 +63,7 @@ private:
 
     DWORD uiThread;
     DWORD deadlineMs;
+    HWND cursorMover = nullptr;  // a message-only window of the UI thread
     std::vector<Step> steps;
     std::atomic<size_t> done{0};
     std::atomic<bool> stopping{false};
@@ -82,6 +90,9 @@ std::string loadString(UINT id);
 void postClick(HWND dialog, int id);
 // The UI thread's focus window.
 HWND focusOf(DWORD threadId);
+
+// From a thread without windows: polls done() until it holds or timeoutMs passed; returns done().
+bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 // Runs the calling thread's message loop until done() or timeoutMs; returns done().
 bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
