@@ -33,10 +33,9 @@ public:
     UiScript& answerBox(int buttonId);
 
     // From the helper: puts the mouse cursor at `to` by the UI thread's own hand, and true once
-    // that thread reads the cursor back there. Under Wine each thread has its own connection to
-    // the display, and a move made from another thread reaches the UI thread's view late on a
-    // busy machine; a help request asked for meanwhile would name the control the cursor was on
-    // before.
+    // that thread reads the cursor back there, so that what it looks for under the cursor next
+    // (a help request) is found at `to`. Under Wine each thread has its own connection to the X
+    // server, so a move made from another thread is not ordered with the UI thread's reads.
     bool moveCursor(POINT to);
 
     void start();
