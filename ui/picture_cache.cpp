@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <set>
 
@@ -109,18 +110,11 @@ struct HeldKey {
 // merge sees what the one before it saved. Held for a read and a write of at most the budget.
 class WriterTurn {
 public:
-    explicit WriterTurn(const std::string& file) {
-        std::string lower = file;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        char name[64];
-        std::snprintf(name, sizeof name, "Local\\DorvexTwainPictureCache-%08x",
-                      static_cast<unsigned>(checksum(reinterpret_cast<const uint8_t*>(lower.data()), lower.size())));
-        mutex = CreateMutexA(nullptr, FALSE, name);
+    WriterTurn(const std::string& file, DWORD waitMs) {
+        mutex = CreateMutexA(nullptr, FALSE, pictureCacheTurnName(file).c_str());
         // An owner that ended without letting go (WAIT_ABANDONED) hands it over: the file it
-        // may have been writing is a file of its own, never the cache file. The wait runs on the
-        // application's thread without handling its messages, so it is kept well under the time
-        // an application may go unanswered; a turn not had in time saves later.
-        const DWORD waited = mutex ? WaitForSingleObject(mutex, 500) : WAIT_FAILED;
+        // may have been writing is a file of its own, never the cache file.
+        const DWORD waited = mutex ? WaitForSingleObject(mutex, waitMs) : WAIT_FAILED;
         held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     }
     ~WriterTurn() {
@@ -135,7 +129,33 @@ private:
     HANDLE mutex = nullptr;
 };
 
+// The application's thread waits for its turn without handling its messages, so that wait is
+// kept well under the time an application may go unanswered; a save that misses it goes to a
+// thread of its own, which may wait far longer.
+constexpr DWORD kTurnWaitMs = 500;
+constexpr DWORD kHandedOverTurnWaitMs = 30000;
+// Saves handed over and not finished yet, at most kMostHandedOver: beyond that a save fails as
+// it did before there were any, and the cache stays to be saved.
+volatile LONG handedOver = 0;
+constexpr LONG kMostHandedOver = 4;
+
+bool isHex(const char* from, const char* to) {
+    if (from == to) return false;
+    for (const char* c = from; c != to; ++c)
+        if (!std::isxdigit(static_cast<unsigned char>(*c))) return false;
+    return true;
+}
+
 }  // namespace
+
+std::string pictureCacheTurnName(const std::string& file) {
+    std::string lower = file;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    char name[64];
+    std::snprintf(name, sizeof name, "Local\\DorvexTwainPictureCache-%08x",
+                  static_cast<unsigned>(checksum(reinterpret_cast<const uint8_t*>(lower.data()), lower.size())));
+    return name;
+}
 
 PictureCache::Read PictureCache::readFile(std::vector<uint8_t>& bytes) const {
     // Shared for delete too, so that a writer can rename its new file over this one meanwhile.
@@ -254,10 +274,38 @@ bool PictureCache::writeFile(const std::vector<uint8_t>& bytes) const {
     return false;
 }
 
+void PictureCache::removeStaleWriterFiles() const {
+    // Only a writer holding the turn has a file of its own, so with the turn held here every one
+    // found was left by a writer that ended mid-save. One still open is not touched all the same.
+    const size_t slash = file_.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? std::string() : file_.substr(0, slash + 1);
+    const std::string name = file_.substr(folder.size());
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((file_ + ".*.new").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        // Exactly "<name>.<process>-<serial>.new", as writeFile names them.
+        const std::string candidate = found.cFileName;
+        if (candidate.size() < name.size() + 7 || _strnicmp(candidate.c_str(), name.c_str(), name.size()) != 0 ||
+            candidate[name.size()] != '.' || _stricmp(candidate.c_str() + candidate.size() - 4, ".new") != 0)
+            continue;
+        const char* first = candidate.c_str() + name.size() + 1;
+        const char* last = candidate.c_str() + candidate.size() - 4;
+        const char* dash = std::find(first, last, '-');
+        if (dash == last || !isHex(first, dash) || !isHex(dash + 1, last)) continue;
+        DeleteFileA((folder + candidate).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 bool PictureCache::save() {
     if (!dirty_ || file_.empty()) return true;
-    WriterTurn turn(file_);
-    if (!turn.held) return false;
+    WriterTurn turn(file_, kTurnWaitMs);
+    return turn.held ? saveHoldingTurn() : handOver();
+}
+
+bool PictureCache::saveHoldingTurn() {
+    removeStaleWriterFiles();
     // What others saved since this process read the file (or all of it, when it could not be
     // read then) stays, behind this process's own entries. A file that cannot be read now is
     // left alone rather than overwritten by a part of it.
@@ -285,6 +333,68 @@ bool PictureCache::save() {
     }
     if (!writeFile(out)) return false;
     dirty_ = false;
+    return true;
+}
+
+namespace {
+
+struct HandedOver {
+    PictureCache* copy;
+    HMODULE module;
+};
+
+}  // namespace
+
+DWORD WINAPI PictureCache::saveWhenTurnComes(void* parameter) {
+    const HandedOver job = *static_cast<HandedOver*>(parameter);
+    delete static_cast<HandedOver*>(parameter);
+    try {
+        WriterTurn turn(job.copy->file_, kHandedOverTurnWaitMs);
+        if (turn.held) job.copy->saveHoldingTurn();
+    } catch (const std::bad_alloc&) {
+        // Not saved; the cache it was copied from still is to be.
+    }
+    delete job.copy;
+    InterlockedDecrement(&handedOver);
+    // The reference taken for this thread kept the code mapped under it until here.
+    FreeLibraryAndExitThread(job.module, 0);
+}
+
+bool PictureCache::handOver() const {
+    if (InterlockedIncrement(&handedOver) > kMostHandedOver) {
+        InterlockedDecrement(&handedOver);
+        return false;
+    }
+    std::unique_ptr<PictureCache> copy;
+    std::unique_ptr<HandedOver> job;
+    try {
+        // What a save writes: the thumbnails, not the pictures.
+        copy.reset(new PictureCache(thumbnailBudget_, 0));
+        copy->file_ = file_;
+        copy->fileChosen_ = true;
+        copy->thumbnails_ = thumbnails_;
+        copy->thumbnailBytes_ = thumbnailBytes_;
+        copy->dirty_ = true;
+        job.reset(new HandedOver{copy.get(), nullptr});
+    } catch (const std::bad_alloc&) {
+        InterlockedDecrement(&handedOver);
+        return false;
+    }
+    // Without GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT: a reference of the thread's own, so
+    // that an unload of the library waits for the thread to end rather than unmapping its code.
+    HANDLE thread = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&saveWhenTurnComes),
+                           &job->module)) {
+        thread = CreateThread(nullptr, 0, saveWhenTurnComes, job.get(), 0, nullptr);
+        if (!thread) FreeLibrary(job->module);
+    }
+    if (!thread) {
+        InterlockedDecrement(&handedOver);
+        return false;
+    }
+    copy.release();  // the thread's now
+    job.release();
+    CloseHandle(thread);
     return true;
 }
 
@@ -316,10 +426,10 @@ void PictureCache::put(Entries& entries, size_t& bytes, size_t budget, const Pic
 }
 
 const std::vector<uint8_t>* PictureCache::thumbnail(const PictureKey& key) {
+    // The order of use changes, but alone that is not worth rewriting the file: it is written
+    // with the next entry that is new.
     Entry* e = find(thumbnails_, key, true);
-    if (!e) return nullptr;
-    dirty_ = true;  // the order of use changed
-    return &e->data;
+    return e ? &e->data : nullptr;
 }
 
 const std::vector<uint8_t>* PictureCache::picture(const PictureKey& key) {

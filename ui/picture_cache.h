@@ -11,10 +11,11 @@
 // bounded by kThumbnailBudget and kMaxEntries, least recently used first out; the file is replaced
 // atomically (written to a file of the writer's own beside it, then renamed over) and read back
 // entry by entry, each with its own checksum, so that a damaged entry is skipped and fetched
-// again. Other processes (other applications with the source loaded) share the file: a save
-// keeps what they saved meanwhile, after this process's own entries. Downloaded pictures are
-// kept in memory only, for the process's lifetime, bounded by kPictureBudget: the user's
-// photographs are never copied to disk behind their back.
+// again. Other processes (other applications with the source loaded) share the file: writers
+// take turns, and a save keeps what the others saved meanwhile, after this process's own
+// entries. A writer's own file left by one that ended mid-save is removed by the next save.
+// Downloaded pictures are kept in memory only, for the process's lifetime, bounded by
+// kPictureBudget: the user's photographs are never copied to disk behind their back.
 #pragma once
 
 #include <cstddef>
@@ -60,9 +61,14 @@ public:
     // file that cannot be read now (another program holds it) is tried again at the next call.
     // The file's entries go after those already held. Returns the entries read.
     size_t load();
-    // Writes the thumbnails when they changed since the last load or save, with the entries
-    // other processes saved meanwhile after them. False when the file could not be written, or
-    // could not be read first (the old one is then left as it was, and the next save tries again).
+    // Writes the thumbnails when one was added or replaced since the last load or save (using
+    // them only changes their order, which is written with the next such change), with the
+    // entries other processes saved meanwhile after them. When another writer keeps the turn
+    // longer than the application's thread should wait, a copy is saved by a thread of its own
+    // once the turn comes (the process may end meanwhile without waiting for it, and the
+    // library stays loaded until it is done); the cache then stays to be saved again. False when the file could not be written, or could not be read
+    // first (the old one is then left as it was, and the next save tries again), or could not
+    // be handed over.
     bool save();
 
     // Null when nothing is kept for this picture; else its bytes, valid until the next change.
@@ -98,6 +104,11 @@ private:
     // Adds the entries of a file's bytes that are not held yet, behind those held.
     size_t merge(const std::vector<uint8_t>& bytes);
     bool writeFile(const std::vector<uint8_t>& bytes) const;
+    void removeStaleWriterFiles() const;
+    bool saveHoldingTurn();
+    // Saves a copy on a thread of its own, which waits longer for the turn.
+    bool handOver() const;
+    static unsigned long __stdcall saveWhenTurnComes(void* job);
 
     std::string file_;
     bool fileChosen_ = false;
@@ -116,6 +127,9 @@ private:
 PictureCache& pictureCache();
 // Frees it when the module is unloaded while the process goes on (FreeLibrary).
 void releasePictureCache();
+
+// The name of the mutex that the writers of file take turns by.
+std::string pictureCacheTurnName(const std::string& file);
 
 // The cache file under the user's local application data folder
 // (...\Zelmar\Dorvex TwainDS\pictures.cache), the folders made as needed; empty when there is

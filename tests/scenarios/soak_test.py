@@ -88,7 +88,7 @@ def main():
                         del os.environ[key]
                 # The simulator sees the port close once Wine lets go of the descriptor, which
                 # may come a moment after the process ended: a bounded wait, not a hang.
-                deadline = time.time() + 5
+                deadline = time.time() + 30
                 while time.time() < deadline:
                     trace = sim.trace()
                     if trace.count("port open") == trace.count("port close"):

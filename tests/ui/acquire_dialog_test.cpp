@@ -843,7 +843,9 @@ TEST_F(LongThumbnail, OwnerDestroyedAndQuitDuringTheExchangeKeepTheThreadAnsweri
            static_cast<unsigned long>(returnedAt - destroyedAt));
     EXPECT_TRUE(driver.finished());
     EXPECT_EQ(result, IDCANCEL);
-    EXPECT_LT(longest, 1000u);
+    // A thread that waited out the grace without answering would show all of it here; a busy
+    // machine's delays stay far below a third of it.
+    EXPECT_LT(longest, ListingFetcher::defaultStopGraceMs / 3);
     // The exchange outlasted the grace and was abandoned: the stop ends after it, not with
     // the thumbnail.
     EXPECT_GT(returnedAt - destroyedAt, ListingFetcher::defaultStopGraceMs - 1000);

@@ -443,20 +443,25 @@ HWND findHelpPopup(DWORD thread) {
     return popup;
 }
 
+// Help requests that reach the camera dialog as its help command, counted when its handler
+// has returned (with any pop-up it showed closed).
+std::atomic<int> helpRequests{0};
+
+LRESULT CALLBACK countHelpRequests(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_COMMAND && LOWORD(call->wParam) == ID_HELP_COMMAND) ++helpRequests;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 // From the helper thread: puts the cursor on control id of dialog, makes the help request the
-// caption button makes, and returns the pop-up's text ("" when none showed within a second).
-// The pop-up must open at the cursor; it is closed by a click or, with useKey, a key press.
-std::string helpAt(HWND dialog, int id, DWORD uiThread, bool useKey, bool& atCursor) {
+// caption button makes, and returns the pop-up's text ("" when the request was answered without
+// one). The pop-up must open at the cursor; it is closed by a click or, with useKey, a key press.
+std::string helpAt(UiScript& script, HWND dialog, int id, DWORD uiThread, bool useKey, bool& atCursor) {
     RECT r{};
     GetWindowRect(GetDlgItem(dialog, id), &r);
     const POINT cursor{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    SetCursorPos(cursor.x, cursor.y);
-    // The help names the control under the cursor: on a busy display the move may land late.
-    for (int i = 0; i < 100; ++i) {
-        POINT at{};
-        if (GetCursorPos(&at) && at.x == cursor.x && at.y == cursor.y) break;
-        Sleep(20);
-    }
+    // The help names the control under the cursor as the dialog's thread sees it.
+    if (!script.moveCursor(cursor)) return "<cursor not moved>";
     // WM_HELP carries a pointer, so it can only be sent, not posted; the send returns when the
     // pop-up has closed, so it runs on a thread of its own while this one watches the pop-up.
     std::atomic<bool> answered{false};
@@ -470,19 +475,13 @@ std::string helpAt(HWND dialog, int id, DWORD uiThread, bool useKey, bool& atCur
         SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
         answered = true;
     });
-    // Until the pop-up shows or the request is answered without one: up to 10 s on a busy machine.
+    // Until the pop-up shows or the request is answered without one.
     HWND popup = nullptr;
-    for (int i = 0; i < 500 && !popup; ++i) {
-        Sleep(20);
-        popup = findHelpPopup(uiThread);
-        if (!popup && answered)
-            break;
-    }
+    waitUntil([&] { return (popup = findHelpPopup(uiThread)) != nullptr || answered; }, 20000);
     if (!popup) {
         request.join();
-        return "";
+        return answered ? "" : "<not answered>";
     }
-    Sleep(50);
     RECT placed{};
     GetWindowRect(popup, &placed);
     atCursor = placed.left == cursor.x && placed.top == cursor.y;
@@ -491,22 +490,12 @@ std::string helpAt(HWND dialog, int id, DWORD uiThread, bool useKey, bool& atCur
         PostMessageA(popup, WM_KEYDOWN, 'A', 0);
     else
         PostMessageA(popup, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1, 1));
-    for (int i = 0; i < 100 && IsWindow(popup) && IsWindowVisible(popup); ++i) Sleep(10);
-    const bool closed = !IsWindow(popup) || !IsWindowVisible(popup);
+    // The request is answered once the pop-up has closed.
+    const bool closed = waitUntil([&] { return answered.load(); }, 20000);
     if (!closed) PostMessageA(popup, WM_COMMAND, IDCANCEL, 0);
     request.join();
     return closed ? shown : "<not closed>";
 }
-
-// Help requests that reach the camera dialog as its help command.
-int helpRequests = 0;
-
-LRESULT CALLBACK countHelpRequests(int code, WPARAM wParam, LPARAM lParam) {
-    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (code == HC_ACTION && call->message == WM_COMMAND && LOWORD(call->wParam) == ID_HELP_COMMAND) ++helpRequests;
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
 
 void pressF1(bool down) {
     INPUT input{};
@@ -535,36 +524,41 @@ TEST_F(CameraSettingsTest, HelpTextsOverTheCameraDialog) {
     UiScript script;
     HWND camera = hwnd();
     script.step("help", [camera](HWND w) { return w == camera; }, [&](HWND d) {
+        // The help goes to the thread's active window.
         SetForegroundWindow(d);
-        Sleep(100);
+        GUITHREADINFO thread{};
+        thread.cbSize = sizeof thread;
+        waitUntil([&] { return GetGUIThreadInfo(uiThread, &thread) && thread.hwndActive == d; }, 20000);
         int n = 0;
         for (const Expect& c : cases) {
             bool atCursor = false;
-            shown.push_back(helpAt(d, c.id, uiThread, (n++ & 1) != 0, atCursor));
+            shown.push_back(helpAt(script, d, c.id, uiThread, (n++ & 1) != 0, atCursor));
             placed.push_back(atCursor);
         }
         // F1 over a control: the key's own help request reaches the dialog but shows nothing.
-        // A pop-up that shows anyway is noted and closed, so that the test cannot hang on it.
+        // The key stays down until that request has been answered; a pop-up that shows anyway is
+        // noted and closed, so that the test cannot hang on it.
         RECT r{};
         GetWindowRect(GetDlgItem(d, IDC_OPEN), &r);
-        SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-        auto watchForPopup = [&](int ms) {
-            for (int t = 0; t < ms; t += 20) {
-                if (HWND popup = findHelpPopup(uiThread)) {
-                    withF1 = "<pop-up: " + itemText(popup, IDC_HELP_TEXT) + ">";
-                    PostMessageA(popup, WM_COMMAND, IDCANCEL, 0);
-                }
-                Sleep(20);
-            }
-        };
-        withF1 = "";
+        script.moveCursor({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+        withF1 = "<not answered>";
+        const int before = helpRequests;
         pressF1(true);
-        watchForPopup(600);
+        if (waitUntil(
+                [&] {
+                    if (HWND popup = findHelpPopup(uiThread)) {
+                        withF1 = "<pop-up: " + itemText(popup, IDC_HELP_TEXT) + ">";
+                        PostMessageA(popup, WM_COMMAND, IDCANCEL, 0);
+                    }
+                    return helpRequests > before;
+                },
+                20000) &&
+            withF1 == "<not answered>")
+            withF1 = "";
         pressF1(false);
-        watchForPopup(400);
     }, false);
     helpRequests = 0;
-    HHOOK spy = SetWindowsHookExA(WH_CALLWNDPROC, countHelpRequests, nullptr, uiThread);
+    HHOOK spy = SetWindowsHookExA(WH_CALLWNDPROCRET, countHelpRequests, nullptr, uiThread);
     script.start();
     ASSERT_TRUE(script.finish(60000));
     UnhookWindowsHookEx(spy);
@@ -598,7 +592,7 @@ TEST_F(CameraSettingsTest, HelpTextsOverTheSettingsDialog) {
         int n = 0;
         for (const Expect& c : cases) {
             bool atCursor = false;
-            shown.push_back(helpAt(d, c.id, uiThread, (n++ & 1) != 0, atCursor));
+            shown.push_back(helpAt(script, d, c.id, uiThread, (n++ & 1) != 0, atCursor));
         }
         postClick(d, IDCANCEL);
     });

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <iterator>
 #include <string>
 
@@ -72,10 +73,12 @@ TEST(ContextHelp, FindsDirectVisibleChildrenWithAnId) {
 namespace {
 
 // The mouse capture as the pop-up's own thread sees it, sampled by a timer in its modal loop.
-HWND captureSeen = nullptr;
+std::atomic<HWND> captureSeen{nullptr};
+std::atomic<bool> captureSampled{false};
 void CALLBACK sampleCapture(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     captureSeen = GetCapture();
+    captureSampled = true;
 }
 
 }  // namespace
@@ -90,11 +93,12 @@ TEST(HelpPopup, OpensAtTheCursorHoldsTheCaptureAndClosesOnAClick) {
         popupWindow = popup;
         text = itemText(popup, IDC_HELP_TEXT);
         GetWindowRect(popup, &placed);
-        Sleep(300);  // the capture sampler runs meanwhile
+        waitUntil([] { return captureSampled.load(); }, 20000);  // the sampler runs in the pop-up's loop
         PostMessageA(popup, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 300));
     });
     script.start();
     captureSeen = nullptr;
+    captureSampled = false;
     SetTimer(nullptr, 0, 150, sampleCapture);
     HelpPopup popup(4003, nullptr);
     EXPECT_EQ(IDCANCEL, popup.run());
@@ -102,7 +106,7 @@ TEST(HelpPopup, OpensAtTheCursorHoldsTheCaptureAndClosesOnAClick) {
     EXPECT_EQ(loadString(4003), text);
     EXPECT_EQ(200, placed.left);
     EXPECT_EQ(150, placed.top);
-    EXPECT_EQ(popupWindow, captureSeen);
+    EXPECT_EQ(popupWindow, captureSeen.load());
     EXPECT_EQ(nullptr, GetCapture());  // released with the window
 }
 
@@ -138,8 +142,7 @@ TEST(HelpPopup, ClosesWhenAnotherWindowIsActivated) {
     bool closedBySwitch = false;
     UiScript script;
     script.step("popup", isHelpPopup, [&](HWND popup) {
-        for (int i = 0; i < 300 && IsWindow(popup) && IsWindowVisible(popup); ++i) Sleep(10);
-        closedBySwitch = !IsWindow(popup) || !IsWindowVisible(popup);
+        closedBySwitch = waitUntil([popup] { return !IsWindow(popup) || !IsWindowVisible(popup); }, 20000);
         if (!closedBySwitch) PostMessageA(popup, WM_COMMAND, IDCANCEL, 0);  // never hang
     });
     script.start();

@@ -49,6 +49,16 @@ extern "C" __declspec(dllexport) size_t probeFill(size_t bytes, const char* repo
     return filled;
 }
 
+// Saves one thumbnail to file with the library's cache; returns what save() returned.
+extern "C" __declspec(dllexport) bool probeSave(const char* file) {
+    const uint8_t thumb[] = {1, 2, 3};
+    PictureKey key;
+    key.info.assign(8, 0x11);
+    pictureCache().setFile(file);
+    pictureCache().putThumbnail(key, thumb, sizeof thumb);
+    return pictureCache().save();
+}
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH && !reserved) releasePictureCache();
     return TRUE;

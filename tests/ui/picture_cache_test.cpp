@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/ui/runtime_heap.h"
@@ -46,6 +47,16 @@ int filesBeside(const std::string& path) {
     while (FindNextFileA(find, &found));
     FindClose(find);
     return count;
+}
+
+// Polls done() for up to 30 s.
+template <typename Done>
+bool waitUntil(Done done) {
+    for (int i = 0; i < 1500; ++i) {
+        if (done()) return true;
+        Sleep(20);
+    }
+    return done();
 }
 
 // One of the processes of TwoProcessesSavingAtOnce: DORVEX_CACHE_WRITER="file|writer|rounds|event".
@@ -333,6 +344,88 @@ TEST_F(PictureCacheFile, AFailedWriteLeavesTheOldFile) {
     CloseHandle(reader);
     EXPECT_TRUE(cache.save());
     EXPECT_NE(fileBytes(), before);
+}
+
+TEST_F(PictureCacheFile, UsingThumbnailsAloneLeavesTheFileAsItIs) {
+    const size_t thumb = 300;
+    {
+        PictureCache cache;
+        cache.setFile(path);
+        for (uint16_t n = 1; n <= 3; ++n) {
+            const std::vector<uint8_t> t = bytesOf(n, thumb);
+            cache.putThumbnail(keyOf(n), t.data(), t.size());
+        }
+        ASSERT_TRUE(cache.save());
+    }
+    const std::vector<uint8_t> before = fileBytes();
+    PictureCache cache;
+    cache.setFile(path);
+    ASSERT_EQ(cache.load(), 3u);
+    for (uint16_t n : {3, 2, 1}) ASSERT_NE(cache.thumbnail(keyOf(n)), nullptr);  // 1 is now the most recent
+    EXPECT_TRUE(cache.save());
+    EXPECT_EQ(fileBytes(), before);
+    // The order of use goes to the file with the next new entry.
+    const std::vector<uint8_t> t4 = bytesOf(4, thumb);
+    cache.putThumbnail(keyOf(4), t4.data(), t4.size());
+    ASSERT_TRUE(cache.save());
+    PictureCache smaller(2 * PictureCache::entryCost(keyOf(1), thumb));
+    smaller.setFile(path);
+    EXPECT_EQ(smaller.load(), 2u);
+    EXPECT_NE(smaller.thumbnail(keyOf(4)), nullptr);
+    EXPECT_NE(smaller.thumbnail(keyOf(1)), nullptr);
+}
+
+// A writer killed in the middle of a save leaves its own file beside the cache file; the next
+// save removes it, but not one that is still open, nor a file that is not a writer's.
+TEST_F(PictureCacheFile, WritersFilesLeftBehindAreRemoved) {
+    const std::string left = path + ".1f2e-3.new", open = path + ".2a-1.new", other = path + ".old.new";
+    for (const std::string* name : {&left, &open, &other}) {
+        std::ofstream(*name, std::ios::binary) << std::string(100000, 'x');
+    }
+    HANDLE writing = CreateFileA(open.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writing, INVALID_HANDLE_VALUE);
+    PictureCache cache;
+    cache.setFile(path);
+    const std::vector<uint8_t> t = bytesOf(1, 100);
+    cache.putThumbnail(keyOf(1), t.data(), t.size());
+    EXPECT_TRUE(cache.save());
+    EXPECT_EQ(GetFileAttributesA(left.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA(open.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA(other.c_str()), INVALID_FILE_ATTRIBUTES);
+    CloseHandle(writing);
+    for (const std::string* name : {&left, &open, &other}) DeleteFileA(name->c_str());
+}
+
+// Another writer keeps the turn longer than the application's thread waits: the save is made
+// when the turn comes, and the library that asked for it stays loaded until then.
+TEST_F(PictureCacheFile, ASaveThatMissesItsTurnIsMadeWhenTheTurnComes) {
+    HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE giveBack = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([&] {  // the turn belongs to a thread
+        HANDLE turn = CreateMutexA(nullptr, FALSE, pictureCacheTurnName(path).c_str());
+        const bool held = turn && WaitForSingleObject(turn, 10000) == WAIT_OBJECT_0;
+        SetEvent(taken);
+        WaitForSingleObject(giveBack, 60000);
+        if (held) ReleaseMutex(turn);
+        if (turn) CloseHandle(turn);
+    });
+    EXPECT_EQ(WaitForSingleObject(taken, 20000), WAIT_OBJECT_0);
+    HMODULE probe = LoadLibraryA(probePath().c_str());
+    ASSERT_NE(probe, nullptr);
+    using ProbeSave = bool (*)(const char*);
+    auto save = reinterpret_cast<ProbeSave>(reinterpret_cast<void (*)()>(GetProcAddress(probe, "probeSave")));
+    EXPECT_TRUE(save && save(path.c_str()));
+    FreeLibrary(probe);
+    EXPECT_EQ(GetModuleHandleA(probePath().c_str()), probe);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);  // not before the turn
+    SetEvent(giveBack);
+    other.join();
+    CloseHandle(taken);
+    CloseHandle(giveBack);
+    EXPECT_TRUE(waitUntil([&] { return GetModuleHandleA(probePath().c_str()) == nullptr; }));
+    PictureCache again;
+    again.setFile(path);
+    EXPECT_EQ(again.load(), 1u);
 }
 
 TEST_F(PictureCacheFile, AFileOverTheCapLoadsItsFirstEntries) {

@@ -283,8 +283,7 @@ TEST(SettingsDialog, InvalidDatesAreRefusedWithTheFocusOnTheBadField) {
         script.step("still open, cancel", isSettingsDialog, [&](HWND d) {
             expectedFocus = GetDlgItem(d, c.badField);
             // The focus moves once the box has gone: a bounded wait, for a busy machine.
-            for (int i = 0; i < 100 && focusOf(uiThread) != expectedFocus; ++i)
-                Sleep(20);
+            waitUntil([&] { return focusOf(uiThread) == expectedFocus; }, 20000);
             focusAfterBox = focusOf(uiThread);
             postClick(d, IDCANCEL);
         });

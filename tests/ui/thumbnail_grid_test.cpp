@@ -323,7 +323,8 @@ TEST_F(GridTest, RealClickGoesThroughTheCellsWindowClass) {
     clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(2, clicks, sizeof(INPUT));
-    for (int i = 0; i < 50 && !grid.isSelected(1); ++i) {
+    // The click goes through the window system's input queue: a bounded wait, for a busy machine.
+    for (int i = 0; i < 2000 && !grid.isSelected(1); ++i) {
         owner.pump();
         Sleep(10);
     }

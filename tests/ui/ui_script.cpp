@@ -29,13 +29,40 @@ BOOL CALLBACK collectMatch(HWND window, LPARAM param) {
     return TRUE;
 }
 
+constexpr UINT moveCursorMessage = WM_APP + 0x2C1;
+
+LRESULT CALLBACK cursorMoverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != moveCursorMessage) return DefWindowProcA(window, message, wParam, lParam);
+    const POINT to{static_cast<LONG>(wParam), static_cast<LONG>(lParam)};
+    SetCursorPos(to.x, to.y);
+    POINT at{};
+    return GetCursorPos(&at) && at.x == to.x && at.y == to.y;
+}
+
 }  // namespace
 
-UiScript::UiScript(DWORD deadlineMs) : uiThread(GetCurrentThreadId()), deadlineMs(deadlineMs) {}
+UiScript::UiScript(DWORD deadlineMs) : uiThread(GetCurrentThreadId()), deadlineMs(deadlineMs) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = cursorMoverProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "DorvexUiScriptCursorMover";
+    RegisterClassA(&windowClass);  // fails harmlessly when another script registered it
+    cursorMover = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  windowClass.hInstance, nullptr);
+}
 
 UiScript::~UiScript() {
     stopping = true;
     if (helper.joinable()) helper.join();
+    if (cursorMover) DestroyWindow(cursorMover);
+}
+
+bool UiScript::moveCursor(POINT to) {
+    DWORD_PTR landed = 0;
+    return cursorMover &&
+           SendMessageTimeoutA(cursorMover, moveCursorMessage, static_cast<WPARAM>(to.x), static_cast<LPARAM>(to.y),
+                               SMTO_NORMAL, 20000, &landed) &&
+           landed;
 }
 
 UiScript& UiScript::step(const std::string& name, Matcher match, Action act, bool waitGone) {
@@ -184,6 +211,15 @@ HWND focusOf(DWORD threadId) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     return GetGUIThreadInfo(threadId, &info) ? info.hwndFocus : nullptr;
+}
+
+bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(10);
+    }
+    return true;
 }
 
 bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {

@@ -32,6 +32,12 @@ public:
     // Answers the next message box of the source with button id, noting "box <text>".
     UiScript& answerBox(int buttonId);
 
+    // From the helper: puts the mouse cursor at `to` by the UI thread's own hand, and true once
+    // that thread reads the cursor back there, so that what it looks for under the cursor next
+    // (a help request) is found at `to`. Under Wine each thread has its own connection to the X
+    // server, so a move made from another thread is not ordered with the UI thread's reads.
+    bool moveCursor(POINT to);
+
     void start();
     // Waits (bounded) for the helper to finish every step; false when one was left.
     bool finish(DWORD timeoutMs = 10000);
@@ -56,6 +62,7 @@ private:
 
     DWORD uiThread;
     DWORD deadlineMs;
+    HWND cursorMover = nullptr;  // a message-only window of the UI thread
     std::vector<Step> steps;
     std::atomic<size_t> done{0};
     std::atomic<bool> stopping{false};
@@ -82,6 +89,9 @@ std::string loadString(UINT id);
 void postClick(HWND dialog, int id);
 // The UI thread's focus window.
 HWND focusOf(DWORD threadId);
+
+// From a thread without windows: polls done() until it holds or timeoutMs passed; returns done().
+bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 // Runs the calling thread's message loop until done() or timeoutMs; returns done().
 bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
