@@ -719,7 +719,7 @@ TEST_F(Reliability, CameraSwitchedOffDuringADownload) {
 
 using Soak = SimLinkTest;
 
-// DORVEX_SOAK_COMMANDS commands (./run test runs a slice of 500, ./run soak 2000).
+// DORVEX_SOAK_COMMANDS commands (./run test runs a slice of 500, ./run soak 2000 by default).
 TEST_F(Soak, SeededCommandsOnAHostileLine) {
     ASSERT_TRUE(connect(115200));
     StatusRecord record;
@@ -836,8 +836,11 @@ TEST_F(Soak, SeededCommandsOnAHostileLine) {
     EXPECT_EQ(identical, succeeded);
     // About 2 % of the blocks are hit and a block fails only after four hits running.
     EXPECT_GE(succeeded, commands * 95 / 100);
-    EXPECT_GT(naks, 0u);
-    EXPECT_GT(cutShort, 0u);
-    EXPECT_GT(skipped, 0u);
+    // The line's faults were met; a short run (./run soak 1: 10 commands) may meet none.
+    if (commands >= 500) {
+        EXPECT_GT(naks, 0u);
+        EXPECT_GT(cutShort, 0u);
+        EXPECT_GT(skipped, 0u);
+    }
     ASSERT_TRUE(setio(9600) || setio(9600));
 }
