@@ -740,7 +740,7 @@ TEST_F(Reliability, ReplyThatNeverEndsFailsAtItsBoundAndTheLinkRecovers) {
 
 using Soak = SimLinkTest;
 
-// DORVEX_SOAK_COMMANDS commands (./run test runs a slice of 500, ./run soak 2000).
+// DORVEX_SOAK_COMMANDS commands (./run test runs a slice of 500, ./run soak 2000 by default).
 TEST_F(Soak, SeededCommandsOnAHostileLine) {
     ASSERT_TRUE(connect(115200));
     StatusRecord record;

@@ -18,6 +18,8 @@ and the 64-bit build's (DORVEX_WIN64_BIN) below twain_64; our 64-bit acquire.exe
 the 64-bit one through our 64-bit manager, the 32-bit acquire.exe the 32-bit one; the quiet
 uninstall removes both.
 
+FoundLater: tools installed after a build tree was made are found without deleting it.
+
 usage: dist_test.py DIST_DIR BIN_DIR HOST_BIN VERSION TEST_CLASS
 """
 import os
@@ -435,6 +437,52 @@ class Installer64(FreshPrefix):
         self.assertFalse(os.path.exists(target64))
         self.assertIsNone(self.query(key))
         self.assertTrue(os.path.isdir(os.path.join(self.windows, "twain_64")))
+
+
+class FoundLater(unittest.TestCase):
+    """A build tree made before packages it needs were installed: ./run configures it again once
+    they are (here its configuration failed for want of python3), and the installer step finds a
+    makensis that appeared after the tree was configured (a stand-in, on PATH)."""
+
+    def test_tools_installed_after_the_tree_was_made(self):
+        root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        work = tempfile.mkdtemp(prefix="dorvex_found_later_")
+        try:
+            tree, farm, later = (os.path.join(work, name) for name in ("tree", "bin", "later"))
+            os.makedirs(farm)
+            os.makedirs(later)
+            # The machine's programs without python3 and makensis; "later" is where they appear.
+            for folder in os.environ["PATH"].split(os.pathsep):
+                for name in os.listdir(folder) if os.path.isdir(folder) else []:
+                    link = os.path.join(farm, name)
+                    if not name.startswith(("python3", "makensis")) and not os.path.lexists(link):
+                        os.symlink(os.path.join(folder, name), link)
+            env = dict(os.environ, PATH=farm + os.pathsep + later)
+            # ./run's own step, with CMake kept to PATH (not its list of the system's folders).
+            configure = ["bash", "-c", 'source "$1/run" && configure "$2" -DCMAKE_TOOLCHAIN_FILE="$1/cmake/mingw-i686.cmake"'
+                         ' -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF', "configure", root, tree]
+            first = subprocess.run(configure, env=env, capture_output=True, text=True, timeout=600)
+            self.assertNotEqual(first.returncode, 0, "configured without python3")
+            self.assertIn("DORVEX_PYTHON3", first.stderr)
+
+            os.symlink(shutil.which("python3"), os.path.join(later, "python3"))
+            second = subprocess.run(configure, env=env, capture_output=True, text=True, timeout=600)
+            self.assertEqual(second.returncode, 0, second.stderr)
+            # Then makensis: one that writes the installer it is asked for. The release step alone
+            # (dist/fast: without building its programs), with stand-ins for those.
+            with open(os.path.join(later, "makensis"), "w") as f:
+                f.write('#!/bin/sh\nfor a; do case "$a" in -DOUT_FILE=*) echo stand-in >"${a#-DOUT_FILE=}";; esac; done\n')
+            os.chmod(os.path.join(later, "makensis"), 0o755)
+            for name in ("DorvexTwain.ds", "TWAIN_32.DLL", "acquire.exe", "dorvex-diag.exe"):
+                with open(os.path.join(tree, "bin", name), "w") as f:
+                    f.write(name)
+            made = subprocess.run(["make", "-C", tree, "dist/fast"], env=env, capture_output=True, text=True,
+                                  timeout=300)
+            self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
+            with zipfile.ZipFile(os.path.join(tree, "dist", "DorvexTwain-%s.zip" % VERSION)) as archive:
+                self.assertEqual(archive.read("DorvexTwain-%s/DorvexTwain-setup.exe" % VERSION), b"stand-in\n")
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

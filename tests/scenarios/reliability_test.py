@@ -12,7 +12,7 @@ simulator with its own seed, alternating native and memory transfers, until the 
 of acquisitions is reached. An acquisition is one Open: listing, selection, download, transfer;
 a session ends at the first failed one (the source reports it and asks to be closed).
 DORVEX_RELIABILITY_ACQUISITIONS sets that number: 40 by default, a slice that meets each kind
-of session (silent camera, burst, plain noise) twice; ./run soak runs 200.
+of session (silent camera, burst, plain noise) twice; ./run soak runs 200 by default.
 
 usage: reliability_test.py ACQUIRE_EXE HOST_BIN
 """

@@ -82,7 +82,9 @@ TEST_F(SessionTest, NotificationsOnlyFromTheStatesThatAllowThem) {
         const LONG sent = log.count();
         EXPECT_EQ(session->notifyApplication(MSG_XFERREADY), 0) << "state " << state;
         EXPECT_EQ(session->state, state);
-        if (state < StateEnabled) EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 0) << "state " << state;
+        if (state < StateEnabled) {
+            EXPECT_EQ(session->notifyApplication(MSG_CLOSEDSREQ), 0) << "state " << state;
+        }
         EXPECT_EQ(log.count(), sent) << "state " << state;
     };
     refused(StateLoaded);

@@ -282,8 +282,11 @@ TEST_F(EntryPointTest, CapabilityContainersComeFromTheManagersMemoryZeroFilled) 
     const SIZE_T items = offsetof(TW_ENUMERATION, ItemList);
     ASSERT_GE(size, items + 4);
     EXPECT_EQ(bytes[items + 2], TWSX_MEMORY);
-    for (SIZE_T i = items; i < size; ++i)
-        if (i != items + 2) EXPECT_EQ(bytes[i], 0) << "byte " << i;
+    for (SIZE_T i = items; i < size; ++i) {
+        if (i != items + 2) {
+            EXPECT_EQ(bytes[i], 0) << "byte " << i;
+        }
+    }
     GlobalUnlock(cap.hContainer);
 
     TW_CAPABILITY caps{CAP_SUPPORTEDCAPS, TWON_DONTCARE16, nullptr};
