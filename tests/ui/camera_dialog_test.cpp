@@ -626,10 +626,11 @@ TEST_F(CameraDialogTest, Screenshots) {
         settings = takeScreenshot("settings_dialog", d);
         RECT r{};
         GetWindowRect(GetDlgItem(d, IDC_AUTO_THUMBNAILS), &r);
-        SetCursorPos(r.left + 20, (r.top + r.bottom) / 2);
+        // Moved on the dialogs' own thread, so that the help is asked for where the cursor landed.
+        script.moveCursor({r.left + 20, (r.top + r.bottom) / 2});
         std::thread request([d] { SendMessageA(d, WM_HELP, 0, 0); });
         HWND shown = nullptr;
-        for (int i = 0; i < 100 && !shown; ++i) {
+        for (int i = 0; i < 1000 && !shown; ++i) {
             Sleep(20);
             shown = findHelpPopup(uiThread);
         }
