@@ -3,7 +3,30 @@
 namespace {
 
 volatile LONG callsRunning = 0;
+// Entries made so far: a quiet spell is one in which this does not move.
+volatile LONG callsMade = 0;
 bool held = false;
+
+// How the releasing thread waits for our callers to be gone: polls of quietPoll ms, until
+// quietPolls in a row saw no call running and none begun; after maxPolls it gives up.
+constexpr DWORD quietPoll = 20;
+constexpr int quietPolls = 5;
+constexpr int maxPolls = 6000;  // two minutes
+
+DWORD WINAPI releaseWhenQuiet(LPVOID) {
+    int quiet = 0;
+    LONG made = InterlockedCompareExchange(&callsMade, 0, 0);
+    for (int poll = 0; poll < maxPolls && quiet < quietPolls; ++poll) {
+        Sleep(quietPoll);
+        const LONG now = InterlockedCompareExchange(&callsMade, 0, 0);
+        quiet = now == made && moduleCallsRunning() == 0 ? quiet + 1 : 0;
+        made = now;
+    }
+    // Given up: the reference stays, and so does the image - never freed under a caller.
+    if (quiet < quietPolls) ExitThread(0);
+    // Does not return here: the image may be gone once the reference is.
+    FreeLibraryAndExitThread(moduleInstance(), 0);
+}
 
 }  // namespace
 
@@ -19,6 +42,7 @@ HINSTANCE moduleInstance() {
 }
 
 ModuleCall::ModuleCall() {
+    InterlockedIncrement(&callsMade);
     InterlockedIncrement(&callsRunning);
 }
 
@@ -43,7 +67,18 @@ bool holdModule() {
 bool releaseModuleHold() {
     if (!held) return true;
     if (moduleCallsRunning() > 1) return false;
+    // An executable is never unmapped while it runs: its reference can go here and now.
+    if (moduleInstance() == GetModuleHandleA(nullptr)) {
+        held = false;
+        FreeLibrary(moduleInstance());
+        return true;
+    }
+    // Ours may be the last reference (the manager freed its own while the source had windows),
+    // and the caller returns through our code: a thread of ours gives it back once nothing of
+    // ours runs. Without that thread the reference stays, and the image with it.
+    HANDLE thread = CreateThread(nullptr, 0, releaseWhenQuiet, nullptr, 0, nullptr);
+    if (!thread) return false;
+    CloseHandle(thread);
     held = false;
-    FreeLibrary(moduleInstance());
     return true;
 }
