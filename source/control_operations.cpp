@@ -225,9 +225,10 @@ TW_UINT16 SourceSession::transferGroup() {
 
 #ifdef _WIN64
 // DAT_ENTRYPOINT: a 2.x manager sets its entry point and memory functions before MSG_OPENDS
-// (states 3 and 4, or later before the open that ends a session it lost); MSG_GET reads back what was set, in any open state. A structure whose
-// Size is smaller than ours, or that lacks the entry or any of the four memory functions, is
-// refused whole: a source that used half a set of memory functions would free with one what
+// (states 3 and 4, or later just before the open that ends a session it lost, from that
+// session's application); MSG_GET reads back what was set, in any open state. A structure
+// whose Size is smaller than ours, or that lacks the entry or any of the four memory functions,
+// is refused whole: a source that used half a set of memory functions would free with one what
 // it allocated with another.
 TW_UINT16 SourceSession::entryPoint() {
     const TW_UINT16 msg = currentCall->MSG;
