@@ -3,27 +3,23 @@
 namespace {
 
 volatile LONG callsRunning = 0;
-// Entries made so far: a quiet spell is one in which this does not move.
-volatile LONG callsMade = 0;
 bool held = false;
 
-// How the releasing thread waits for our callers to be gone: polls of quietPoll ms, until
-// quietPolls in a row saw no call running and none begun; after maxPolls it gives up.
-constexpr DWORD quietPoll = 20;
-constexpr int quietPolls = 5;
-constexpr int maxPolls = 6000;  // two minutes
+// How the releasing thread waits for the call that handed it the reference to be gone: it
+// polls until no call of ours runs (calls begun later come from a caller that holds a
+// reference of its own: a manager that loaded the source again), then leaves the entry's last
+// instructions, after its ModuleCall, a moment to run. After maxPolls it gives up.
+constexpr DWORD pollInterval = 10;
+constexpr int maxPolls = 12000;  // two minutes
+constexpr DWORD epilogueGrace = 50;
 
 DWORD WINAPI releaseWhenQuiet(LPVOID) {
-    int quiet = 0;
-    LONG made = InterlockedCompareExchange(&callsMade, 0, 0);
-    for (int poll = 0; poll < maxPolls && quiet < quietPolls; ++poll) {
-        Sleep(quietPoll);
-        const LONG now = InterlockedCompareExchange(&callsMade, 0, 0);
-        quiet = now == made && moduleCallsRunning() == 0 ? quiet + 1 : 0;
-        made = now;
+    for (int poll = 0; moduleCallsRunning() != 0; ++poll) {
+        // Given up: the reference stays, and so does the image - never freed under a caller.
+        if (poll == maxPolls) ExitThread(0);
+        Sleep(pollInterval);
     }
-    // Given up: the reference stays, and so does the image - never freed under a caller.
-    if (quiet < quietPolls) ExitThread(0);
+    Sleep(epilogueGrace);
     // Does not return here: the image may be gone once the reference is.
     FreeLibraryAndExitThread(moduleInstance(), 0);
 }
@@ -42,7 +38,6 @@ HINSTANCE moduleInstance() {
 }
 
 ModuleCall::ModuleCall() {
-    InterlockedIncrement(&callsMade);
     InterlockedIncrement(&callsRunning);
 }
 

@@ -14,8 +14,9 @@
 //   not itself: the manager may already have freed its own reference (and still sends
 //   MSG_DISABLEDS and MSG_CLOSEDS through the entry point it had), so ours may be the last,
 //   and the close still has to return through our code. A thread of ours takes the reference
-//   over and frees it with FreeLibraryAndExitThread once no call of ours has run for a while
-//   (the entry's last instructions run after its ModuleCall has ended). A close made inside
+//   over and frees it with FreeLibraryAndExitThread once no call of ours runs, and a moment
+//   later (the entry's last instructions run after its ModuleCall has ended). Calls that begin
+//   meanwhile come from a manager that loaded the source again and holds its own reference. A close made inside
 //   one of our loops keeps the reference: the image stays mapped (with nothing of ours running
 //   once the loop has unwound) until a later MSG_CLOSEDS from outside our loops gives it back,
 //   or the process ends.
