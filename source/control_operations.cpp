@@ -5,6 +5,7 @@
 // source defines (some test the message first, some the state), then refuses a missing data
 // structure with TWCC_BADVALUE, and only then changes anything: a failing operation changes
 // nothing but the condition code.
+#include <cstring>
 #include <new>
 
 #include "imaging/jpeg_decoder.h"
@@ -16,6 +17,14 @@ namespace {
 
 bool inStates(TwainState state, TwainState first, TwainState last) {
     return state >= first && state <= last;
+}
+
+// Two identities name the same application or source when their names agree; the Id is the
+// manager's and the same for both only within one manager's session.
+bool sameProduct(const TW_IDENTITY& a, const TW_IDENTITY& b) {
+    return std::strncmp(a.Manufacturer, b.Manufacturer, sizeof a.Manufacturer) == 0 &&
+           std::strncmp(a.ProductFamily, b.ProductFamily, sizeof a.ProductFamily) == 0 &&
+           std::strncmp(a.ProductName, b.ProductName, sizeof a.ProductName) == 0;
 }
 
 }  // namespace
@@ -61,8 +70,10 @@ TW_UINT16 SourceSession::identity() {
 }
 
 TW_UINT16 SourceSession::openSource() {
-    if (state != StateLoaded) return fail(TWCC_SEQERROR);
+    if (state != StateLoaded && !lostSession()) return fail(TWCC_SEQERROR);
     if (!currentCall->data) return fail(TWCC_BADVALUE);
+    // The manager of the new session handed its entry point over just before (2.x).
+    if (state != StateLoaded) endSession(false);
     appIdentity = *currentCall->origin;
     // The manager hands back our identity with the Id it assigned.
     sourceIdentity = *static_cast<const TW_IDENTITY*>(currentCall->data);
@@ -70,8 +81,30 @@ TW_UINT16 SourceSession::openSource() {
     return succeed();
 }
 
+// A session with windows holds our module, so a manager that unloads the source without
+// closing it and loads it again finds the session as it left it, and cannot open the source
+// any more. No manager that still has the source open sends its application's MSG_OPENDS to
+// it again (it refuses that itself): an open of this very source by the same application,
+// while the session has windows, means the manager lost it, and the session is ended as
+// MSG_CLOSEDS would. Another application's session is never taken, and an open session
+// without windows (whose unload is real) still refuses a second open.
+bool SourceSession::lostSession() const {
+    const auto* wanted = static_cast<const TW_IDENTITY*>(currentCall->data);
+    return callerHoldsWindows() && wanted && sameProduct(*wanted, sourceIdentity);
+}
+
+bool SourceSession::callerHoldsWindows() const {
+    const TW_IDENTITY& caller = *currentCall->origin;
+    return cameraDialog && caller.Id == appIdentity.Id && sameProduct(caller, appIdentity);
+}
+
 TW_UINT16 SourceSession::closeSource() {
     if (!inStates(state, StateOpen, StateTransferring)) return fail(TWCC_SEQERROR);
+    endSession(true);
+    return succeed();
+}
+
+void SourceSession::endSession(bool forgetManager) {
     // Nothing may notify anyone once the close is accepted, not even the dialog's teardown.
     state = StateLoaded;
     destroyDialog();
@@ -81,10 +114,13 @@ TW_UINT16 SourceSession::closeSource() {
     releaseModuleHold();
 #ifdef _WIN64
     // The manager hands its entry point over again before the next MSG_OPENDS.
-    haveManagerEntry = false;
-    managerEntry = TW_ENTRYPOINT{};
+    if (forgetManager) {
+        haveManagerEntry = false;
+        managerEntry = TW_ENTRYPOINT{};
+    }
+#else
+    (void)forgetManager;
 #endif
-    return succeed();
 }
 
 TW_UINT16 SourceSession::userInterface() {
@@ -189,14 +225,15 @@ TW_UINT16 SourceSession::transferGroup() {
 
 #ifdef _WIN64
 // DAT_ENTRYPOINT: a 2.x manager sets its entry point and memory functions before MSG_OPENDS
-// (states 3 and 4); MSG_GET reads back what was set, in any open state. A structure whose
-// Size is smaller than ours, or that lacks the entry or any of the four memory functions, is
-// refused whole: a source that used half a set of memory functions would free with one what
+// (states 3 and 4, or later just before the open that ends a session it lost, from that
+// session's application); MSG_GET reads back what was set, in any open state. A structure
+// whose Size is smaller than ours, or that lacks the entry or any of the four memory functions,
+// is refused whole: a source that used half a set of memory functions would free with one what
 // it allocated with another.
 TW_UINT16 SourceSession::entryPoint() {
     const TW_UINT16 msg = currentCall->MSG;
     if (msg != MSG_SET && msg != MSG_GET) return fail(TWCC_BADPROTOCOL);
-    if (msg == MSG_SET && state > StateOpen) return fail(TWCC_SEQERROR);
+    if (msg == MSG_SET && state > StateOpen && !callerHoldsWindows()) return fail(TWCC_SEQERROR);
     auto* entry = static_cast<TW_ENTRYPOINT*>(currentCall->data);
     if (!entry) return fail(TWCC_BADVALUE);
     if (entry->Size < sizeof(TW_ENTRYPOINT)) return fail(TWCC_BADVALUE);

@@ -8,9 +8,7 @@
 
 int SourceSession::prepareImage(const uint8_t* data, uint32_t size) {
     if (!data || size == 0 || size > uint32_t(std::numeric_limits<int32_t>::max())) return 0;
-    // One picture at a time: a new one replaces the old, pending or not, and its transfer
-    // starts again at the top row.
-    discardPicture();
+    // Decoded apart first: a picture that fails to decode leaves the one pending as it was.
     JpegDecoder* decoder = new (std::nothrow) JpegDecoder();
     if (!decoder) return 0;
     // The decoder reads its input only during decode(); the caller may free it afterwards.
@@ -18,6 +16,9 @@ int SourceSession::prepareImage(const uint8_t* data, uint32_t size) {
         delete decoder;
         return 0;
     }
+    // One picture at a time: the new one replaces the old, pending or not, and its transfer
+    // starts again at the top row.
+    discardPicture();
     decodedImage = decoder;
     return 1;
 }

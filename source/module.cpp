@@ -5,6 +5,25 @@ namespace {
 volatile LONG callsRunning = 0;
 bool held = false;
 
+// How the releasing thread waits for the call that handed it the reference to be gone: it
+// polls until no call of ours runs (calls begun later come from a caller that holds a
+// reference of its own: a manager that loaded the source again), then leaves the entry's last
+// instructions, after its ModuleCall, a moment to run. After maxPolls it gives up.
+constexpr DWORD pollInterval = 10;
+constexpr int maxPolls = 12000;  // two minutes
+constexpr DWORD epilogueGrace = 50;
+
+DWORD WINAPI releaseWhenQuiet(LPVOID) {
+    for (int poll = 0; moduleCallsRunning() != 0; ++poll) {
+        // Given up: the reference stays, and so does the image - never freed under a caller.
+        if (poll == maxPolls) ExitThread(0);
+        Sleep(pollInterval);
+    }
+    Sleep(epilogueGrace);
+    // Does not return here: the image may be gone once the reference is.
+    FreeLibraryAndExitThread(moduleInstance(), 0);
+}
+
 }  // namespace
 
 HINSTANCE moduleInstance() {
@@ -43,7 +62,18 @@ bool holdModule() {
 bool releaseModuleHold() {
     if (!held) return true;
     if (moduleCallsRunning() > 1) return false;
+    // An executable is never unmapped while it runs: its reference can go here and now.
+    if (moduleInstance() == GetModuleHandleA(nullptr)) {
+        held = false;
+        FreeLibrary(moduleInstance());
+        return true;
+    }
+    // Ours may be the last reference (the manager freed its own while the source had windows),
+    // and the caller returns through our code: a thread of ours gives it back once nothing of
+    // ours runs. Without that thread the reference stays, and the image with it.
+    HANDLE thread = CreateThread(nullptr, 0, releaseWhenQuiet, nullptr, 0, nullptr);
+    if (!thread) return false;
+    CloseHandle(thread);
     held = false;
-    FreeLibrary(moduleInstance());
     return true;
 }

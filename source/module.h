@@ -10,11 +10,19 @@
 //   counted while it runs (ModuleCall);
 // - while the source has windows (MSG_ENABLEDS until MSG_CLOSEDS) it holds a reference on its
 //   own module, so that no FreeLibrary of the manager can unload it under them;
-// - MSG_CLOSEDS gives that reference back only when it is the one call of ours running: the
-//   manager that makes the call holds its own reference meanwhile, so the release never unmaps
-//   the code that makes it. A close made inside one of our loops keeps the reference: the
-//   image stays mapped (with nothing of ours running once the loop has unwound) until a later
-//   MSG_CLOSEDS from outside our loops gives it back, or the process ends.
+// - MSG_CLOSEDS gives that reference back only when it is the one call of ours running, and
+//   not itself: the manager may already have freed its own reference (and still sends
+//   MSG_DISABLEDS and MSG_CLOSEDS through the entry point it had), so ours may be the last,
+//   and the close still has to return through our code. A thread of ours takes the reference
+//   over and frees it with FreeLibraryAndExitThread once no call of ours runs, and a moment
+//   later (the entry's last instructions run after its ModuleCall has ended). Calls that begin
+//   meanwhile come from a manager that loaded the source again and holds its own reference. A close made inside
+//   one of our loops keeps the reference: the image stays mapped (with nothing of ours running
+//   once the loop has unwound) until a later MSG_CLOSEDS from outside our loops gives it back,
+//   or the process ends.
+// - A manager that unloads a source with windows and loads it again finds it loaded still,
+//   and nothing tells that apart from a source never unloaded: the session it lost ends when
+//   the same application opens the source again (control_operations.cpp).
 #pragma once
 
 #include <windows.h>
@@ -35,6 +43,6 @@ long moduleCallsRunning();
 
 // Takes the source's reference on its own module, once; false when it could not.
 bool holdModule();
-// Gives the reference back when the caller is the only entry of ours running (see above);
-// true when it was given back or none was held.
+// Gives the reference back, through a thread of ours, when the caller is the only entry of ours
+// running (see above); true when it was handed over or none was held.
 bool releaseModuleHold();

@@ -67,8 +67,8 @@ public:
     // message or state, with nothing sent.
     // Then posts our dialog a message, so that the application's loop has one to wake on.
     int notifyApplication(TW_UINT16 msg);
-    // Decodes a downloaded JPEG into decodedImage, replacing any earlier picture. The caller
-    // keeps and releases the data.
+    // Decodes a downloaded JPEG into decodedImage, replacing any earlier picture once the new
+    // one is decoded (a failure leaves the earlier one). The caller keeps and releases the data.
     int prepareImage(const uint8_t* data, uint32_t size);
     // A zero-filled movable global block sized for a capability container of the given type
     // holding itemBytes of items; null for an unknown type or when memory runs out.
@@ -118,6 +118,9 @@ private:
     TW_UINT16 identity();
     TW_UINT16 openSource();
     TW_UINT16 closeSource();
+    bool lostSession() const;
+    bool callerHoldsWindows() const;
+    void endSession(bool forgetManager);
     TW_UINT16 userInterface();
     TW_UINT16 enableSource();
     TW_UINT16 disableSource();

@@ -215,6 +215,22 @@ class Rude(RudeCase):
             del os.environ["DORVEX_DSM_UNLOAD"]
         self.assertNextSessionConnects()
 
+    def test_manager_frees_the_enabled_source_before_disabling_and_closing_it(self):
+        # A manager that frees the library of the enabled source and then sends MSG_DISABLEDS
+        # and MSG_CLOSEDS through the entry point it had: the close returns into code that only
+        # the source's own reference still maps. Twice in one process: the second session loads
+        # the source again and opens it.
+        sim = self.simulator(name="free-first")
+        os.environ["DORVEX_DSM_UNLOAD"] = "freefirst"
+        try:
+            run = self.acquire("--auto", "--cycles", "2", name="free-first")
+        finally:
+            del os.environ["DORVEX_DSM_UNLOAD"]
+        self.assertIn("Cycles completed: 2 of 2", run.output)
+        self.assertEqual(run.output.count('Camera connected: pictures taken "6"'), 2, run.output)
+        trace = self.assertSurvived(run, sim, status=0)
+        self.assertEqual(trace.count("port close"), 2, trace[-2000:])
+
     def test_manager_unloads_the_enabled_source_from_another_thread(self):
         # MSG_CLOSEDSM with the source enabled, from another thread of the application, to a
         # manager that unloads the sources left open: no camera or registry work under that

@@ -20,6 +20,13 @@ void EntryTest::unload() {
     if (module) FreeLibrary(module);
     module = nullptr;
     entry = nullptr;
+    unmapped();
+}
+
+bool EntryTest::unmapped() {
+    const std::string path = programDirectory() + "DorvexTwain.ds";
+    for (int i = 0; i < 1000 && GetModuleHandleA(path.c_str()); ++i) Sleep(20);
+    return GetModuleHandleA(path.c_str()) == nullptr;
 }
 
 TW_UINT16 EntryTest::conditionCode() {

@@ -12,7 +12,11 @@ protected:
     void TearDown() override { unload(); }
 
     bool load();
+    // Disables and closes the source, frees the library and waits (bounded) for the source's own
+    // reference, which a thread of its own gives back once the close has returned.
     void unload();
+    // True once DorvexTwain.ds is no longer mapped; waits for that a bounded while.
+    static bool unmapped();
 
     TW_UINT16 call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) { return callAs(app, dg, dat, msg, data); }
     TW_UINT16 callAs(TW_IDENTITY& origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {

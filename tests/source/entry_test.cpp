@@ -265,6 +265,19 @@ TEST_F(EntryTest, EnableAfterDisableReplacesTheHiddenDialog) {
     EXPECT_EQ(probeState(), 5);
 }
 
+namespace {
+
+const char* const profileKey = "Software\\Zelmar\\Dorvex TwainDS";
+
+bool profileWritten() {
+    HKEY key = nullptr;
+    const bool written = RegOpenKeyExA(HKEY_CURRENT_USER, profileKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    return written;
+}
+
+}  // namespace
+
 TEST_F(EntryTest, CloseAndUnloadDestroyTheDialog) {
     open();
     enable(true);
@@ -284,19 +297,34 @@ TEST_F(EntryTest, CloseAndUnloadDestroyTheDialog) {
     dialogs = cameraDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
     const std::string path = programDirectory() + "DorvexTwain.ds";
+    RegDeleteKeyA(HKEY_CURRENT_USER, profileKey);
     FreeLibrary(module);
     module = nullptr;
     entry = nullptr;
     EXPECT_NE(GetModuleHandleA(path.c_str()), nullptr);
     ASSERT_TRUE(IsWindow(dialogs[0]));
     RedrawWindow(dialogs[0], nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    // Loaded again it is the same session; a MSG_CLOSEDS ends it, and the next unload is real.
+    // Loaded again, the session the manager lost ends as a close would (its dialog goes, its
+    // settings are saved) when the same application opens the source again.
     ASSERT_TRUE(load());
     EXPECT_EQ(probeState(), 5);
-    ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
+    open();
     EXPECT_FALSE(IsWindow(dialogs[0]));
+    EXPECT_TRUE(profileWritten());
+    EXPECT_EQ(probeState(), 4);
+    // The same once disabled: its hidden dialog still holds the library.
+    enable(false);
+    dialogs = cameraDialogs();
+    TW_USERINTERFACE ui{FALSE, FALSE, nullptr};
+    ASSERT_EQ(call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    FreeLibrary(module);
+    ASSERT_TRUE(load());
+    open();
+    EXPECT_FALSE(IsWindow(dialogs[0]));
+    // A close ends it, and the next unload is real.
+    ASSERT_EQ(call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
     unload();
-    EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr);
+    EXPECT_TRUE(unmapped());
 }
 
 // Run in a child process by the test below (disabled, so that no ordinary run lists it): the
@@ -308,13 +336,12 @@ TEST_F(EntryTest, DISABLED_ExitHelper) {
 }
 
 TEST_F(EntryTest, ExitingWithTheSourceEnabledEndsCleanly) {
-    const char* const exitProfileKey = "Software\\Zelmar\\Dorvex TwainDS";
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string command =
         std::string("\"") + path + "\" --gtest_also_run_disabled_tests --gtest_filter=EntryTest.DISABLED_ExitHelper";
     // The profile is written at MSG_CLOSEDS only: an exiting process does no registry work.
-    RegDeleteKeyA(HKEY_CURRENT_USER, exitProfileKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, profileKey);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
@@ -328,8 +355,5 @@ TEST_F(EntryTest, ExitingWithTheSourceEnabledEndsCleanly) {
     CloseHandle(child.hProcess);
     EXPECT_EQ(waited, WAIT_OBJECT_0) << "the child did not exit";
     EXPECT_EQ(code, 7u);
-    HKEY key = nullptr;
-    const bool written = RegOpenKeyExA(HKEY_CURRENT_USER, exitProfileKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
-    if (key) RegCloseKey(key);
-    EXPECT_FALSE(written) << "the profile was written while the process ended";
+    EXPECT_FALSE(profileWritten()) << "the profile was written while the process ended";
 }

@@ -313,18 +313,22 @@ TEST_F(TransferTest, NoSecondPictureIsOfferedDuringATransferAndTheNextStartsAtTh
     EXPECT_EQ(xfer.Columns, 3u);
 }
 
-TEST_F(TransferTest, AFailedDecodeLeavesNoPicture) {
-    readyToTransfer(8, 8);
+// A picture that fails to decode does not touch the one pending: the application still
+// receives that one, whole.
+TEST_F(TransferTest, AFailedDecodeLeavesThePendingPicture) {
+    readyToTransfer(8, 6);
+    const JpegDecoder* pending = session->decodedImage;
     std::vector<uint8_t> broken = colourJpeg(8, 8);
     broken.resize(broken.size() / 2);  // cut inside the scan
     broken[2] = 0x00;                  // and no valid marker after SOI
     EXPECT_EQ(session->prepareImage(broken.data(), uint32_t(broken.size())), 0);
-    EXPECT_EQ(session->decodedImage, nullptr);
-    EXPECT_EQ(nativeTransfer(), TWRC_FAILURE);
-    EXPECT_EQ(session->conditionCode, TWCC_OPERATIONERROR);
     const uint8_t text[] = "not a picture";
     EXPECT_EQ(session->prepareImage(text, sizeof text), 0);
-    EXPECT_EQ(session->decodedImage, nullptr);
+    EXPECT_EQ(session->decodedImage, pending);
+    EXPECT_EQ(session->state, 6u);
+    std::vector<uint8_t> dib;
+    ASSERT_EQ(nativeTransfer(&dib), TWRC_XFERDONE);
+    expectDibOfPicture(dib, *pending);
 
     // Missing data is refused before anything changes: a picture present stays.
     const std::vector<uint8_t> good = colourJpeg(5, 5);

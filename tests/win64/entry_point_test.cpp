@@ -180,15 +180,20 @@ TEST_F(EntryPointTest, SetBeforeOpenAndGetBackInEveryStateWithTheRightConditionC
     EXPECT_EQ(read.DSM_MemAllocate, &fakeAllocate);
     EXPECT_EQ(read.DSM_MemUnlock, &fakeUnlock);
 
-    // Enabled (state 5): too late to change managers, still readable.
+    // Enabled (state 5): only the application of the session sets it, as its manager does
+    // before the open that ends a session it lost; the new session keeps it.
     enable();
-    EXPECT_EQ(setEntry(fakeEntryPoint()), TWRC_FAILURE);
+    TW_IDENTITY stranger = makeAppIdentity(app.Id, "Somebody Else");
+    EXPECT_EQ(callAs(stranger, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry), TWRC_FAILURE);
     EXPECT_EQ(conditionCode(), TWCC_SEQERROR);
-    EXPECT_EQ(session->state, 5u);
+    EXPECT_EQ(setEntry(fakeEntryPoint()), TWRC_SUCCESS);
+    open(72);
+    EXPECT_EQ(session->state, 4u);
     read = TW_ENTRYPOINT{};
     read.Size = sizeof read;
     EXPECT_EQ(call(DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &read), TWRC_SUCCESS);
     EXPECT_EQ(read.DSM_Entry, &fakeEntry);
+    enable();
 
     // Closing forgets it: the manager hands it over again before the next open.
     TW_USERINTERFACE ui{FALSE, FALSE, nullptr};

@@ -34,6 +34,12 @@ void OpenSource::unload() {
     entry = nullptr;
 }
 
+void OpenSource::freeLibraryKeepingEntry() {
+    if (module)
+        FreeLibrary(module);
+    module = nullptr;
+}
+
 TW_UINT16 OpenSource::askStatus(pTW_IDENTITY origin) {
     TW_STATUS status{};
     if (call(origin, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS)

@@ -25,6 +25,10 @@ public:
     // Unloads the library now, running calls or not (test-only: a manager that frees the source
     // as soon as MSG_CLOSEDS returns). Nothing more may be called.
     void unload();
+    // Frees the library but goes on calling the entry point found (test-only: a manager that
+    // unloads an enabled source and then disables and closes it; the source's own reference
+    // keeps it mapped meanwhile). Once only; unload() then has nothing left to free.
+    void freeLibraryKeepingEntry();
 
     // The source's own condition code (DAT_STATUS MSG_GET), TWCC_BUMMER when it will not say.
     TW_UINT16 askStatus(pTW_IDENTITY origin);

@@ -76,8 +76,11 @@ static bool nestedCloseAllowed() {
 // Test-only: DORVEX_DSM_UNLOAD plays the Working Group's manager, which frees a source's library
 // as soon as its MSG_CLOSEDS returns and takes a close made inside one of the source's calls:
 // "closeds" does that; "closedsm" also lets MSG_CLOSEDSM unload the sources the application
-// left open, enabled or not, without closing them.
-enum class UnloadMode { Never, AfterCloseDS, AlsoAtCloseDSM };
+// left open, enabled or not, without closing them; "freefirst" frees the library of an enabled
+// source before it passes the application's MSG_DISABLEDS (or a MSG_CLOSEDS without one) on,
+// and sends both through the entry point it had, as a manager whose application still holds
+// that entry point may.
+enum class UnloadMode { Never, AfterCloseDS, AlsoAtCloseDSM, FreeFirst };
 
 static UnloadMode unloadMode() {
     static const UnloadMode mode = [] {
@@ -88,6 +91,8 @@ static UnloadMode unloadMode() {
             return UnloadMode::AfterCloseDS;
         if (text == "closedsm")
             return UnloadMode::AlsoAtCloseDSM;
+        if (text == "freefirst")
+            return UnloadMode::FreeFirst;
         return UnloadMode::Never;
     }();
     return mode;
@@ -351,6 +356,8 @@ TW_UINT16 SourceManager::closeSource(Application& app, pTW_IDENTITY origin, TW_I
     // where a test allows it, the library stays loaded until the calls have returned.
     if (source->busy() && !nestedCloseAllowed() && unloadMode() == UnloadMode::Never)
         return fail(&app, TWCC_SEQERROR);
+    if (unloadMode() == UnloadMode::FreeFirst)
+        source->freeLibraryKeepingEntry();
     TW_UINT16 result = source->call(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &which);
     // The call may have re-entered the manager; look the source up again.
     source = findOpenSource(app, which.Id);
@@ -382,6 +389,8 @@ TW_UINT16 SourceManager::forward(Application& app, pTW_IDENTITY origin, pTW_IDEN
             return fail(&app, TWCC_BADVALUE);
         return processEvent(app, origin, sourceId, *static_cast<TW_EVENT*>(data));
     }
+    if (dg == DG_CONTROL && dat == DAT_USERINTERFACE && msg == MSG_DISABLEDS && unloadMode() == UnloadMode::FreeFirst)
+        source->freeLibraryKeepingEntry();
     return source->call(origin, dg, dat, msg, data);
 }
 
