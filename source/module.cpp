@@ -20,8 +20,7 @@ DWORD WINAPI releaseWhenQuiet(LPVOID) {
         Sleep(pollInterval);
     }
     Sleep(epilogueGrace);
-    // Does not return here: the image may be gone once the reference is.
-    FreeLibraryAndExitThread(moduleInstance(), 0);
+    exitModuleThread();
 }
 
 }  // namespace
@@ -76,4 +75,24 @@ bool releaseModuleHold() {
     CloseHandle(thread);
     held = false;
     return true;
+}
+
+bool startModuleThread(LPTHREAD_START_ROUTINE start, void* parameter) {
+    HMODULE self = nullptr;
+    // Without GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT: the thread's own reference.
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&startModuleThread),
+                            &self))
+        return false;
+    HANDLE thread = CreateThread(nullptr, 0, start, parameter, 0, nullptr);
+    if (!thread) {
+        FreeLibrary(self);
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+void exitModuleThread() {
+    // Does not return: the image may be gone once the reference is.
+    FreeLibraryAndExitThread(moduleInstance(), 0);
 }

@@ -46,3 +46,11 @@ bool holdModule();
 // Gives the reference back, through a thread of ours, when the caller is the only entry of ours
 // running (see above); true when it was handed over or none was held.
 bool releaseModuleHold();
+
+// A thread of ours that may outlive every other reference on the module (work handed over at
+// a close, the return of the source's own reference): it runs on a reference of its own, so
+// that an unload waits for it instead of unmapping its code, and gives that reference back as
+// its very last act. False, and nothing started, when either could not be had.
+bool startModuleThread(LPTHREAD_START_ROUTINE start, void* parameter);
+// Ends such a thread: gives its reference back and exits without returning into the image.
+[[noreturn]] void exitModuleThread();

@@ -11,6 +11,8 @@
 #include <new>
 #include <set>
 
+#include "source/module.h"
+
 // File layout: "DVXCACHE", a 32-bit version, then one record per thumbnail, most recently used
 // first. A record is its payload's length and checksum (32-bit each, little-endian), then the
 // payload: number, handle, size, mark (16-bit each), the information block and the thumbnail
@@ -338,26 +340,20 @@ bool PictureCache::saveHoldingTurn() {
 
 namespace {
 
-struct HandedOver {
-    PictureCache* copy;
-    HMODULE module;
-};
 
 }  // namespace
 
 DWORD WINAPI PictureCache::saveWhenTurnComes(void* parameter) {
-    const HandedOver job = *static_cast<HandedOver*>(parameter);
-    delete static_cast<HandedOver*>(parameter);
+    PictureCache* copy = static_cast<PictureCache*>(parameter);
     try {
-        WriterTurn turn(job.copy->file_, kHandedOverTurnWaitMs);
-        if (turn.held) job.copy->saveHoldingTurn();
+        WriterTurn turn(copy->file_, kHandedOverTurnWaitMs);
+        if (turn.held) copy->saveHoldingTurn();
     } catch (const std::bad_alloc&) {
         // Not saved; the cache it was copied from still is to be.
     }
-    delete job.copy;
+    delete copy;
     InterlockedDecrement(&handedOver);
-    // The reference taken for this thread kept the code mapped under it until here.
-    FreeLibraryAndExitThread(job.module, 0);
+    exitModuleThread();
 }
 
 bool PictureCache::handOver() const {
@@ -366,7 +362,6 @@ bool PictureCache::handOver() const {
         return false;
     }
     std::unique_ptr<PictureCache> copy;
-    std::unique_ptr<HandedOver> job;
     try {
         // What a save writes: the thumbnails, not the pictures.
         copy.reset(new PictureCache(thumbnailBudget_, 0));
@@ -375,26 +370,15 @@ bool PictureCache::handOver() const {
         copy->thumbnails_ = thumbnails_;
         copy->thumbnailBytes_ = thumbnailBytes_;
         copy->dirty_ = true;
-        job.reset(new HandedOver{copy.get(), nullptr});
     } catch (const std::bad_alloc&) {
         InterlockedDecrement(&handedOver);
         return false;
     }
-    // Without GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT: a reference of the thread's own, so
-    // that an unload of the library waits for the thread to end rather than unmapping its code.
-    HANDLE thread = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&saveWhenTurnComes),
-                           &job->module)) {
-        thread = CreateThread(nullptr, 0, saveWhenTurnComes, job.get(), 0, nullptr);
-        if (!thread) FreeLibrary(job->module);
-    }
-    if (!thread) {
+    if (!startModuleThread(saveWhenTurnComes, copy.get())) {
         InterlockedDecrement(&handedOver);
         return false;
     }
     copy.release();  // the thread's now
-    job.release();
-    CloseHandle(thread);
     return true;
 }
 
