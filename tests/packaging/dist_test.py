@@ -485,5 +485,24 @@ class FoundLater(unittest.TestCase):
             shutil.rmtree(work, ignore_errors=True)
 
 
+class RunHelp(unittest.TestCase):
+    """./run without a command, or with --help, names every command it takes."""
+
+    def test_every_command_is_listed(self):
+        root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        script = os.path.join(root, "run")
+        with open(script) as f:
+            text = f.read()
+        dispatch = text[text.rindex('case "${1:-}" in'):]
+        commands = [arm.split(")")[0].strip() for arm in dispatch.splitlines()[1:] if ")" in arm]
+        commands = [c for c in commands if c and not c.startswith(("-", "*"))]
+        self.assertIn("soak", commands)
+        for args, status in (([], 2), (["--help"], 0)):
+            shown = subprocess.run(["bash", script] + args, capture_output=True, text=True, timeout=60)
+            self.assertEqual(shown.returncode, status, shown.stderr)
+            for command in commands:
+                self.assertRegex(shown.stdout, r"\./run %s\b" % command, "%s missing from: %s" % (command, args))
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[5:], verbosity=2)
