@@ -338,11 +338,6 @@ bool PictureCache::saveHoldingTurn() {
     return true;
 }
 
-namespace {
-
-
-}  // namespace
-
 DWORD WINAPI PictureCache::saveWhenTurnComes(void* parameter) {
     PictureCache* copy = static_cast<PictureCache*>(parameter);
     try {
